@@ -1,0 +1,127 @@
+#pragma once
+// Pelorix.ini, the configuration file both programs share. The manager is its only writer;
+// the service reads it once at each start. All texts are Latin-1 bytes.
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelorix {
+
+inline constexpr const char* kIniFileName = "Pelorix.ini";
+
+// Longest text value each side reads.
+inline constexpr int kServiceTextMax = 2047;
+inline constexpr int kManagerTextMax = 1023;
+
+// Directory of the running program file, with its trailing "/".
+std::string ProgramDir();
+
+// Passwords are stored scrambled; both programs use the same offset sequence.
+std::string ScramblePassword(std::string_view plain);
+std::string UnscramblePassword(std::string_view scrambled);
+
+// The mail body is stored on one line with "||" for each line break (CR LF in memory).
+std::string BarsToLineBreaks(std::string_view stored);
+std::string LineBreaksToBars(std::string_view text);
+
+// Integer values: "0x"/"0X" (longer than two characters) or a leading "$" mark hexadecimal;
+// anything that is not a number gives the default.
+int ParseProfileInt(std::string_view text, int defaultValue);
+
+// The mail settings, section [SendMail]. AuthPw in plain text, Text with CR LF line breaks.
+struct TMailData {
+    std::string Server;
+    std::string POP3Srv;
+    std::string From;
+    std::string Sender;
+    std::string To;
+    std::string CC;
+    std::string BCC;
+    std::string Subject;
+    std::string Text;
+    std::string AuthID;
+    std::string AuthPw;
+    std::string Auth;
+};
+
+// The [SendMail] defaults, the same on both sides.
+TMailData DefaultMailData();
+
+// What the service reads at start, with the service's defaults. Passwords are plain.
+struct ServiceSettings {
+    std::string HTMLTemplate;
+    std::string TempSite;
+    std::string FTPHost;
+    std::string FTPUser;
+    std::string FTPPass;
+    std::string FTPSite;
+    bool FTPPassive = false;
+    bool Router = false;
+    std::string IPSource;
+    bool AddPages = false;
+    std::array<std::string, 10> AddPage;
+    bool eMail = false;
+    TMailData Mail;
+    int Intervall = 12;
+    bool Messages = true;
+    int MsgLevel = 0;
+    bool LogFile = false;
+};
+
+// Reads programDir + Pelorix.ini key by key in the service's order; a missing file or key
+// gives the service defaults.
+ServiceSettings ReadServiceSettings(const std::string& programDir);
+
+// What the manager's window holds. Passwords are plain; histories hold the non-empty
+// entries of numbers 1..19 in number order.
+struct ManagerSettings {
+    std::string HTMLTemplate;
+    std::string OfflTemplate;
+    std::string TempSite;
+    std::string FTPHost;
+    std::string FTPUser;
+    std::string FTPPass;
+    std::string FTPSite;
+    bool FTPPassive = false;
+    bool Router = false;
+    std::string IPSource;
+    std::string IPSourceX;
+    bool AddPages = false;
+    std::array<std::string, 10> AddPage;
+    bool eMail = false;
+    TMailData Mail;
+    int Intervall = 30;
+    bool Messages = false;
+    int MsgLevel = 0;
+    bool LogFile = false;
+    bool ShowErr = true;
+    bool Hidden = false;
+    int Left = 1;
+    int Top = 1;
+    std::vector<std::string> HostHistory;
+    std::vector<std::string> UserHistory;
+    std::vector<std::string> SiteHistory;
+    std::vector<std::string> SourceHistory;
+};
+
+// Loads everything the manager shows, with the manager's defaults.
+ManagerSettings LoadManagerSettings(const std::string& programDir);
+
+// The remembered password (plain) of history number 1..19 in [Hosts], empty when none.
+std::string LoadHistoryPassword(const std::string& programDir, int number);
+
+// The manager's save, steps 1 to 4: [Settings], the [Hosts] histories (numbers 1..9, the
+// current password under the number of the matching user), [SendMail] when eMail is set,
+// AddPage0..9 when AddPages is set. All or nothing: on failure the file is unchanged and
+// errorText holds the system's message text.
+bool SaveManagerSettings(const std::string& programDir, const ManagerSettings& settings,
+                         std::string& errorText);
+
+// When the window closes: Hidden and ShowErr if the window mode was changed; Left and Top
+// each only if it differs from the file (a missing key counting as 0).
+bool SaveWindowKeys(const std::string& programDir, const ManagerSettings& settings, bool windowModeChanged,
+                    std::string& errorText);
+
+} // namespace pelorix

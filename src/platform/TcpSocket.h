@@ -1,0 +1,61 @@
+#pragma once
+// A blocking IPv4 TCP client connection with time limits, standing in for the WinSock calls
+// the clients use (gethostbyname, socket, connect, send, recv, getsockname, closesocket).
+// One object owns one socket; it closes on destruction. Not shared between threads.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pelorix {
+
+enum class TcpResult {
+    Ok,
+    ResolveFailed, // the host name could not be resolved
+    ConnectFailed, // nobody accepted the connection (refused, unreachable)
+    Timeout,       // the time limit ran out
+    Closed,        // the peer closed the connection (receive only)
+    Failed         // any other socket error
+};
+
+// Resolves a host name or dotted address to a dotted IPv4 address (getaddrinfo, AF_INET).
+std::optional<std::string> ResolveIPv4(const std::string& host);
+
+// The name of this computer (gethostname).
+std::string LocalHostName();
+
+class TcpSocket {
+public:
+    static constexpr int kDefaultConnectTimeoutMs = 20000;
+
+    TcpSocket() = default;
+    ~TcpSocket();
+    TcpSocket(const TcpSocket&) = delete;
+    TcpSocket& operator=(const TcpSocket&) = delete;
+    TcpSocket(TcpSocket&& other) noexcept;
+    TcpSocket& operator=(TcpSocket&& other) noexcept;
+
+    // Resolves host and connects to it; closes any earlier connection first.
+    TcpResult Connect(const std::string& host, std::uint16_t port, int timeoutMs = kDefaultConnectTimeoutMs);
+
+    // Sends all bytes, waiting at most timeoutMs for the socket to take each piece.
+    TcpResult SendAll(std::string_view data, int timeoutMs);
+
+    // Receives up to size bytes, waiting at most timeoutMs for the first; received gets the count.
+    TcpResult Receive(char* buffer, std::size_t size, int timeoutMs, std::size_t& received);
+
+    // Dotted address of the local end (getsockname), empty when not connected.
+    std::string LocalAddress() const;
+    // Dotted address of the remote end, empty when not connected.
+    std::string PeerAddress() const;
+
+    bool IsOpen() const { return fd_ >= 0; }
+    void Close();
+
+private:
+    int fd_ = -1;
+};
+
+} // namespace pelorix

@@ -1,0 +1,27 @@
+#pragma once
+// A fresh directory below /tmp for one test, removed with its contents afterwards.
+
+#include <string>
+
+namespace pelorix::test {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // The directory with a trailing "/", like ProgramDir.
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + name; }
+
+    void Write(const std::string& name, const std::string& bytes) const;
+    std::string Read(const std::string& name) const;
+    bool Exists(const std::string& name) const;
+
+private:
+    std::string path_;
+};
+
+} // namespace pelorix::test
