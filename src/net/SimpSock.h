@@ -1,0 +1,57 @@
+#pragma once
+// TSimpSock: a minimal blocking TCP client for three short exchanges, each opening one
+// connection and closing it again: the FTP address probe, one HTTP/1.0 page fetch and one
+// status line to the manager's monitor port. Never throws; every operation returns a result
+// code. Owned by the caller for one exchange, used by one thread at a time.
+
+#include <cstddef>
+#include <string>
+
+namespace pelorix {
+
+class TcpSocket;
+
+class TSimpSock {
+public:
+    // Result codes shared by all operations.
+    static constexpr int kOk = 0;
+    static constexpr int kUnreachable = 1;   // connect failed or timed out
+    static constexpr int kNoNetwork = 2;     // name did not resolve, no socket, unexpected error
+    static constexpr int kBadParameters = 3; // Host shorter than 2 characters, or no path
+
+    // Default time limits: a peer that never answers must not hold the caller forever.
+    static constexpr int kDefaultConnectTimeoutMs = 20000;
+    static constexpr int kDefaultReceiveTimeoutMs = 30000;
+    // GetHTTP stops reading once the response holds this many bytes.
+    static constexpr std::size_t kMaxResponseBytes = 1024 * 1024;
+
+    TSimpSock() = default;
+
+    // Connects to Host on FtpPort, reads the greeting, says QUIT when greeted; fills LocalIP.
+    int PingFTP();
+    // Fetches the path in Data from Host on HttpPort; Data becomes the whole response.
+    int GetHTTP();
+    // Sends text unchanged to "localhost" on MonitorPort; nothing is read.
+    int SendToMonitor(const std::string& text);
+
+    std::string Host;
+    int Port = 80;    // set by every operation before it connects
+    std::string Data; // GetHTTP: the path before, the response after
+    std::string LocalIP;
+
+    // The ports the operations use; only tests change them.
+    int FtpPort = 21;
+    int HttpPort = 80;
+    int MonitorPort = 60123;
+
+    int ConnectTimeoutMs = kDefaultConnectTimeoutMs;
+    int ReceiveTimeoutMs = kDefaultReceiveTimeoutMs;
+
+private:
+    int Connect(TcpSocket& socket);
+    int PingBody();
+    int HttpBody();
+    int MonitorBody(const std::string& text);
+};
+
+} // namespace pelorix
