@@ -1,0 +1,52 @@
+#pragma once
+// The service framework of this platform, standing in for the Windows service application
+// and the service control manager's dispatcher. The program entry hands it the service's
+// handlers; it runs them one at a time on one control thread, never inside a signal handler.
+//
+// Foreground mode (switch FOREGROUND, with "/" or "-", any letter case): the start handler
+// runs at once, then SIGTERM and SIGINT stop (stop handler, then the run ends), SIGUSR1
+// pauses and SIGUSR2 continues.
+
+#include <string>
+#include <string_view>
+
+namespace pelorix {
+
+// The four control handlers of a service; each reports whether it succeeded.
+class IServiceHandlers {
+public:
+    virtual ~IServiceHandlers() = default;
+    virtual bool Start() = 0;
+    virtual bool Stop() = 0;
+    virtual bool Pause() = 0;
+    virtual bool Continue() = 0;
+    // Called before Start when the service runs attached to a terminal (foreground mode).
+    virtual void ConsoleAttached() {}
+};
+
+enum class ServiceState { Stopped, Running, Paused };
+enum class ServiceControl { Start, Stop, Pause, Continue };
+
+// Runs control requests against the handlers, one at a time, and keeps the state the
+// service control manager would: a request that does not fit the state is refused without
+// calling a handler; a handler that fails leaves the state unchanged. Thread-safe.
+class ServiceDispatcher {
+public:
+    explicit ServiceDispatcher(IServiceHandlers& handlers) : handlers_(handlers) {}
+    // True when the request was accepted and its handler succeeded.
+    bool Control(ServiceControl control);
+    ServiceState State() const;
+
+private:
+    IServiceHandlers& handlers_;
+    ServiceState state_ = ServiceState::Stopped;
+};
+
+// True when arg is the switch name: "/" or "-" in front, the name in any letter case.
+bool IsSwitch(std::string_view arg, std::string_view name);
+
+// The program entry's one call: reads the switches and runs the service accordingly until it
+// has stopped. Returns the process exit code.
+int RunServiceApp(int argc, char** argv, IServiceHandlers& handlers);
+
+} // namespace pelorix
