@@ -2,6 +2,8 @@
 // Pelorix.ini, the configuration file both programs share. The manager is its only writer;
 // the service reads it once at each start. All texts are Latin-1 bytes.
 
+#include "platform/ProfileFile.h"
+
 #include <array>
 #include <string>
 #include <string_view>
@@ -14,6 +16,15 @@ inline constexpr const char* kIniFileName = "Pelorix.ini";
 // Longest text value each side reads.
 inline constexpr int kServiceTextMax = 2047;
 inline constexpr int kManagerTextMax = 1023;
+
+// Default address-source pages: IPSource on both sides, IPSourceX for the manager's display.
+inline constexpr const char* kDefaultIPSource = "checkip.dyndns.org/";
+inline constexpr const char* kDefaultIPSourceX = "checkip.amazonaws.com/";
+// The password the manager shows when FTPPass is missing (plain).
+inline constexpr const char* kManagerDefaultPassword = "?";
+
+// programDir + "Pelorix.ini".
+std::string IniPath(const std::string& programDir);
 
 // Directory of the running program file, with its trailing "/".
 std::string ProgramDir();
@@ -112,12 +123,22 @@ ManagerSettings LoadManagerSettings(const std::string& programDir);
 // The remembered password (plain) of history number 1..19 in [Hosts], empty when none.
 std::string LoadHistoryPassword(const std::string& programDir, int number);
 
+// The password field after the user picked a user name: for numbers 1..9 whose FTPUser<i>
+// equals user exactly, the plain FTPPass<i>; the last match wins; empty when none matches.
+std::string RecallUserPassword(const std::string& programDir, const std::string& user);
+
 // The manager's save, steps 1 to 4: [Settings], the [Hosts] histories (numbers 1..9, the
 // current password under the number of the matching user), [SendMail] when eMail is set,
 // AddPage0..9 when AddPages is set. All or nothing: on failure the file is unchanged and
 // errorText holds the system's message text.
 bool SaveManagerSettings(const std::string& programDir, const ManagerSettings& settings,
                          std::string& errorText);
+// The same with the writer of the temporary file replaced (tests act out a full disk with it).
+bool SaveManagerSettings(const std::string& programDir, const ManagerSettings& settings,
+                         std::string& errorText, const FileWriter& writer);
+
+// The error box text after a failed save: the fixed sentence, CR LF LF, the system's text.
+std::string SaveFailedMessage(const std::string& errorText);
 
 // When the window closes: Hidden and ShowErr if the window mode was changed; Left and Top
 // each only if it differs from the file (a missing key counting as 0).

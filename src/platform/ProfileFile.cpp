@@ -1,0 +1,415 @@
+#include "platform/ProfileFile.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace pelorix {
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+std::string_view Trim(std::string_view text) {
+    const auto first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = text.find_last_not_of(kBlanks);
+    return text.substr(first, last - first + 1);
+}
+
+// Letter case is ignored for the Latin-1 letters too, as the Windows calls do.
+unsigned char FoldCase(unsigned char c) {
+    if (c >= 'A' && c <= 'Z')
+        return static_cast<unsigned char>(c + 32);
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
+        return static_cast<unsigned char>(c + 32);
+    return c;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+bool IsQuote(char c) {
+    return c == '"' || c == '\'';
+}
+
+// A value the reader would change (surrounding blanks, a pair of quotes) is written in
+// quotes, so that every value reads back as it was written. Line breaks would end the line
+// and turn the rest of the value into lines of their own; they become blanks.
+std::string EncodeValue(std::string_view value) {
+    std::string out(value);
+    for (char& c : out) {
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    }
+    const bool blankAtEdge = !out.empty() && (kBlanks.find(out.front()) != std::string_view::npos ||
+                                              kBlanks.find(out.back()) != std::string_view::npos);
+    const bool quoted = out.size() >= 2 && IsQuote(out.front()) && out.front() == out.back();
+    if (blankAtEdge || quoted)
+        return '"' + out + '"';
+    return out;
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return fd_; }
+    // Closes now and reports the result, which matters for a file just written.
+    int Close() {
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result;
+    }
+
+private:
+    int fd_;
+};
+
+std::string DirectoryOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string BaseNameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The rename is durable only once the directory entry is on disk too.
+void SyncDirectory(const std::string& dir) {
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// The file the rename must replace: the target of a symbolic link rather than the link.
+std::string ResolveTarget(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) == nullptr)
+        return path;
+    return resolved;
+}
+
+} // namespace
+
+int WriteAllBytes(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (written == 0)
+            return EIO;
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return 0;
+}
+
+ProfileFile::ProfileFile(std::string path, FileWriter writer, mode_t newFileMode)
+    : path_(std::move(path)), writer_(std::move(writer)), newFileMode_(newFileMode) {
+    if (!writer_)
+        writer_ = WriteAllBytes;
+    Load();
+}
+
+void ProfileFile::Load() {
+    // O_NONBLOCK keeps a FIFO in place of the file from blocking the open.
+    FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.Get() < 0) {
+        if (errno != ENOENT)
+            readError_ = errno;
+        return;
+    }
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0) {
+        readError_ = errno;
+        return;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        readError_ = EISDIR;
+        return;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        readError_ = EINVAL;
+        return;
+    }
+    if (static_cast<std::size_t>(st.st_size) > kMaxFileSize) {
+        readError_ = EFBIG;
+        return;
+    }
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            readError_ = errno;
+            return;
+        }
+        if (got == 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+        if (bytes.size() > kMaxFileSize) {
+            readError_ = EFBIG;
+            return;
+        }
+    }
+    existed_ = true;
+    original_ = bytes;
+    Parse(bytes);
+}
+
+void ProfileFile::Parse(std::string_view bytes) {
+    bool styleKnown = false;
+    while (!bytes.empty()) {
+        const auto newline = bytes.find('\n');
+        std::string_view text = bytes.substr(0, newline);
+        std::string eol;
+        if (newline == std::string_view::npos) {
+            bytes = {};
+        } else {
+            bytes.remove_prefix(newline + 1);
+            eol = "\n";
+            if (!text.empty() && text.back() == '\r') {
+                text.remove_suffix(1);
+                eol = "\r\n";
+            }
+            if (!styleKnown) {
+                eolStyle_ = eol;
+                styleKnown = true;
+            }
+        }
+        if (lines_.empty() && text.starts_with(kUtf8Bom)) {
+            Line line = MakeLine(std::string(text.substr(kUtf8Bom.size())), eol);
+            line.text = std::string(text);
+            lines_.push_back(std::move(line));
+        } else {
+            lines_.push_back(MakeLine(std::string(text), eol));
+        }
+    }
+}
+
+ProfileFile::Line ProfileFile::MakeLine(std::string text, std::string eol) {
+    Line line{std::move(text), std::move(eol), LineKind::Other, {}};
+    const std::string_view trimmed = Trim(line.text);
+    if (trimmed.empty()) {
+        line.kind = LineKind::Blank;
+    } else if (trimmed.front() == ';') {
+        line.kind = LineKind::Comment;
+    } else if (trimmed.front() == '[' && trimmed.rfind(']') != std::string_view::npos) {
+        line.kind = LineKind::Section;
+        line.name = std::string(Trim(trimmed.substr(1, trimmed.rfind(']') - 1)));
+    } else if (const auto equals = trimmed.find('='); equals != std::string_view::npos) {
+        const std::string_view name = Trim(trimmed.substr(0, equals));
+        if (!name.empty()) {
+            line.kind = LineKind::Key;
+            line.name = std::string(name);
+        }
+    }
+    return line;
+}
+
+std::optional<std::size_t> ProfileFile::FindSection(std::string_view section) const {
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        if (lines_[i].kind == LineKind::Section && SameName(lines_[i].name, section))
+            return i;
+    }
+    return std::nullopt;
+}
+
+std::size_t ProfileFile::SectionEnd(std::size_t header) const {
+    std::size_t i = header + 1;
+    while (i < lines_.size() && lines_[i].kind != LineKind::Section)
+        ++i;
+    return i;
+}
+
+std::optional<std::size_t> ProfileFile::FindKey(std::size_t header, std::string_view key) const {
+    const std::size_t end = SectionEnd(header);
+    for (std::size_t i = header + 1; i < end; ++i) {
+        if (lines_[i].kind == LineKind::Key && SameName(lines_[i].name, key))
+            return i;
+    }
+    return std::nullopt;
+}
+
+std::string ProfileFile::ReadString(std::string_view section, std::string_view key,
+                                    std::string_view defaultValue, std::size_t maxLength) const {
+    std::string_view value = defaultValue;
+    if (const auto header = FindSection(section)) {
+        if (const auto index = FindKey(*header, key)) {
+            const std::string& text = lines_[*index].text;
+            value = Trim(std::string_view(text).substr(text.find('=') + 1));
+            if (value.size() >= 2 && IsQuote(value.front()) && value.front() == value.back())
+                value = value.substr(1, value.size() - 2);
+        }
+    }
+    return std::string(value.substr(0, maxLength));
+}
+
+bool ProfileFile::HasKey(std::string_view section, std::string_view key) const {
+    const auto header = FindSection(section);
+    return header && FindKey(*header, key);
+}
+
+void ProfileFile::InsertLine(std::size_t at, std::string text) {
+    if (at == lines_.size() && !lines_.empty() && lines_.back().eol.empty())
+        lines_.back().eol = eolStyle_;
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), MakeLine(std::move(text), eolStyle_));
+}
+
+void ProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    const std::string encoded = EncodeValue(value);
+    const auto header = FindSection(section);
+    if (!header) {
+        if (!lines_.empty() && lines_.back().kind != LineKind::Blank)
+            InsertLine(lines_.size(), "");
+        InsertLine(lines_.size(), "[" + std::string(section) + "]");
+        InsertLine(lines_.size(), std::string(key) + "=" + encoded);
+        return;
+    }
+    if (const auto index = FindKey(*header, key)) {
+        Line& line = lines_[*index];
+        line.text = line.name + "=" + encoded;
+        return;
+    }
+    // Behind the section's last line that is not blank, so a blank line before the next
+    // section stays where it is.
+    std::size_t at = SectionEnd(*header);
+    while (at > *header + 1 && lines_[at - 1].kind == LineKind::Blank)
+        --at;
+    InsertLine(at, std::string(key) + "=" + encoded);
+}
+
+void ProfileFile::DeleteKey(std::string_view section, std::string_view key) {
+    const auto header = FindSection(section);
+    if (!header)
+        return;
+    if (const auto index = FindKey(*header, key))
+        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(*index));
+}
+
+void ProfileFile::DeleteSection(std::string_view section) {
+    while (const auto header = FindSection(section)) {
+        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(*header),
+                     lines_.begin() + static_cast<std::ptrdiff_t>(SectionEnd(*header)));
+    }
+}
+
+std::string ProfileFile::Serialize() const {
+    std::string out;
+    for (const Line& line : lines_) {
+        out += line.text;
+        out += line.eol;
+    }
+    return out;
+}
+
+bool ProfileFile::Commit() {
+    lastError_ = 0;
+    // A file that could not be read must not be replaced by what little we know of it.
+    if (readError_ != 0) {
+        lastError_ = readError_;
+        return false;
+    }
+    std::string bytes = Serialize();
+    if (existed_ ? bytes == original_ : lines_.empty())
+        return true;
+    const int error = WriteReplacement(ResolveTarget(path_), bytes);
+    if (error != 0) {
+        lastError_ = error;
+        return false;
+    }
+    original_ = std::move(bytes);
+    existed_ = true;
+    return true;
+}
+
+int ProfileFile::WriteReplacement(const std::string& target, const std::string& bytes) const {
+    struct stat st {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists) {
+        // A write-protected file stays protected, although the rename would not need its
+        // write permission.
+        if (::access(target.c_str(), W_OK) != 0)
+            return errno;
+        if ((st.st_mode & 0222) == 0)
+            return EACCES;
+    }
+    const std::string dir = DirectoryOf(target);
+    std::string tempPath = dir + "." + BaseNameOf(target) + ".XXXXXX";
+    FileDescriptor fd(::mkostemp(tempPath.data(), O_CLOEXEC));
+    if (fd.Get() < 0)
+        return errno;
+    int error = 0;
+    if (exists) {
+        if (::fchmod(fd.Get(), st.st_mode & 07777) != 0)
+            error = errno;
+        else if (::fchown(fd.Get(), st.st_uid, st.st_gid) != 0) {
+            // Only a privileged writer can hand the file back to another owner; keeping it
+            // is the best we can do otherwise.
+        }
+    } else if (::fchmod(fd.Get(), newFileMode_) != 0) {
+        error = errno;
+    }
+    if (error == 0)
+        error = writer_(fd.Get(), bytes);
+    if (error == 0 && ::fsync(fd.Get()) != 0)
+        error = errno;
+    if (fd.Close() != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(tempPath.c_str(), target.c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(tempPath.c_str());
+        return error;
+    }
+    SyncDirectory(dir);
+    return 0;
+}
+
+std::string GetProfileString(const std::string& path, std::string_view section, std::string_view key,
+                             std::string_view defaultValue, std::size_t maxLength) {
+    return ProfileFile(path).ReadString(section, key, defaultValue, maxLength);
+}
+
+int WriteProfileString(const std::string& path, std::string_view section, std::optional<std::string_view> key,
+                       std::optional<std::string_view> value) {
+    ProfileFile file(path);
+    if (!key)
+        file.DeleteSection(section);
+    else if (!value)
+        file.DeleteKey(section, *key);
+    else
+        file.WriteString(section, *key, *value);
+    return file.Commit() ? 0 : file.LastError();
+}
+
+} // namespace pelorix

@@ -1,0 +1,12 @@
+#pragma once
+// German message texts for system error codes, standing in for the system's own message
+// table: the manager shows them when a file operation fails.
+
+#include <string>
+
+namespace pelorix {
+
+// The text for an errno value, Latin-1, ending with a period.
+std::string SystemErrorText(int errnoValue);
+
+} // namespace pelorix
