@@ -1,12 +1,31 @@
 // Mail notification stage: the mail after a successful upload.
 
+#include "svc/MailCompose.h"
 #include "svc/Pelorix_Main.h"
 
 namespace pelorix {
 
 bool TPeloThread::NotifyByMail(bool online) {
-    (void)online;
-    return false;
+    bool result = false;
+    try {
+        const std::string address = MailAddressText(online, CurrentIP);
+        // The check's line is recorded before the mail goes out, so the lines keep their order.
+        const int code = DeliverAddressMail(Service.MailData, address, Clock, [this](int pop3Code) {
+            if (pop3Code == 0)
+                LogStatus(4, "+POP3-Check OK");
+            else
+                LogStatus(2, "+POP3-Check gescheitert: " + Pop3ResultText(pop3Code));
+        });
+        if (code == 0) {
+            result = true;
+            LogStatus(3, "+Mailversand OK");
+        } else {
+            LogStatus(2, "-Mailversand gescheitert: " + SmtpResultText(code));
+        }
+    } catch (...) {
+        LogStatus(2, "-Mailversand gescheitert: " + SmtpResultText(4));
+    }
+    return result;
 }
 
 } // namespace pelorix

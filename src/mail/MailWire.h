@@ -1,0 +1,26 @@
+#pragma once
+// Internals the two mail clients share: single receives with a time limit and the silence
+// signal that ends a dialogue. Not part of the clients' interface.
+
+#include "platform/TcpSocket.h"
+
+#include <cstddef>
+#include <string>
+
+namespace pelorix::mailwire {
+
+// Raised inside a dialogue when the server stopped answering (or stopped taking data); the
+// clients turn it into code 4 before it leaves them.
+struct Silence {};
+
+// One receive of at most maxBytes, appended to text. Gives the count, 0 when the peer closed,
+// -1 on a receive error; raises Silence when nothing came within timeoutMs.
+long ReceiveAppend(TcpSocket& sock, std::string& text, std::size_t maxBytes, int timeoutMs);
+
+// Sends all bytes; raises Silence when the peer stops taking them. Gives the count or -1.
+long SendBytes(TcpSocket& sock, const std::string& bytes, int timeoutMs);
+
+// Uppercase of the ASCII letters; other bytes unchanged.
+std::string UpperAscii(std::string text);
+
+} // namespace pelorix::mailwire

@@ -1,0 +1,363 @@
+// TSMTPObject: the SMTP dialogue and the message format.
+
+#include "mail/MailWire.h"
+#include "mail/SimpleMail.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+
+namespace pelorix {
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+bool StartsWith(const std::string& text, char c) {
+    return !text.empty() && text[0] == c;
+}
+
+bool IsBlankOrControl(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
+
+std::string Trim(const std::string& text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && IsBlankOrControl(text[begin]))
+        ++begin;
+    while (end > begin && IsBlankOrControl(text[end - 1]))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+void ReplaceAll(std::string& text, char from, const char* to) {
+    std::string out;
+    for (const char c : text) {
+        if (c == from)
+            out += to;
+        else
+            out += c;
+    }
+    text = std::move(out);
+}
+
+// The address of one recipient entry: the text inside angle brackets, or the whole entry.
+std::string RecipientAddress(const std::string& entry) {
+    std::string address = Trim(entry);
+    const std::size_t open = address.find('<');
+    if (open != std::string::npos) {
+        address.erase(0, open + 1);
+        const std::size_t close = address.find('>');
+        if (close != std::string::npos)
+            address.erase(close, 99);
+    }
+    return address;
+}
+
+// The value of a To or Cc header: every entry trimmed and encoded, joined by ", ".
+std::string HeaderRecipients(const std::string& normalised) {
+    std::string value;
+    bool first = true;
+    for (const std::string& entry : SplitMailLines(normalised)) {
+        if (!first)
+            value += ", ";
+        value += EncodeHeaderText(Trim(entry));
+        first = false;
+    }
+    return value;
+}
+
+// The pieces of a text between its CR LF pairs (an empty text is one empty piece).
+std::vector<std::string> SplitAtCrLf(const std::string& text) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    for (std::size_t at = text.find(kCrLf); at != std::string::npos; at = text.find(kCrLf, start)) {
+        pieces.push_back(text.substr(start, at - start));
+        start = at + 2;
+    }
+    pieces.push_back(text.substr(start));
+    return pieces;
+}
+
+// The file-name part of a path, behind the last separator ("\\", ":" or "/").
+std::string FileNamePart(const std::string& path) {
+    const std::size_t cut = path.find_last_of("\\:/");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string TwoDigits(int value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d", value % 100);
+    return text;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+void AppendSummaryLine(const std::string& file, const std::string& line) {
+    if (file.empty())
+        return;
+    std::ofstream out(file, std::ios::binary | std::ios::app);
+    if (out)
+        out << line << kCrLf;
+}
+
+} // namespace
+
+TSMTPObject::TSMTPObject(const IClock& clock) : clock_(clock) {}
+
+void TSMTPObject::SetMailText(std::string_view text) {
+    Lines = SplitMailLines(text);
+}
+
+int TSMTPObject::Deliver() {
+    if (Server.size() < 4 || MailFrom.size() < 6 || MailTo.size() < 6)
+        return 5;
+    if (Subject.compare(" ") <= 0)
+        Subject = "no subject";
+    int code = 4;
+    try {
+        Sock = MailConnect(Server, Port, code, ConnectTimeoutMs);
+        if (Sock.IsOpen())
+            RunSession(code);
+    } catch (...) {
+        // A server that stopped answering, or anything else that went wrong mid-dialogue.
+        code = 4;
+    }
+    if (trace_.is_open())
+        trace_.close();
+    Sock.Close();
+    return code;
+}
+
+long TSMTPObject::ReceiveOnce(std::string& reply) {
+    reply.clear();
+    return mailwire::ReceiveAppend(Sock, reply, 1022, ReplyTimeoutMs);
+}
+
+std::string TSMTPObject::CollectLine() {
+    std::string reply;
+    long got = 0;
+    do {
+        got = mailwire::ReceiveAppend(Sock, reply, 1022, ReplyTimeoutMs);
+    } while (reply.find('\n') == std::string::npos && got > 0);
+    return reply;
+}
+
+void TSMTPObject::SendLine(std::string_view text) {
+    std::string line(text);
+    line += kCrLf;
+    mailwire::SendBytes(Sock, line, ReplyTimeoutMs);
+    if (trace_.is_open())
+        trace_ << line;
+}
+
+void TSMTPObject::RunSession(int& code) {
+    std::string reply;
+    code = 1;
+
+    if (ReceiveOnce(reply) < 0 || !StartsWith(reply, '2'))
+        return;
+
+    SendLine("EHLO " + Server);
+    if (ReceiveOnce(reply) < 0)
+        return;
+    if (StartsWith(reply, '2')) {
+        code = -3;
+        long got = 1;
+        while (reply.find("250 ") == std::string::npos && got > 0)
+            got = mailwire::ReceiveAppend(Sock, reply, 1022, ReplyTimeoutMs);
+        if (!AuthUser.empty() && mailwire::UpperAscii(reply).find("AUTH") != std::string::npos) {
+            code = -4;
+            if (!Authenticate())
+                return;
+        }
+    } else {
+        SendLine("HELO " + Server);
+        if (ReceiveOnce(reply) < 0 || !StartsWith(reply, '2'))
+            return;
+    }
+
+    SendLine("MAIL FROM:<" + MailFrom + ">");
+    const long got = ReceiveOnce(reply);
+    code = -3;
+    if (got < 0 || !StartsWith(reply, '2'))
+        return;
+
+    for (std::string* field : {&MailTo, &MailCC, &MailBCC}) {
+        ReplaceAll(*field, ';', kCrLf);
+        ReplaceAll(*field, ',', kCrLf);
+    }
+
+    std::string summary = " ";
+    bool anyAccepted = false;
+    bool allAccepted = true;
+    const bool usable = NameRecipients(summary, anyAccepted, allAccepted);
+    if (usable && !anyAccepted)
+        code = -2;
+    if (usable && anyAccepted) {
+        SendLine("DATA");
+        if (ReceiveOnce(reply) >= 0 && StartsWith(reply, '3')) {
+            if (TraceOn && !TraceFile.empty())
+                trace_.open(TraceFile, std::ios::binary | std::ios::trunc);
+            SendMessage();
+            if (trace_.is_open())
+                trace_.close();
+            SendLine("\r\n.");
+            const long ack = ReceiveOnce(reply);
+            summary += "Send OK";
+            if (ack >= 0 && StartsWith(reply, '2'))
+                code = allAccepted ? 0 : -1;
+        }
+    }
+
+    AppendSummaryLine(SummaryFile, summary);
+    SendLine("QUIT");
+}
+
+bool TSMTPObject::Authenticate() {
+    // The server asks for the user name and then the password, each as base64 after "334 ".
+    const auto challengeNames = [this](const char* word) {
+        const std::string reply = CollectLine();
+        if (!StartsWith(reply, '3'))
+            return false;
+        const std::string challenge = reply.size() > 4 ? reply.substr(4, 255) : std::string();
+        return mailwire::UpperAscii(DecodeBase64(challenge)).find(word) != std::string::npos;
+    };
+    SendLine("AUTH LOGIN");
+    if (!challengeNames("USERNAME"))
+        return false;
+    SendLine(EncodeBase64(AuthUser));
+    if (!challengeNames("PASSWORD"))
+        return false;
+    SendLine(EncodeBase64(AuthPass));
+    std::string reply;
+    return ReceiveOnce(reply) >= 0 && StartsWith(reply, '2');
+}
+
+bool TSMTPObject::NameRecipients(std::string& summary, bool& anyAccepted, bool& allAccepted) {
+    std::string reply;
+    for (const std::string& entry : SplitMailLines(MailTo + kCrLf + MailCC + kCrLf + MailBCC)) {
+        const std::string address = RecipientAddress(entry);
+        if (address.empty())
+            continue;
+        SendLine("RCPT TO:<" + address + ">");
+        if (ReceiveOnce(reply) < 0)
+            return false;
+        if (StartsWith(reply, '2')) {
+            anyAccepted = true;
+            summary += address + "|";
+        } else {
+            allAccepted = false;
+        }
+    }
+    return true;
+}
+
+std::string TSMTPObject::FormatDateHeader() const {
+    const LocalTime t = clock_.Now();
+    const int offset = t.utcOffsetMinutes < 0 ? -t.utcOffsetMinutes : t.utcOffsetMinutes;
+    char text[80];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02d%02d",
+                  kDayNames[(t.weekday % 7 + 7) % 7], t.day % 100,
+                  kMonthNames[((t.month - 1) % 12 + 12) % 12], t.year % 10000, t.hour % 100, t.minute % 100,
+                  t.second % 100, t.utcOffsetMinutes < 0 ? '-' : '+', offset / 60 % 100, offset % 60);
+    return text;
+}
+
+std::string TSMTPObject::Boundary() const {
+    const LocalTime t = clock_.Now();
+    return "-----_NEXT_" + TwoDigits(t.hour) + TwoDigits(t.minute) + TwoDigits(t.second) + "_" +
+           TwoDigits(t.day) + TwoDigits(t.month) + TwoDigits(t.year) + "_KQ";
+}
+
+void TSMTPObject::SendHeader(const std::string& boundary) {
+    SendLine("From: " + EncodeHeaderText(SenderName) + " <" + MailFrom + ">");
+    SendLine("To: " + HeaderRecipients(MailTo));
+    const std::string cc = HeaderRecipients(MailCC);
+    if (!cc.empty())
+        SendLine("Cc: " + cc);
+    SendLine("Subject: " + EncodeHeaderText(Subject));
+    if (!ReplyTo.empty())
+        SendLine("Reply-To: " + EncodeHeaderText(ReplyTo));
+    SendLine("Date: " + FormatDateHeader() + kCrLf + "X-Mailer: Pelorix IP-Publisher (SimpleMail)");
+    if (!boundary.empty()) {
+        SendLine(std::string("MIME-Version: 1.0") + kCrLf + "Content-Type: multipart/mixed; " + kCrLf +
+                 " boundary=\"" + boundary + "\"");
+        SendLine(std::string(kCrLf) + "mehrteilige Nachricht im MIME-Format" + kCrLf + kCrLf + "--" +
+                 boundary);
+    }
+    SendLine(std::string("Content-Type: text/plain; charset=iso-8859-1") + kCrLf +
+             "Content-Transfer-Encoding: 8bit" + kCrLf);
+}
+
+void TSMTPObject::SendMessage() {
+    const std::string boundary = Attachments.empty() ? std::string() : Boundary();
+    SendHeader(boundary);
+
+    for (const std::string& line : Lines) {
+        std::string item;
+        bool first = true;
+        for (const std::string& piece : SplitAtCrLf(WrapMailLine(line))) {
+            if (!first)
+                item += kCrLf;
+            // A line that begins with "." gets one more, so no body line reads as the end mark.
+            if (StartsWith(piece, '.'))
+                item += '.';
+            item += piece;
+            first = false;
+        }
+        SendLine(item);
+    }
+
+    if (boundary.empty())
+        return;
+    for (const std::string& path : Attachments) {
+        const std::string name = FileNamePart(path);
+        SendLine(std::string(kCrLf) + "--" + boundary + kCrLf +
+                 "Content-Type: application/octet-stream; name=\"" + name + "\"" + kCrLf +
+                 "Content-Transfer-Encoding: base64" + kCrLf +
+                 "Content-Disposition: attachment; filename=\"" + name + "\"" + kCrLf);
+        SendAttachment(path);
+        SendLine("");
+    }
+    SendLine(std::string(kCrLf) + "--" + boundary + "--");
+}
+
+void TSMTPObject::SendAttachment(const std::string& path) {
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes))
+        return;
+    std::string line;
+    std::string block;
+    std::size_t pos = 0;
+    std::size_t taken = 0;
+    do {
+        if (line.size() >= 72) {
+            block += line + kCrLf;
+            line.clear();
+            if (block.size() >= 2368) {
+                block.resize(block.size() - 2);
+                SendLine(block);
+                block.clear();
+            }
+        }
+        taken = std::min<std::size_t>(3, bytes.size() - pos);
+        line += EncodeBase64(std::string_view(bytes).substr(pos, taken));
+        pos += taken;
+    } while (taken == 3);
+    block += line;
+    if (!block.empty())
+        SendLine(block);
+}
+
+} // namespace pelorix
