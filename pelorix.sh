@@ -10,7 +10,7 @@ PACKAGES=(
     libcurl4-openssl-dev
     qt6-base-dev qt6-translations-l10n libgl-dev
     python3 python3-pyftpdlib python3-aiosmtpd
-    iproute2 util-linux procps
+    iproute2 util-linux procps locales-all
     xvfb xdotool imagemagick
 )
 
