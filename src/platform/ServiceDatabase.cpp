@@ -1,0 +1,300 @@
+#include "platform/ServiceDatabase.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+
+namespace pelorix::scm::db {
+
+namespace {
+
+bool WriteFd(int fd, const std::string& content) {
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n < 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::optional<std::string> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool SafeValue(const std::string& value) {
+    return value.find_first_of("\r\n") == std::string::npos;
+}
+
+std::uint32_t ToNumber(const std::string& text) {
+    return static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+}
+
+} // namespace
+
+std::string Directory() {
+    const char* configured = std::getenv(kDirVariable);
+    std::string dir = (configured && *configured) ? configured : kDefaultDir;
+    if (dir.back() != '/')
+        dir += '/';
+    return dir;
+}
+
+bool ValidName(const std::string& name) {
+    if (name.empty() || name.size() > 64 || name.front() == '.')
+        return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u < 0x80 && (std::isalnum(u) || c == '_' || c == '-' || c == '.');
+    });
+}
+
+std::string Key(const std::string& name) {
+    std::string key = name;
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    return key;
+}
+
+std::string RecordPath(const std::string& dir, const std::string& name) {
+    return dir + Key(name) + ".service";
+}
+std::string StatusPath(const std::string& dir, const std::string& name) {
+    return dir + Key(name) + ".status";
+}
+std::string SocketPath(const std::string& dir, const std::string& name) {
+    return dir + Key(name) + ".sock";
+}
+std::string DeletedPath(const std::string& dir, const std::string& name) {
+    return dir + Key(name) + ".deleted";
+}
+std::string LockPath(const std::string& dir, const std::string& name) {
+    return dir + Key(name) + ".lock";
+}
+
+bool WriteAtomically(const std::string& path, const std::string& content) {
+    static std::atomic<unsigned> counter{0};
+    const std::string temp = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664);
+    if (fd < 0)
+        return false;
+    const bool written = WriteFd(fd, content) && fsync(fd) == 0;
+    const bool closed = close(fd) == 0;
+    if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
+        unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::optional<Record> LoadRecord(const std::string& dir, const std::string& name) {
+    const auto text = ReadFile(RecordPath(dir, name));
+    if (!text)
+        return std::nullopt;
+    Record record;
+    std::istringstream lines(*text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto eq = line.find('=');
+        if (eq == std::string::npos)
+            continue;
+        const std::string key = line.substr(0, eq);
+        const std::string value = line.substr(eq + 1);
+        if (key == "Name")
+            record.name = value;
+        else if (key == "DisplayName")
+            record.displayName = value;
+        else if (key == "Path")
+            record.path = value;
+        else if (key == "Type")
+            record.type = ToNumber(value);
+        else if (key == "Start")
+            record.startType = ToNumber(value);
+        else if (key == "ErrorControl")
+            record.errorControl = ToNumber(value);
+    }
+    if (record.name.empty() || Key(record.name) != Key(name))
+        return std::nullopt;
+    return record;
+}
+
+bool SaveRecord(const std::string& dir, const Record& record) {
+    if (!SafeValue(record.displayName) || !SafeValue(record.path))
+        return false;
+    std::string text = "Name=" + record.name + "\n";
+    text += "DisplayName=" + record.displayName + "\n";
+    text += "Path=" + record.path + "\n";
+    text += "Type=" + std::to_string(record.type) + "\n";
+    text += "Start=" + std::to_string(record.startType) + "\n";
+    text += "ErrorControl=" + std::to_string(record.errorControl) + "\n";
+    return WriteAtomically(RecordPath(dir, record.name), text);
+}
+
+std::vector<std::string> ListNames(const std::string& dir) {
+    std::vector<std::string> keys;
+    DIR* d = opendir(dir.c_str());
+    if (!d)
+        return keys;
+    const std::string suffix = ".service";
+    while (const dirent* entry = readdir(d)) {
+        const std::string file = entry->d_name;
+        if (file.size() > suffix.size() &&
+            file.compare(file.size() - suffix.size(), suffix.size(), suffix) == 0)
+            keys.push_back(file.substr(0, file.size() - suffix.size()));
+    }
+    closedir(d);
+    std::sort(keys.begin(), keys.end());
+    std::vector<std::string> names;
+    for (const auto& key : keys) {
+        if (!ValidName(key))
+            continue;
+        if (const auto record = LoadRecord(dir, key))
+            names.push_back(record->name);
+    }
+    return names;
+}
+
+std::optional<Status> LoadStatus(const std::string& dir, const std::string& name) {
+    const auto text = ReadFile(StatusPath(dir, name));
+    if (!text)
+        return std::nullopt;
+    Status status;
+    std::istringstream in(*text);
+    if (!(in >> status.pid >> status.startTime >> status.state >> status.controlsAccepted >>
+          status.exitCode >> status.checkPoint >> status.waitHint))
+        return std::nullopt;
+    return status;
+}
+
+bool SaveStatus(const std::string& dir, const std::string& name, const Status& status) {
+    std::ostringstream out;
+    out << status.pid << ' ' << status.startTime << ' ' << status.state << ' ' << status.controlsAccepted
+        << ' ' << status.exitCode << ' ' << status.checkPoint << ' ' << status.waitHint << '\n';
+    return WriteAtomically(StatusPath(dir, name), out.str());
+}
+
+std::optional<unsigned long long> ProcessStartTime(long pid) {
+    if (pid <= 0)
+        return std::nullopt;
+    const auto text = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    if (!text)
+        return std::nullopt;
+    // The command name in parentheses may hold blanks; the fields after it are plain.
+    const auto close = text->rfind(')');
+    if (close == std::string::npos)
+        return std::nullopt;
+    std::istringstream fields(text->substr(close + 1));
+    std::string state;
+    fields >> state;
+    if (state == "Z" || state == "X" || state == "x")
+        return std::nullopt;
+    std::string skip;
+    for (int i = 0; i < 18; ++i)
+        fields >> skip;
+    unsigned long long startTime = 0;
+    if (!(fields >> startTime))
+        return std::nullopt;
+    return startTime;
+}
+
+bool Alive(const Status& status) {
+    const auto startTime = ProcessStartTime(status.pid);
+    return startTime && *startTime == status.startTime;
+}
+
+void RemoveAll(const std::string& dir, const std::string& name) {
+    for (const auto& path : {RecordPath(dir, name), StatusPath(dir, name), SocketPath(dir, name),
+                             DeletedPath(dir, name), LockPath(dir, name)})
+        unlink(path.c_str());
+}
+
+Fd& Fd::operator=(Fd&& other) noexcept {
+    if (this != &other) {
+        Reset(other.fd_);
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void Fd::Reset(int fd) {
+    if (fd_ >= 0)
+        close(fd_);
+    fd_ = fd;
+}
+
+bool SendLine(int fd, const std::string& line) {
+    const std::string text = line + "\n";
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::optional<std::string> ReceiveLine(int fd, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string line;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count();
+        if (left <= 0)
+            return std::nullopt;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return std::nullopt;
+        char c = 0;
+        const ssize_t n = recv(fd, &c, 1, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return std::nullopt;
+        if (c == '\n')
+            return line;
+        if (line.size() > 256)
+            return std::nullopt;
+        line += c;
+    }
+}
+
+Lock::Lock(const std::string& dir, const std::string& name) {
+    fd_ = open(LockPath(dir, name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+    if (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+}
+
+Lock::~Lock() {
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+} // namespace pelorix::scm::db

@@ -1,0 +1,275 @@
+// pelorix-sc: installs, removes, starts, controls and lists the services of this computer
+// through the service control layer, for administrators at a shell and for the start of the
+// automatic services at boot. Exit status 0 on success, 1 when an operation failed, 2 on
+// wrong use.
+
+#include "common/Latin1.h"
+#include "platform/ServiceControl.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace pelorix::scm;
+
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+// How long start and shutdown wait for services to leave their pending states.
+constexpr int kSettleMs = 30000;
+
+void Out(const std::string& latin1) {
+    std::fputs((pelorix::Latin1ToUtf8(latin1) + "\n").c_str(), stdout);
+}
+
+int Failure(const std::string& what, DWORD error) {
+    std::fflush(stdout);
+    const std::string text = what + ": " + ErrorText(error) + " (Fehler " + std::to_string(error) + ")";
+    std::fputs((pelorix::Latin1ToUtf8(text) + "\n").c_str(), stderr);
+    return kFailed;
+}
+
+int Usage() {
+    std::fputs(pelorix::Latin1ToUtf8("Aufruf: pelorix-sc create NAME PROGRAMM [ANZEIGENAME]\n"
+                                     "       pelorix-sc delete|start|stop|pause|continue|query NAME\n"
+                                     "       pelorix-sc list|boot|shutdown\n"_l1)
+                   .c_str(),
+               stderr);
+    return kUsage;
+}
+
+bool Pending(DWORD state) {
+    return state != SERVICE_STOPPED && state != SERVICE_RUNNING && state != SERVICE_PAUSED;
+}
+
+// Waits (bounded) until the service is no longer in a pending state; its last state.
+DWORD Settle(SC_HANDLE service) {
+    SERVICE_STATUS status;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSettleMs);
+    while (QueryServiceStatus(service, &status) && Pending(status.dwCurrentState) &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return status.dwCurrentState;
+}
+
+std::string Quoted(const std::string& name) {
+    return "Dienst \"" + name + "\"";
+}
+
+ScHandle OpenManager(DWORD access, int& result) {
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, access));
+    if (!manager)
+        result = Failure("Kein Zugriff auf die Dienstverwaltung", GetLastError());
+    return manager;
+}
+
+ScHandle OpenNamed(SC_HANDLE manager, const std::string& name, DWORD access, int& result) {
+    ScHandle service(OpenServiceA(manager, name.c_str(), access));
+    if (!service)
+        result = Failure(Quoted(name), GetLastError());
+    return service;
+}
+
+std::string AbsolutePath(const std::string& path) {
+    if (!path.empty() && path.front() == '/')
+        return path;
+    std::vector<char> cwd(4096);
+    if (!getcwd(cwd.data(), cwd.size()))
+        return path;
+    return std::string(cwd.data()) + "/" + path;
+}
+
+int Create(const std::string& name, const std::string& path, const std::string& displayName) {
+    int result = kOk;
+    const ScHandle manager = OpenManager(SC_MANAGER_ALL_ACCESS, result);
+    if (!manager)
+        return result;
+    const std::string program = AbsolutePath(path);
+    const std::string display = pelorix::Utf8ToLatin1(displayName.empty() ? name : displayName);
+    const ScHandle service(CreateServiceA(manager.Get(), name.c_str(), display.c_str(), SERVICE_ALL_ACCESS,
+                                          SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                          program.c_str()));
+    if (!service)
+        return Failure(Quoted(name) + " konnte nicht installiert werden", GetLastError());
+    Out(Quoted(name) + " wurde installiert (" + program + ", automatischer Start).");
+    return kOk;
+}
+
+int Delete(const std::string& name) {
+    int result = kOk;
+    const ScHandle manager = OpenManager(SC_MANAGER_CONNECT, result);
+    if (!manager)
+        return result;
+    const ScHandle service = OpenNamed(manager.Get(), name, DELETE_ACCESS | SERVICE_QUERY_STATUS, result);
+    if (!service)
+        return result;
+    if (!DeleteService(service.Get()))
+        return Failure(Quoted(name) + " konnte nicht entfernt werden", GetLastError());
+    SERVICE_STATUS status;
+    if (QueryServiceStatus(service.Get(), &status) && status.dwCurrentState != SERVICE_STOPPED)
+        Out(Quoted(name) + " wird entfernt, sobald er beendet ist."_l1);
+    else
+        Out(Quoted(name) + " wurde entfernt.");
+    return kOk;
+}
+
+int Start(const std::string& name) {
+    int result = kOk;
+    const ScHandle manager = OpenManager(SC_MANAGER_CONNECT, result);
+    if (!manager)
+        return result;
+    const ScHandle service = OpenNamed(manager.Get(), name, SERVICE_START | SERVICE_QUERY_STATUS, result);
+    if (!service)
+        return result;
+    if (!StartServiceA(service.Get(), 0, nullptr))
+        return Failure(Quoted(name) + " konnte nicht gestartet werden", GetLastError());
+    const DWORD state = Settle(service.Get());
+    Out(StateName(state));
+    return state == SERVICE_RUNNING ? kOk : kFailed;
+}
+
+int Control(const std::string& name, DWORD control, const char* failure) {
+    int result = kOk;
+    const ScHandle manager = OpenManager(SC_MANAGER_CONNECT, result);
+    if (!manager)
+        return result;
+    const ScHandle service =
+        OpenNamed(manager.Get(), name, SERVICE_STOP | SERVICE_PAUSE_CONTINUE | SERVICE_QUERY_STATUS, result);
+    if (!service)
+        return result;
+    SERVICE_STATUS status;
+    if (!ControlService(service.Get(), control, &status))
+        return Failure(Quoted(name) + failure, GetLastError());
+    Out(StateName(status.dwCurrentState));
+    return kOk;
+}
+
+int Query(const std::string& name) {
+    int result = kOk;
+    const ScHandle manager = OpenManager(SC_MANAGER_CONNECT, result);
+    if (!manager)
+        return result;
+    const ScHandle service = OpenNamed(manager.Get(), name, SERVICE_QUERY_STATUS, result);
+    if (!service)
+        return result;
+    SERVICE_STATUS status;
+    if (!QueryServiceStatus(service.Get(), &status))
+        return Failure(Quoted(name), GetLastError());
+    Out(StateName(status.dwCurrentState));
+    return kOk;
+}
+
+bool Services(std::vector<ENUM_SERVICE_STATUS>& services, ScHandle& manager, int& result) {
+    manager = OpenManager(SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE, result);
+    if (!manager)
+        return false;
+    if (!EnumServicesStatusA(manager.Get(), &services)) {
+        result = Failure("Die Dienste konnten nicht gelesen werden", GetLastError());
+        return false;
+    }
+    return true;
+}
+
+int List() {
+    int result = kOk;
+    ScHandle manager;
+    std::vector<ENUM_SERVICE_STATUS> services;
+    if (!Services(services, manager, result))
+        return result;
+    for (const auto& s : services)
+        Out(s.ServiceName + "\t" + StateName(s.ServiceStatus.dwCurrentState) + "\t" + s.DisplayName);
+    return kOk;
+}
+
+// Starts every stopped service whose start type is automatic.
+int Boot() {
+    int result = kOk;
+    ScHandle manager;
+    std::vector<ENUM_SERVICE_STATUS> services;
+    if (!Services(services, manager, result))
+        return result;
+    for (const auto& s : services) {
+        const ScHandle service(OpenServiceA(manager.Get(), s.ServiceName.c_str(),
+                                            SERVICE_START | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG));
+        SERVICE_CONFIG config;
+        if (!service || !QueryServiceConfigA(service.Get(), &config)) {
+            result = Failure(Quoted(s.ServiceName), GetLastError());
+            continue;
+        }
+        if (config.dwStartType != SERVICE_AUTO_START || s.ServiceStatus.dwCurrentState != SERVICE_STOPPED)
+            continue;
+        if (!StartServiceA(service.Get(), 0, nullptr)) {
+            result = Failure(Quoted(s.ServiceName) + " konnte nicht gestartet werden", GetLastError());
+            continue;
+        }
+        Out(s.ServiceName + ": " + StateName(Settle(service.Get())));
+    }
+    return result;
+}
+
+// At system shutdown: every running service ends without its stop handling.
+int Shutdown() {
+    int result = kOk;
+    ScHandle manager;
+    std::vector<ENUM_SERVICE_STATUS> services;
+    if (!Services(services, manager, result))
+        return result;
+    for (const auto& s : services) {
+        if (s.ServiceStatus.dwCurrentState == SERVICE_STOPPED)
+            continue;
+        const ScHandle service(
+            OpenServiceA(manager.Get(), s.ServiceName.c_str(), SERVICE_STOP | SERVICE_QUERY_STATUS));
+        SERVICE_STATUS status;
+        if (!service || !ControlService(service.Get(), SERVICE_CONTROL_SHUTDOWN, &status)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_SERVICE_NOT_ACTIVE)
+                result = Failure(Quoted(s.ServiceName), error);
+            continue;
+        }
+        Out(s.ServiceName + ": " + StateName(Settle(service.Get())));
+    }
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty())
+        return Usage();
+    const std::string& verb = args[0];
+    if (args.size() == 1) {
+        if (verb == "list")
+            return List();
+        if (verb == "boot")
+            return Boot();
+        if (verb == "shutdown")
+            return Shutdown();
+        return Usage();
+    }
+    const std::string& name = args[1];
+    if (verb == "create" && (args.size() == 3 || args.size() == 4))
+        return Create(name, args[2], args.size() == 4 ? args[3] : std::string());
+    if (args.size() != 2)
+        return Usage();
+    if (verb == "delete")
+        return Delete(name);
+    if (verb == "start")
+        return Start(name);
+    if (verb == "stop")
+        return Control(name, SERVICE_CONTROL_STOP, " konnte nicht beendet werden");
+    if (verb == "pause")
+        return Control(name, SERVICE_CONTROL_PAUSE, " konnte nicht angehalten werden");
+    if (verb == "continue")
+        return Control(name, SERVICE_CONTROL_CONTINUE, " konnte nicht fortgesetzt werden");
+    if (verb == "query")
+        return Query(name);
+    return Usage();
+}
