@@ -1,0 +1,64 @@
+#pragma once
+// The pure logic of address determination: the scan of an address-source answer for the
+// first dotted address, and the comparison of the host's address list with the previous one.
+// Used by the worker's address stages and by the manager's address display. No state.
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelorix {
+
+// The longest part of an answer that the scan looks at.
+inline constexpr std::size_t kScanLimit = 99999;
+
+// Integer conversion of the scan: optional leading blanks, an optional sign, decimal digits
+// and nothing else; false for anything else and for values beyond 32 bits.
+bool ScanInteger(std::string_view text, int& value);
+
+// The four numbers of the first dotted address in the body of an HTTP answer (the text after
+// the empty line that ends the headers, or all of it when there is none). Only addresses whose
+// four numbers lie in 0..255 count; other candidates are passed over.
+std::optional<std::array<int, 4>> ScanAddress(std::string_view answer);
+
+// "%d.%d.%d.%d".
+std::string FormatAddress(const std::array<int, 4>& numbers);
+
+// The scan and the formatting in one: the dotted address, or empty when there is none.
+std::string FindAddressInAnswer(std::string_view answer);
+
+// How a query of an address-source page ended.
+enum class AddressQueryOutcome {
+    Found,        // address holds the first dotted address of the answer
+    NoAddress,    // an answer came, without any address
+    EmptyAnswer,  // connected, but the server sent nothing
+    Unreachable,  // nothing accepted the connection
+    NoNetwork,    // the name did not resolve, or another network failure
+    BadParameters // host shorter than 2 characters, or no path
+};
+
+struct AddressQueryResult {
+    AddressQueryOutcome outcome = AddressQueryOutcome::NoNetwork;
+    std::string address;
+};
+
+// Fetches host + path (an HTTP/1.0 GET on port 80 unless another is given) and scans the
+// answer. Blocks for at most the two time limits (per receive); never throws.
+AddressQueryResult QueryAddressPage(const std::string& host, const std::string& path, int port = 80,
+                                    int connectTimeoutMs = 20000, int receiveTimeoutMs = 30000);
+
+// What a check of the host's addresses reports, in order, and whether the public address has
+// to be probed again.
+struct HostAddressCheck {
+    bool probe = false;
+    std::vector<std::string> messages;
+};
+
+// Compares the host's addresses of this check with those of the previous one.
+HostAddressCheck CompareHostAddresses(const std::vector<std::string>& previous,
+                                      const std::vector<std::string>& current);
+
+} // namespace pelorix

@@ -1,0 +1,176 @@
+// The scan of address-source answers and the comparison of the host's address lists.
+
+#include "svc/AddressScan.h"
+
+#include "common/Latin1.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+
+namespace pelorix {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::string Http(const std::string& body) {
+    return "HTTP/1.1 200 OK\r\nServer: Apache/2.4.57 (Debian)\r\nContent-Type: text/html\r\n\r\n" + body;
+}
+
+TEST(AddressScanTest, IntegerConversionAcceptsBlanksSignAndDigitsOnly) {
+    int v = -7;
+    EXPECT_TRUE(ScanInteger("84", v));
+    EXPECT_EQ(v, 84);
+    EXPECT_TRUE(ScanInteger("  -12", v));
+    EXPECT_EQ(v, -12);
+    EXPECT_TRUE(ScanInteger("+003", v));
+    EXPECT_EQ(v, 3);
+    v = 99;
+    for (const char* bad : {"", " ", "-", "1 ", "1\n", "1<", ">1", "0x1", "$1F", "1.2", "99999999999"})
+        EXPECT_FALSE(ScanInteger(bad, v)) << bad;
+    EXPECT_EQ(v, 99);
+    EXPECT_TRUE(ScanInteger("-2147483648", v));
+    EXPECT_EQ(v, INT_MIN);
+    EXPECT_FALSE(ScanInteger("2147483648", v));
+}
+
+TEST(AddressScanTest, FindsTheAddressesOfTypicalAnswers) {
+    // A test CGI echoing its environment; the blank before the number is skipped.
+    EXPECT_EQ(FindAddressInAnswer(Http("SERVER_NAME = www.example.org\nREMOTE_ADDR = 84.123.45.6\n")),
+              "84.123.45.6");
+    // Between bold tags: the fourth number stops before the next tag.
+    EXPECT_EQ(FindAddressInAnswer(Http("<html><body>Ihre Adresse: <b>84.1.2.3</b></body></html>")),
+              "84.1.2.3");
+    // A version number with two dots followed by text is passed over.
+    EXPECT_EQ(FindAddressInAnswer(
+                  Http("<p>Apache/1.3.26 Server at www.example.org</p>\nREMOTE_ADDR = 84.123.45.6\n")),
+              "84.123.45.6");
+    // Leading zeros go with the formatting.
+    EXPECT_EQ(FindAddressInAnswer(Http("084.001.002.003")), "84.1.2.3");
+    // A bare address with a line end, as plain-text address services send it.
+    EXPECT_EQ(FindAddressInAnswer("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 12\r\n\r\n"
+                                  "84.123.45.6\n"),
+              "84.123.45.6");
+    // An HTML page of an address-check service.
+    EXPECT_EQ(FindAddressInAnswer("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 104\r\n\r\n"
+                                  "<html><head><title>Current IP Check</title></head><body>"
+                                  "Current IP Address: 93.184.216.34</body></html>\r\n"),
+              "93.184.216.34");
+}
+
+TEST(AddressScanTest, HeadersAreNotScannedWhenTheyEndProperly) {
+    EXPECT_EQ(FindAddressInAnswer("HTTP/1.0 200 OK\r\nX-Forwarded-For: 10.1.2.3\r\n\r\nnothing here"), "");
+    EXPECT_EQ(FindAddressInAnswer("HTTP/1.0 200 OK\r\nServer: x/1.18.0\r\nDate: Mon\r\n\r\n"), "");
+    // Without the empty line the whole answer counts.
+    EXPECT_EQ(FindAddressInAnswer("HTTP/1.0 200 OK\nServer: nginx/1.18.0\n\n84.1.2.3\n"), "84.1.2.3");
+}
+
+TEST(AddressScanTest, AnswersWithoutAnAddress) {
+    for (const char* answer :
+         {"", "..", "1.2.3", "1.2.3.", "a.b.c.d", "1.2.3.x", "Version 1.3.26 ok.", "1.2.3.456"})
+        EXPECT_EQ(FindAddressInAnswer(answer), "") << answer;
+}
+
+TEST(AddressScanTest, NumbersOutOfRangeArePassedOver) {
+    EXPECT_EQ(FindAddressInAnswer("300.1.2.3 84.1.2.3"), "84.1.2.3");
+    EXPECT_EQ(FindAddressInAnswer("1.2.300.3 then 84.1.2.3"), "84.1.2.3");
+    EXPECT_EQ(FindAddressInAnswer("-1.2.3.4 und 5.6.7.8"), "5.6.7.8");
+    EXPECT_EQ(FindAddressInAnswer("1.2.3.-4 und 5.6.7.8"), "5.6.7.8");
+    // A candidate whose fourth number fails must not inherit the one of an earlier candidate.
+    EXPECT_EQ(FindAddressInAnswer("300.1.2.3 5.6.7.x"), "");
+    EXPECT_EQ(FindAddressInAnswer("255.255.255.255"), "255.255.255.255");
+    EXPECT_EQ(FindAddressInAnswer("0.0.0.0"), "0.0.0.0");
+}
+
+TEST(AddressScanTest, OnlyTheFirstCharactersAreScanned) {
+    const std::string filler(kScanLimit - 7, 'x');
+    EXPECT_EQ(FindAddressInAnswer(filler + "1.2.3.4"), "1.2.3.4");
+    EXPECT_EQ(FindAddressInAnswer(filler + "x1.2.3.4"), "");
+}
+
+TEST(AddressScanTest, RandomBytesNeverYieldAnythingButAnAddress) {
+    // Mostly the characters the scan cares about, with some arbitrary bytes among them.
+    const std::string alphabet("0123456789012345....... -+<>\r\n\n\0aZ\xff", 36);
+    std::mt19937 random(4711);
+    std::uniform_int_distribution<int> length(0, 48);
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(alphabet.size()) - 1);
+    std::uniform_int_distribution<int> anyByte(0, 255);
+    int found = 0;
+    std::string answer;
+    for (int i = 0; i < 100000; ++i) {
+        answer.clear();
+        const int n = length(random);
+        for (int k = 0; k < n; ++k)
+            answer += k % 7 == 6 ? static_cast<char>(anyByte(random)) : alphabet[pick(random)];
+        const std::string address = FindAddressInAnswer(answer);
+        if (address.empty())
+            continue;
+        ++found;
+        in_addr parsed{};
+        ASSERT_EQ(inet_pton(AF_INET, address.c_str(), &parsed), 1) << address;
+        char text[INET_ADDRSTRLEN];
+        ASSERT_EQ(address, inet_ntop(AF_INET, &parsed, text, sizeof text));
+    }
+    EXPECT_GT(found, 20); // the strings were not all hopeless
+}
+
+TEST(AddressScanTest, HostAddressesOfTheFirstCheck) {
+    const HostAddressCheck check = CompareHostAddresses({}, {"192.168.1.5", "84.1.2.3"});
+    EXPECT_TRUE(check.probe);
+    EXPECT_EQ(check.messages,
+              (Lines{"+IP-Adresse ermittelt als: 192.168.1.5", "+IP-Adresse ermittelt als: 84.1.2.3"}));
+
+    const HostAddressCheck loopback = CompareHostAddresses({}, {"127.0.0.1"});
+    EXPECT_TRUE(loopback.probe);
+    EXPECT_EQ(loopback.messages, Lines{"+IP-Adresse ermittelt als: 127.0.0.1"});
+}
+
+TEST(AddressScanTest, ReplacedAddressIsReportedAndProbed) {
+    const HostAddressCheck check =
+        CompareHostAddresses({"192.168.1.5", "84.1.2.3"}, {"192.168.1.5", "84.9.9.9"});
+    EXPECT_TRUE(check.probe);
+    EXPECT_EQ(check.messages,
+              (Lines{"+IP-Adresse aufgegeben: 84.1.2.3", "+IP-Adresse ermittelt als: 84.9.9.9"}));
+}
+
+TEST(AddressScanTest, LoneLoopbackAfterARealAddressIsNotProbed) {
+    const HostAddressCheck check = CompareHostAddresses({"84.1.2.3"}, {"127.0.0.1"});
+    EXPECT_FALSE(check.probe);
+    EXPECT_EQ(check.messages,
+              (Lines{"+IP-Adresse aufgegeben: 84.1.2.3", "+IP-Adresse ermittelt als: 127.0.0.1"}));
+}
+
+TEST(AddressScanTest, SameAddressesInAnotherOrderAreUnchanged) {
+    const Lines unchanged{"+IP-Adresse(n) unverändert"_l1};
+    HostAddressCheck check = CompareHostAddresses({"10.0.0.1", "84.1.2.3"}, {"84.1.2.3", "10.0.0.1"});
+    EXPECT_FALSE(check.probe);
+    EXPECT_EQ(check.messages, unchanged);
+    check = CompareHostAddresses({"84.1.2.3"}, {"84.1.2.3"});
+    EXPECT_FALSE(check.probe);
+    EXPECT_EQ(check.messages, unchanged);
+    // A failed listing after an empty one.
+    check = CompareHostAddresses({}, {});
+    EXPECT_FALSE(check.probe);
+    EXPECT_EQ(check.messages, unchanged);
+}
+
+TEST(AddressScanTest, FewerAddressesGiveOneMessageForTheLastOneGone) {
+    HostAddressCheck check = CompareHostAddresses({"10.0.0.1", "84.1.2.3", "84.4.5.6"}, {"10.0.0.1"});
+    EXPECT_FALSE(check.probe);
+    EXPECT_EQ(check.messages, Lines{"+IP-Adresse aufgegeben: 84.4.5.6"});
+    // A failed listing after a non-empty one.
+    check = CompareHostAddresses({"84.1.2.3"}, {});
+    EXPECT_FALSE(check.probe);
+    EXPECT_EQ(check.messages, Lines{"+IP-Adresse aufgegeben: 84.1.2.3"});
+}
+
+TEST(AddressScanTest, MoreAddressesReportOnlyTheNewOnes) {
+    const HostAddressCheck check = CompareHostAddresses({"10.0.0.1"}, {"10.0.0.1", "84.1.2.3"});
+    EXPECT_TRUE(check.probe);
+    EXPECT_EQ(check.messages, Lines{"+IP-Adresse ermittelt als: 84.1.2.3"});
+}
+
+} // namespace
+} // namespace pelorix
