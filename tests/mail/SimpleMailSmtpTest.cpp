@@ -1,0 +1,357 @@
+// TSMTPObject against a scripted server: the dialogue, the message bytes and every result code.
+
+#include "MailTestPeers.h"
+#include "TempDir.h"
+#include "common/Latin1.h"
+#include "mail/SimpleMail.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace pelorix {
+namespace {
+
+using test::PeerConnection;
+using test::ScriptedPeer;
+using test::SmtpReplies;
+
+constexpr const char* kDateLines =
+    "Date: Thu, 05 Mar 2026 14:05:09 +0100\r\nX-Mailer: Pelorix IP-Publisher (SimpleMail)\r\n";
+constexpr const char* kTextHeader =
+    "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: 8bit\r\n\r\n";
+
+class SmtpTest : public ::testing::Test {
+protected:
+    SmtpTest() : clock_(test::SampleTime()), smtp_(clock_) {
+        smtp_.Server = "127.0.0.1";
+        smtp_.Port = peer_.Port();
+        smtp_.ConnectTimeoutMs = 2000;
+        smtp_.ReplyTimeoutMs = 2000;
+        smtp_.MailFrom = "ip@example.org";
+        smtp_.SenderName = "Pelorix";
+        smtp_.MailTo = "anna@example.org";
+        smtp_.Subject = "IP 10.1.2.3";
+        smtp_.SetMailText("line one\r\nline two");
+    }
+
+    // Runs Deliver against the table; gives its code and the client's bytes.
+    int Deliver(SmtpReplies replies, std::string& sent) {
+        peer_.Run([replies](PeerConnection& c) { test::PlaySmtp(c, replies); });
+        const int code = smtp_.Deliver();
+        sent = peer_.Finish();
+        return code;
+    }
+
+    test::FixedClock clock_;
+    ScriptedPeer peer_;
+    TSMTPObject smtp_;
+};
+
+TEST_F(SmtpTest, FullDialogueWithAuthLoginIsByteExact) {
+    smtp_.AuthUser = "user";
+    smtp_.AuthPass = "secret";
+    smtp_.MailTo = "Anna Muster <anna@example.org>; bob@example.org";
+    smtp_.MailCC = "carl@example.org";
+    smtp_.MailBCC = "hidden@example.org";
+    const std::string longLine = [] {
+        std::string s;
+        while (s.size() < 100)
+            s += "abcdefghi ";
+        return s.substr(0, 100);
+    }();
+    smtp_.SetMailText(".\r\n.dot first\r\n\r\n" + longLine);
+    std::string sent;
+    EXPECT_EQ(Deliver({}, sent), 0);
+    const std::string expected =
+        std::string("EHLO 127.0.0.1\r\n") + "AUTH LOGIN\r\n" + "dXNlcg==\r\n" + "c2VjcmV0\r\n" +
+        "MAIL FROM:<ip@example.org>\r\n" + "RCPT TO:<anna@example.org>\r\n" +
+        "RCPT TO:<bob@example.org>\r\n" + "RCPT TO:<carl@example.org>\r\n" +
+        "RCPT TO:<hidden@example.org>\r\n" + "DATA\r\n" + "From: Pelorix <ip@example.org>\r\n" +
+        "To: Anna Muster <anna@example.org>, bob@example.org\r\n" + "Cc: carl@example.org\r\n" +
+        "Subject: IP 10.1.2.3\r\n" + kDateLines + kTextHeader + "..\r\n" + "..dot first\r\n" + "\r\n" +
+        longLine.substr(0, 70) + "\r\n" + longLine.substr(70) + "\r\n" + "\r\n.\r\n" + "QUIT\r\n";
+    EXPECT_EQ(sent, expected);
+    // Once the sender was accepted the recipient fields hold line breaks instead of separators.
+    EXPECT_EQ(smtp_.MailTo, "Anna Muster <anna@example.org>\r\n bob@example.org");
+}
+
+TEST_F(SmtpTest, ServerWithoutAuthGetsTheMailWithoutAuthentication) {
+    smtp_.AuthUser = "user";
+    smtp_.AuthPass = "secret";
+    SmtpReplies replies;
+    replies.ehlo = "250-mail.test\r\n250-SIZE 1000\r\n250 HELP\r\n";
+    std::string sent;
+    EXPECT_EQ(Deliver(replies, sent), 0);
+    EXPECT_EQ(sent.find("AUTH"), std::string::npos);
+    EXPECT_EQ(sent.rfind("EHLO 127.0.0.1\r\nMAIL FROM:<ip@example.org>\r\n", 0), 0u);
+}
+
+TEST_F(SmtpTest, EhloReplyInPiecesIsCollectedUpToItsLastLine) {
+    smtp_.AuthUser = "user";
+    smtp_.AuthPass = "pw";
+    peer_.Run([](PeerConnection& c) {
+        c.Send("220 hi\r\n");
+        c.ReadLine();
+        c.Send("250-mail.test\r\n");
+        c.ReadUntil("never", 50);
+        c.Send("250-AUTH LOGIN\r\n");
+        c.ReadUntil("never", 50);
+        c.Send("250 HELP\r\n");
+        EXPECT_EQ(c.ReadLine(), "AUTH LOGIN\r\n");
+        c.Send("535 no\r\n");
+    });
+    EXPECT_EQ(smtp_.Deliver(), -4);
+    peer_.Finish();
+}
+
+TEST_F(SmtpTest, RefusedEhloFallsBackToHelo) {
+    SmtpReplies replies;
+    replies.ehlo = "502 command not implemented\r\n";
+    std::string sent;
+    EXPECT_EQ(Deliver(replies, sent), 0);
+    EXPECT_EQ(sent.rfind("EHLO 127.0.0.1\r\nHELO 127.0.0.1\r\nMAIL FROM:<ip@example.org>\r\n", 0), 0u);
+}
+
+TEST_F(SmtpTest, RefusedHeloOrGreetingStopsWithoutQuit) {
+    SmtpReplies replies;
+    replies.ehlo = "502 no\r\n";
+    replies.helo = "501 no\r\n";
+    std::string sent;
+    EXPECT_EQ(Deliver(replies, sent), 1);
+    EXPECT_EQ(sent, "EHLO 127.0.0.1\r\nHELO 127.0.0.1\r\n");
+
+    ScriptedPeer second;
+    smtp_.Port = second.Port();
+    SmtpReplies busy;
+    busy.greeting = "554 busy\r\n";
+    second.Run([busy](PeerConnection& c) { test::PlaySmtp(c, busy); });
+    EXPECT_EQ(smtp_.Deliver(), 1);
+    EXPECT_EQ(second.Finish(), "");
+}
+
+TEST_F(SmtpTest, AllRecipientsRefusedGivesMinusTwoWithoutDataButWithQuit) {
+    smtp_.MailTo = "a@example.org, b@example.org";
+    SmtpReplies replies;
+    replies.rcpt = {"550 no such user\r\n", "550 no such user\r\n"};
+    std::string sent;
+    EXPECT_EQ(Deliver(replies, sent), -2);
+    EXPECT_EQ(sent, "EHLO 127.0.0.1\r\nMAIL FROM:<ip@example.org>\r\nRCPT TO:<a@example.org>\r\n"
+                    "RCPT TO:<b@example.org>\r\nQUIT\r\n");
+}
+
+TEST_F(SmtpTest, OneOfTwoRecipientsRefusedSendsTheMailWithMinusOne) {
+    smtp_.MailTo = "a@example.org;b@example.org";
+    SmtpReplies replies;
+    replies.rcpt = {"550 no such user\r\n"};
+    std::string sent;
+    EXPECT_EQ(Deliver(replies, sent), -1);
+    EXPECT_NE(sent.find("DATA\r\n"), std::string::npos);
+    EXPECT_NE(sent.find("To: a@example.org, b@example.org\r\n"), std::string::npos);
+}
+
+TEST_F(SmtpTest, RefusedSenderDataOrEndMarkGiveMinusThree) {
+    SmtpReplies sender;
+    sender.mailFrom = "553 sender refused\r\n";
+    std::string sent;
+    EXPECT_EQ(Deliver(sender, sent), -3);
+    EXPECT_EQ(sent, "EHLO 127.0.0.1\r\nMAIL FROM:<ip@example.org>\r\n");
+
+    for (const bool refuseData : {true, false}) {
+        ScriptedPeer peer;
+        smtp_.Port = peer.Port();
+        SmtpReplies replies;
+        if (refuseData)
+            replies.data = "554 no data\r\n";
+        else
+            replies.endMark = "554 rejected\r\n";
+        peer.Run([replies](PeerConnection& c) { test::PlaySmtp(c, replies); });
+        EXPECT_EQ(smtp_.Deliver(), -3);
+        const std::string bytes = peer.Finish();
+        EXPECT_EQ(bytes.substr(bytes.size() - 6), "QUIT\r\n");
+    }
+}
+
+TEST_F(SmtpTest, FailedAuthenticationGivesMinusFour) {
+    smtp_.AuthUser = "user";
+    smtp_.AuthPass = "wrong";
+    SmtpReplies replies;
+    replies.authResult = "535 5.7.8 Authentication credentials invalid\r\n";
+    std::string sent;
+    EXPECT_EQ(Deliver(replies, sent), -4);
+    EXPECT_EQ(sent, "EHLO 127.0.0.1\r\nAUTH LOGIN\r\ndXNlcg==\r\nd3Jvbmc=\r\n");
+
+    // A challenge that does not ask for the user name ends the attempt before the name goes out.
+    ScriptedPeer peer;
+    smtp_.Port = peer.Port();
+    SmtpReplies odd;
+    odd.userChallenge = "334 " + EncodeBase64("Who?") + "\r\n";
+    peer.Run([odd](PeerConnection& c) { test::PlaySmtp(c, odd); });
+    EXPECT_EQ(smtp_.Deliver(), -4);
+    EXPECT_EQ(peer.Finish(), "EHLO 127.0.0.1\r\nAUTH LOGIN\r\n");
+}
+
+TEST_F(SmtpTest, SubjectsEmptyAndNonAscii) {
+    smtp_.Subject = "";
+    std::string sent;
+    EXPECT_EQ(Deliver({}, sent), 0);
+    EXPECT_NE(sent.find("\r\nSubject: no subject\r\n"), std::string::npos);
+
+    ScriptedPeer peer;
+    smtp_.Port = peer.Port();
+    smtp_.Subject = "Neue Adresse für Jörg"_l1;
+    smtp_.SenderName = "Büro"_l1;
+    peer.Run([](PeerConnection& c) { test::PlaySmtp(c, {}); });
+    EXPECT_EQ(smtp_.Deliver(), 0);
+    const std::string bytes = peer.Finish();
+    EXPECT_NE(bytes.find("\r\nSubject: Neue Adresse =?iso-8859-1?Q?f=FCr?= =?iso-8859-1?Q?J=F6rg?=\r\n"),
+              std::string::npos);
+    EXPECT_NE(bytes.find("\r\nFrom: =?iso-8859-1?Q?B=FCro?= <ip@example.org>\r\n"), std::string::npos);
+}
+
+TEST_F(SmtpTest, AttachmentsGoOutAsBase64PartsBehindTheText) {
+    test::TempDir dir;
+    dir.Write("abc.txt", "abc");
+    dir.Write("a.bin", "a");
+    dir.Write("empty.dat", "");
+    smtp_.Attachments = {dir.File("abc.txt"), dir.File("a.bin"), dir.File("empty.dat"), dir.File("missing")};
+    smtp_.ReplyTo = "reply@example.org";
+    std::string sent;
+    EXPECT_EQ(Deliver({}, sent), 0);
+    const std::string b = "-----_NEXT_140509_050326_KQ";
+    const auto part = [&](const std::string& name) {
+        return "\r\n--" + b + "\r\nContent-Type: application/octet-stream; name=\"" + name +
+               "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"" +
+               name + "\"\r\n\r\n";
+    };
+    const std::string message =
+        std::string("From: Pelorix <ip@example.org>\r\n") + "To: anna@example.org\r\n" +
+        "Subject: IP 10.1.2.3\r\n" + "Reply-To: reply@example.org\r\n" + kDateLines +
+        "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; \r\n boundary=\"" + b + "\"\r\n" +
+        "\r\nmehrteilige Nachricht im MIME-Format\r\n\r\n--" + b + "\r\n" + kTextHeader +
+        "line one\r\nline two\r\n" + part("abc.txt") + "YWJj\r\n\r\n" + part("a.bin") + "YQ==\r\n\r\n" +
+        part("empty.dat") + "\r\n" + part("missing") + "\r\n" + "\r\n--" + b + "--\r\n" + "\r\n.\r\n";
+    const std::size_t start = sent.find("DATA\r\n");
+    ASSERT_NE(start, std::string::npos);
+    EXPECT_EQ(sent.substr(start + 6), message + "QUIT\r\n");
+}
+
+TEST_F(SmtpTest, LongAttachmentLinesHold72CharactersAndSurviveTheRoundTrip) {
+    test::TempDir dir;
+    std::string bytes;
+    for (int i = 0; i < 5000; ++i)
+        bytes += static_cast<char>(i * 7 % 256);
+    dir.Write("data.bin", bytes);
+    smtp_.Attachments = {dir.File("data.bin")};
+    std::string sent;
+    EXPECT_EQ(Deliver({}, sent), 0);
+    const std::string head = "filename=\"data.bin\"\r\n\r\n";
+    const std::size_t from = sent.find(head) + head.size();
+    const std::size_t to = sent.find("\r\n\r\n", from);
+    const std::string base64 = sent.substr(from, to - from);
+    std::size_t start = 0;
+    for (std::size_t at = base64.find("\r\n"); at != std::string::npos; at = base64.find("\r\n", start)) {
+        EXPECT_EQ(at - start, 72u);
+        start = at + 2;
+    }
+    EXPECT_EQ(DecodeBase64(base64), bytes);
+}
+
+TEST_F(SmtpTest, MissingParametersGiveFiveWithoutConnecting) {
+    smtp_.MailTo = "a@b.c";
+    EXPECT_EQ(smtp_.Deliver(), 5);
+    smtp_.MailTo = "a@b.cd";
+    smtp_.MailFrom = "x@y.z";
+    EXPECT_EQ(smtp_.Deliver(), 5);
+    smtp_.MailFrom = "ip@example.org";
+    smtp_.Server = "abc";
+    EXPECT_EQ(smtp_.Deliver(), 5);
+    peer_.Run([](PeerConnection& c) { test::PlaySmtp(c, {}); }, 200);
+    EXPECT_FALSE(peer_.Accepted());
+
+    // Six characters pass the check.
+    ScriptedPeer peer;
+    smtp_.Server = "127.0.0.1";
+    smtp_.Port = peer.Port();
+    smtp_.MailTo = "a@b.cd";
+    peer.Run([](PeerConnection& c) { test::PlaySmtp(c, {}); });
+    EXPECT_EQ(smtp_.Deliver(), 0);
+    EXPECT_NE(peer.Finish().find("RCPT TO:<a@b.cd>\r\n"), std::string::npos);
+}
+
+TEST_F(SmtpTest, RecipientListEntriesAreTrimmedAndEmptyOnesSkipped) {
+    smtp_.MailTo = " <a@example.org> ;; \tb@example.org";
+    smtp_.MailCC = "Carl <c@example.org>";
+    std::string sent;
+    EXPECT_EQ(Deliver({}, sent), 0);
+    EXPECT_NE(sent.find("MAIL FROM:<ip@example.org>\r\nRCPT TO:<a@example.org>\r\nRCPT TO:<b@example.org>\r\n"
+                        "RCPT TO:<c@example.org>\r\nDATA\r\n"),
+              std::string::npos);
+    EXPECT_NE(sent.find("\r\nTo: <a@example.org>, , b@example.org\r\nCc: Carl <c@example.org>\r\n"),
+              std::string::npos);
+}
+
+TEST_F(SmtpTest, SummaryAndTraceFiles) {
+    test::TempDir dir;
+    smtp_.SummaryFile = dir.File("summary.txt");
+    smtp_.TraceOn = true;
+    smtp_.TraceFile = dir.File("trace.txt");
+    smtp_.MailTo = "a@example.org, b@example.org";
+    SmtpReplies replies;
+    replies.rcpt = {"250 OK\r\n", "550 unknown\r\n"};
+    std::string sent;
+    EXPECT_EQ(Deliver(replies, sent), -1);
+    EXPECT_EQ(dir.Read("summary.txt"), " a@example.org|Send OK\r\n");
+    const std::string trace = dir.Read("trace.txt");
+    EXPECT_EQ(trace.rfind("From: Pelorix <ip@example.org>\r\n", 0), 0u);
+    EXPECT_EQ(trace.substr(trace.size() - 10), "line two\r\n");
+    EXPECT_NE(sent.find(trace), std::string::npos);
+}
+
+TEST_F(SmtpTest, SilentServerEndsWithFourWithinTheLimit) {
+    smtp_.ReplyTimeoutMs = 150;
+    peer_.Run([](PeerConnection& c) {
+        c.Send("220 hi\r\n");
+        c.ReadToEnd(3000);
+    });
+    EXPECT_EQ(smtp_.Deliver(), 4);
+    EXPECT_EQ(peer_.Finish(), "EHLO 127.0.0.1\r\n");
+
+    ScriptedPeer mute;
+    smtp_.Port = mute.Port();
+    mute.Run([](PeerConnection& c) { c.ReadToEnd(3000); });
+    EXPECT_EQ(smtp_.Deliver(), 4);
+    mute.Finish();
+}
+
+TEST_F(SmtpTest, ClosedConnectionMidDialogueEndsCleanly) {
+    peer_.Run([](PeerConnection& c) {
+        c.Send("220 hi\r\n");
+        c.ReadLine();
+        c.Send("250 mail.test\r\n");
+        c.ReadLine();
+        c.Send("250 OK\r\n");
+        c.ReadLine(); // the first RCPT; then the server goes away
+        c.CloseWrite();
+    });
+    EXPECT_EQ(smtp_.Deliver(), -2);
+    EXPECT_EQ(peer_.Finish(),
+              "EHLO 127.0.0.1\r\nMAIL FROM:<ip@example.org>\r\nRCPT TO:<anna@example.org>\r\nQUIT\r\n");
+}
+
+TEST(SmtpConnect, RefusedConnectionGivesThree) {
+    std::uint16_t port = 0;
+    {
+        ScriptedPeer probe;
+        port = probe.Port();
+    }
+    TSMTPObject smtp;
+    smtp.Server = "127.0.0.1";
+    smtp.Port = port;
+    smtp.MailFrom = "ip@example.org";
+    smtp.MailTo = "anna@example.org";
+    EXPECT_EQ(smtp.Deliver(), 3);
+}
+
+} // namespace
+} // namespace pelorix

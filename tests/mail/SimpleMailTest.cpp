@@ -1,0 +1,178 @@
+// The mail helpers: base64, line wrapping, header encoding, line splitting, connect and the
+// single positive/negative reply.
+
+#include "mail/SimpleMail.h"
+#include "ScriptedPeer.h"
+#include "common/Latin1.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace pelorix {
+namespace {
+
+TEST(Base64, EncodesWithRfcPadding) {
+    EXPECT_EQ(EncodeBase64(""), "");
+    EXPECT_EQ(EncodeBase64("a"), "YQ==");
+    EXPECT_EQ(EncodeBase64("ab"), "YWI=");
+    EXPECT_EQ(EncodeBase64("abc"), "YWJj");
+    EXPECT_EQ(EncodeBase64("Username:"), "VXNlcm5hbWU6");
+    EXPECT_EQ(EncodeBase64(std::string("\xff\xfe\x00", 3)), "//4A");
+}
+
+TEST(Base64, DecodesIgnoringLineBreaksAndPadding) {
+    EXPECT_EQ(DecodeBase64("VXNlcm5hbWU6"), "Username:");
+    EXPECT_EQ(DecodeBase64("VXNlcm5hbWU6\r\n"), "Username:");
+    EXPECT_EQ(DecodeBase64("YQ=="), "a");
+    EXPECT_EQ(DecodeBase64("YQ"), "a");
+    EXPECT_EQ(DecodeBase64("YW\r\nJj"), "abc");
+    // A blank counts as the value 0 ("A").
+    EXPECT_EQ(DecodeBase64("YW J"), DecodeBase64("YWAJ"));
+    const std::string all = [] {
+        std::string s;
+        for (int c = 0; c < 256; ++c)
+            s += static_cast<char>(c);
+        return s;
+    }();
+    EXPECT_EQ(DecodeBase64(EncodeBase64(all)), all);
+}
+
+TEST(WrapMailLine, ShortLinesStayUnchanged) {
+    const std::string line79(79, 'x');
+    EXPECT_EQ(WrapMailLine(line79), line79);
+    EXPECT_EQ(WrapMailLine(""), "");
+    // From 80 characters on the line breaks, here hard, since no blank comes before the limit.
+    EXPECT_EQ(WrapMailLine(line79 + " "), line79 + "\r\n ");
+}
+
+TEST(WrapMailLine, BreaksBehindTheLastBlankBeforeTheLimit) {
+    // Ten-character words: blanks at columns 10, 21, ..., 65, 76; a 100-character line.
+    std::string line;
+    while (line.size() < 100)
+        line += "abcdefghi ";
+    line.resize(100);
+    const std::string wrapped = WrapMailLine(line);
+    EXPECT_EQ(wrapped, line.substr(0, 70) + "\r\n" + line.substr(70));
+    EXPECT_EQ(wrapped.substr(68, 4), "i \r\n");
+}
+
+TEST(WrapMailLine, LongLinesBreakPieceAfterPiece) {
+    std::string line;
+    for (int i = 0; i < 30; ++i)
+        line += "word" + std::to_string(i) + " ";
+    const std::string wrapped = WrapMailLine(line);
+    std::size_t start = 0;
+    int pieces = 0;
+    for (std::size_t at = wrapped.find("\r\n"); at != std::string::npos; at = wrapped.find("\r\n", start)) {
+        const std::string piece = wrapped.substr(start, at - start);
+        // The count starts anew at the break, so a piece may run a few characters past 79.
+        EXPECT_LE(piece.size(), 90u) << piece;
+        EXPECT_EQ(piece.back(), ' ');
+        start = at + 2;
+        ++pieces;
+    }
+    EXPECT_GE(pieces, 2);
+    std::string rejoined = wrapped;
+    for (std::size_t at; (at = rejoined.find("\r\n")) != std::string::npos;)
+        rejoined.erase(at, 2);
+    EXPECT_EQ(rejoined, line);
+}
+
+TEST(WrapMailLine, PieceWithoutBlankBreaksHardAfter79Characters) {
+    const std::string line(200, 'y');
+    EXPECT_EQ(WrapMailLine(line),
+              std::string(79, 'y') + "\r\n" + std::string(79, 'y') + "\r\n" + std::string(42, 'y'));
+    // A blank in an earlier piece does not pull the break back to that piece.
+    const std::string mixed = "ab " + std::string(200, 'z');
+    const std::string wrapped = WrapMailLine(mixed);
+    EXPECT_EQ(wrapped.substr(0, 5), "ab \r\n");
+    EXPECT_EQ(wrapped.find("\r\n\r\n"), std::string::npos);
+    EXPECT_EQ(wrapped.find("\r\n", 5), 158u);
+    EXPECT_EQ(wrapped.size(), mixed.size() + 4);
+}
+
+TEST(EncodeHeaderText, EncodesOnlyWordsWithNonAsciiLetters) {
+    EXPECT_EQ(EncodeHeaderText("plain ASCII text"), "plain ASCII text");
+    EXPECT_EQ(EncodeHeaderText("Grüße an Jörg"_l1), "=?iso-8859-1?Q?Gr=FC=DFe?= an =?iso-8859-1?Q?J=F6rg?=");
+    EXPECT_EQ(EncodeHeaderText("ä"_l1), "=?iso-8859-1?Q?=E4?=");
+    EXPECT_EQ(EncodeHeaderText("IP ändert"_l1), "IP =?iso-8859-1?Q?=E4ndert?=");
+    EXPECT_EQ(EncodeHeaderText(""), "");
+}
+
+TEST(SplitMailLines, KeepsInnerEmptyLinesAndDropsTheFinalBreak) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(SplitMailLines("a\r\nb\rc\nd"), (V{"a", "b", "c", "d"}));
+    EXPECT_EQ(SplitMailLines("a\r\n\r\nb\r\n"), (V{"a", "", "b"}));
+    EXPECT_EQ(SplitMailLines(""), V{});
+    EXPECT_EQ(SplitMailLines("\r\n"), V{""});
+}
+
+TEST(MailConnect, UnresolvableNameGivesFourAndRefusedGivesThree) {
+    int code = -1;
+    TcpSocket sock = MailConnect("", 25, code, 500);
+    EXPECT_FALSE(sock.IsOpen());
+    EXPECT_EQ(code, 4);
+
+    std::uint16_t closedPort = 0;
+    {
+        test::ScriptedPeer probe; // a free port, closed again at the end of this block
+        closedPort = probe.Port();
+    }
+    sock = MailConnect("127.0.0.1", closedPort, code, 2000);
+    EXPECT_FALSE(sock.IsOpen());
+    EXPECT_EQ(code, 3);
+}
+
+TEST(ReadPositiveReply, FirstCharacterDecides) {
+    for (const auto& [reply, expected] : std::vector<std::pair<std::string, bool>>{
+             {"+OK fine\r\n", true}, {"-ERR no\r\n", false}, {"OK\r\n", false}}) {
+        test::ScriptedPeer peer;
+        peer.Run([&](test::PeerConnection& c) {
+            EXPECT_EQ(c.ReadLine(), "NOOP\r\n");
+            c.Send(reply);
+        });
+        int code = -1;
+        TcpSocket sock = MailConnect("127.0.0.1", peer.Port(), code, 2000);
+        ASSERT_EQ(code, 0);
+        SendMailCommand(sock, "NOOP");
+        EXPECT_EQ(ReadPositiveReply(sock, 2000), expected) << reply;
+        sock.Close();
+        peer.Finish();
+    }
+}
+
+TEST(ReadPositiveReply, ReplyInPiecesClosedConnectionAndSilence) {
+    {
+        test::ScriptedPeer peer;
+        peer.Run([](test::PeerConnection& c) {
+            c.Send("+O");
+            c.ReadUntil("x", 100); // a moment, so the two pieces arrive apart
+            c.Send("K\r\n");
+        });
+        int code = -1;
+        TcpSocket sock = MailConnect("127.0.0.1", peer.Port(), code, 2000);
+        EXPECT_TRUE(ReadPositiveReply(sock, 2000));
+    }
+    {
+        test::ScriptedPeer peer;
+        peer.Run([](test::PeerConnection& c) { c.CloseWrite(); }); // closes without a byte
+        int code = -1;
+        TcpSocket sock = MailConnect("127.0.0.1", peer.Port(), code, 2000);
+        bool timedOut = true;
+        EXPECT_FALSE(ReadPositiveReply(sock, 2000, &timedOut));
+        EXPECT_FALSE(timedOut);
+    }
+    {
+        test::ScriptedPeer peer;
+        peer.Run([](test::PeerConnection& c) { c.ReadToEnd(); });
+        int code = -1;
+        TcpSocket sock = MailConnect("127.0.0.1", peer.Port(), code, 2000);
+        bool timedOut = false;
+        EXPECT_FALSE(ReadPositiveReply(sock, 100, &timedOut));
+        EXPECT_TRUE(timedOut);
+    }
+}
+
+} // namespace
+} // namespace pelorix
