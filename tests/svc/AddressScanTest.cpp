@@ -92,7 +92,8 @@ TEST(AddressScanTest, OnlyTheFirstCharactersAreScanned) {
 
 TEST(AddressScanTest, RandomBytesNeverYieldAnythingButAnAddress) {
     // Mostly the characters the scan cares about, with some arbitrary bytes among them.
-    const std::string alphabet("0123456789012345....... -+<>\r\n\n\0aZ\xff", 36);
+    std::string alphabet = "0123456789012345....... -+<>\r\n\naZÿ"_l1;
+    alphabet += '\0';
     std::mt19937 random(4711);
     std::uniform_int_distribution<int> length(0, 48);
     std::uniform_int_distribution<int> pick(0, static_cast<int>(alphabet.size()) - 1);

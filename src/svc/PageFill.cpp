@@ -1,0 +1,261 @@
+#include "svc/PageFill.h"
+
+#include "common/Latin1.h"
+
+#include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <utility>
+
+namespace pelorix {
+
+namespace {
+
+constexpr const char* kPlaceholderIP = "%IP%";
+constexpr const char* kPlaceholderDate = "%Date%";
+constexpr const char* kPlaceholderTime = "%Time%";
+
+// The locale name the C library would take for LC_TIME from the environment.
+std::string EnvironmentTimeLocale() {
+    for (const char* name : {"LC_ALL", "LC_TIME", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0')
+            return value;
+    }
+    return "C";
+}
+
+// A locale object owned for one look-up.
+class LocaleHandle {
+public:
+    explicit LocaleHandle(const std::string& name)
+        : locale_(newlocale(LC_TIME_MASK | LC_CTYPE_MASK, name.c_str(), static_cast<locale_t>(0))) {}
+    ~LocaleHandle() {
+        if (locale_ != static_cast<locale_t>(0))
+            freelocale(locale_);
+    }
+    LocaleHandle(const LocaleHandle&) = delete;
+    LocaleHandle& operator=(const LocaleHandle&) = delete;
+    locale_t Get() const { return locale_; }
+
+private:
+    locale_t locale_;
+};
+
+// Replaces every occurrence of placeholder from left to right by what make() gives.
+template <typename Make>
+std::string ReplaceAll(std::string_view line, std::string_view placeholder, Make make) {
+    std::string out;
+    std::size_t from = 0;
+    for (std::size_t at = line.find(placeholder); at != std::string_view::npos;
+         at = line.find(placeholder, from)) {
+        out.append(line.substr(from, at - from));
+        out += make();
+        from = at + placeholder.size();
+    }
+    out.append(line.substr(from));
+    return out;
+}
+
+std::string JoinWithCrLf(const PageLines& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
+
+bool WriteWhole(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A new temporary file beside target; fd < 0 when none could be made.
+std::pair<int, std::string> CreateTemporaryBeside(const std::string& target) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const std::string name =
+            target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+        // Mode 0666 lets the umask decide, as for any newly created file.
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            return {fd, name};
+        if (errno != EEXIST)
+            break;
+    }
+    return {-1, {}};
+}
+
+} // namespace
+
+std::string WeekdayName(int weekday, const std::string& localeName) {
+    if (weekday < 0 || weekday > 6)
+        return {};
+    LocaleHandle locale(localeName.empty() ? EnvironmentTimeLocale() : localeName);
+    LocaleHandle fallback("C");
+    const locale_t use = locale.Get() != static_cast<locale_t>(0) ? locale.Get() : fallback.Get();
+    if (use == static_cast<locale_t>(0))
+        return {};
+    const std::string name = nl_langinfo_l(static_cast<nl_item>(DAY_1 + weekday), use);
+    const std::string codeset = nl_langinfo_l(CODESET, use);
+    return codeset == "UTF-8" ? Utf8ToLatin1(name) : name;
+}
+
+std::string FormatPageDate(const LocalTime& t, const std::string& localeName) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d.%02d.%02d", t.day % 100, t.month % 100, t.year % 100);
+    return std::string(text) + " (" + WeekdayName(t.weekday, localeName) + ")";
+}
+
+std::string FormatPageTime(const LocalTime& t) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d", t.hour % 100, t.minute % 100);
+    return text;
+}
+
+TPageFiller::TPageFiller(std::string ip, const IClock& clock, std::string localeName)
+    : ip_(std::move(ip)), clock_(clock), localeName_(std::move(localeName)) {}
+
+std::string TPageFiller::FillLine(std::string_view line) const {
+    std::string filled = ReplaceAll(line, kPlaceholderIP, [&] { return ip_; });
+    filled = ReplaceAll(filled, kPlaceholderDate, [&] { return FormatPageDate(clock_.Now(), localeName_); });
+    return ReplaceAll(filled, kPlaceholderTime, [&] { return FormatPageTime(clock_.Now()); });
+}
+
+void TPageFiller::FillLines(PageLines& lines) const {
+    for (std::string& line : lines)
+        line = FillLine(line);
+}
+
+PageLines SplitLines(std::string_view text) {
+    PageLines lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            lines.emplace_back(text.substr(start));
+            break;
+        }
+        lines.emplace_back(text.substr(start, end - start));
+        start = end + 1;
+        if (text[end] == '\r' && start < text.size() && text[start] == '\n')
+            ++start;
+    }
+    return lines;
+}
+
+bool ReadTemplateLines(const std::string& path, PageLines& lines) {
+    std::error_code ec;
+    if (path.empty() || std::filesystem::is_directory(path, ec))
+        return false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        return false;
+    const std::size_t zero = bytes.find('\0');
+    if (zero != std::string::npos)
+        bytes.resize(zero);
+    lines = SplitLines(bytes);
+    return true;
+}
+
+bool WriteLines(const std::string& path, const PageLines& lines) {
+    if (path.empty())
+        return false;
+    std::error_code ec;
+    // Through a symbolic link the document it points to is replaced, not the link.
+    std::string target = path;
+    if (std::filesystem::is_symlink(path, ec)) {
+        const auto resolved = std::filesystem::canonical(path, ec);
+        if (ec)
+            return false;
+        target = resolved.string();
+    }
+    auto [fd, temporary] = CreateTemporaryBeside(target);
+    if (fd < 0)
+        return false;
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0)
+        ::fchmod(fd, old.st_mode & 07777);
+    const bool written = WriteWhole(fd, JoinWithCrLf(lines));
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || ::rename(temporary.c_str(), target.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+PageLines DefaultPageLines(bool offline) {
+    return {
+        R"(<HTML><HEAD><META HTTP-EQUIV="expires" CONTENT="0"><TITLE>privater Server</TITLE></HEAD>)",
+        R"(<BODY BGCOLOR="#FFFFFF"><DIV ALIGN="center"><H1>&Uuml;bergang zum privaten Server</H1><HR><BR>)",
+        offline ? R"(<H2><BR>zur Zeit offline!</H2>)" : R"(<H2><BR><a href="%IP%">%IP%</a></H2>)",
+        "<SMALL>%Date%, %Time%</SMALL></DIV>\r\n</BODY></HTML>",
+    };
+}
+
+std::vector<std::string> FillAdditionalPages(const std::array<std::string, 10>& pages,
+                                             const TPageFiller& filler) {
+    std::vector<std::string> failed;
+    for (std::size_t i = 0; i < 5; ++i) {
+        const std::string& templatePath = pages[i];
+        const std::string& resultPath = pages[i + 5];
+        if (templatePath.empty() || resultPath.empty())
+            continue;
+        PageLines lines;
+        bool ok = false;
+        try {
+            if (ReadTemplateLines(templatePath, lines)) {
+                filler.FillLines(lines);
+                ok = WriteLines(resultPath, lines);
+            }
+        } catch (...) {
+            ok = false;
+        }
+        if (!ok)
+            failed.push_back(templatePath);
+    }
+    return failed;
+}
+
+MainPageOutcome FillMainPage(const std::string& templatePath, const std::string& resultPath,
+                             const TPageFiller& filler, bool offline) {
+    MainPageOutcome outcome;
+    PageLines lines;
+    try {
+        if (!ReadTemplateLines(templatePath, lines)) {
+            outcome.templateMissing = true;
+            lines = DefaultPageLines(offline);
+        }
+        filler.FillLines(lines);
+        outcome.written = WriteLines(resultPath, lines);
+    } catch (...) {
+        outcome.written = false;
+    }
+    return outcome;
+}
+
+} // namespace pelorix

@@ -1,0 +1,73 @@
+#pragma once
+// Page generation: templates become documents with the address, date and time filled in.
+// The worker's GeneratePages and the manager's manual upload use the same functions and only
+// report differently. Documents are lists of Latin-1 lines; files are written with CR LF line
+// ends and replaced whole. No state; callable from any thread.
+
+#include "platform/Clock.h"
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelorix {
+
+using PageLines = std::vector<std::string>;
+
+// The full weekday name (0 = Sunday) in the LC_TIME language of localeName, as Latin-1;
+// localeName empty means the process environment (LC_ALL, LC_TIME, LANG). A locale that is
+// not installed gives the C locale's names.
+std::string WeekdayName(int weekday, const std::string& localeName = {});
+
+// "dd.mm.yy (dddd)" and "hh:nn".
+std::string FormatPageDate(const LocalTime& t, const std::string& localeName = {});
+std::string FormatPageTime(const LocalTime& t);
+
+// Fills "%IP%", "%Date%" and "%Time%" (exactly in this letter case) into lines. Each kind is
+// replaced from left to right and inserted text is not searched again for its own kind; date
+// and time are read from the clock afresh at each replacement.
+class TPageFiller {
+public:
+    TPageFiller(std::string ip, const IClock& clock, std::string localeName = {});
+    std::string FillLine(std::string_view line) const;
+    void FillLines(PageLines& lines) const;
+
+private:
+    std::string ip_;
+    const IClock& clock_;
+    std::string localeName_;
+};
+
+// Splits text at CR LF, LF or CR; a line break at the very end gives no empty last line.
+PageLines SplitLines(std::string_view text);
+
+// Reads a template as bytes (its text ends at the first zero byte) into lines; false when
+// the file cannot be read.
+bool ReadTemplateLines(const std::string& path, PageLines& lines);
+
+// Writes every line followed by CR LF. The file is replaced at once through a temporary file
+// beside it, so a reader sees the old document or the new one, never a part; false on any
+// error, and the old file stays as it was.
+bool WriteLines(const std::string& path, const PageLines& lines);
+
+// The built-in page used when the main template cannot be read: four entries, the last with
+// an embedded CR LF. The offline variant (manager only) says "zur Zeit offline!".
+PageLines DefaultPageLines(bool offline = false);
+
+// The additional documents: for each of the five pairs (template pages[i], result
+// pages[i + 5]) with both sides set, in order, the filled template is written to the result.
+// Returns the template paths of the pairs that failed; pairs with an empty side are skipped.
+std::vector<std::string> FillAdditionalPages(const std::array<std::string, 10>& pages,
+                                             const TPageFiller& filler);
+
+// The main page: the template (or, when it cannot be read, the built-in page) filled and
+// written to resultPath.
+struct MainPageOutcome {
+    bool templateMissing = false; // the built-in page was used
+    bool written = false;         // resultPath holds the new page
+};
+MainPageOutcome FillMainPage(const std::string& templatePath, const std::string& resultPath,
+                             const TPageFiller& filler, bool offline = false);
+
+} // namespace pelorix
