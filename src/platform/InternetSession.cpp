@@ -1,0 +1,608 @@
+#include "platform/InternetSession.h"
+
+#include <curl/curl.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace pelorix::wininet {
+
+struct SessionSettings {
+    std::string agent;
+    std::uint32_t accessType = kOpenTypeDirect;
+    std::string proxy;
+    std::string proxyBypass;
+    StatusCallback callback = nullptr;
+    std::uint32_t connectTimeoutMs = kDefaultConnectTimeoutMs;
+    std::uint32_t connectRetries = kDefaultConnectRetries;
+    std::uint32_t stallTimeoutMs = kDefaultStallTimeoutMs;
+};
+
+namespace {
+
+// WinInet keeps the last error and the last server reply per thread; so do we.
+thread_local std::uint32_t tLastError = 0;
+thread_local std::uint32_t tLastResponseError = 0;
+thread_local std::string tLastResponse;
+
+void EnsureCurlReady() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const {
+        if (f)
+            std::fclose(f);
+    }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+struct SlistFree {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+using SlistPtr = std::unique_ptr<curl_slist, SlistFree>;
+
+// The proxy bypass list comes as lines (CR LF, blanks or ";" between names); libcurl wants commas.
+std::string BypassForCurl(const std::string& bypass) {
+    std::string out;
+    std::string name;
+    auto flush = [&] {
+        if (!name.empty())
+            out += (out.empty() ? "" : ",") + name;
+        name.clear();
+    };
+    for (char c : bypass) {
+        if (c == '\r' || c == '\n' || c == ' ' || c == '\t' || c == ';' || c == ',')
+            flush();
+        else
+            name += c;
+    }
+    flush();
+    return out;
+}
+
+std::string AddressText(const curl_sockaddr* address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address->family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(&address->addr);
+        inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+    } else if (address->family == AF_INET6) {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&address->addr);
+        inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
+    }
+    return text;
+}
+
+std::string CommandVerb(const char* data, std::size_t size) {
+    std::string verb;
+    for (std::size_t i = 0; i < size && std::isalpha(static_cast<unsigned char>(data[i])); ++i)
+        verb += static_cast<char>(std::toupper(static_cast<unsigned char>(data[i])));
+    return verb;
+}
+
+// The path of a 257 reply: the text between the first quote and its partner, "" standing for
+// one quote inside.
+bool ParsePwdReply(const std::string& reply, std::string& path) {
+    if (reply.rfind("257", 0) != 0)
+        return false;
+    const auto open = reply.find('"');
+    if (open == std::string::npos)
+        return false;
+    std::string result;
+    for (std::size_t i = open + 1; i < reply.size(); ++i) {
+        if (reply[i] != '"') {
+            result += reply[i];
+            continue;
+        }
+        if (i + 1 < reply.size() && reply[i + 1] == '"') {
+            result += '"';
+            ++i;
+            continue;
+        }
+        path = result;
+        return true;
+    }
+    return false;
+}
+
+bool HostIsPlain(const std::string& host) {
+    if (host.empty())
+        return false;
+    return std::none_of(host.begin(), host.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u <= ' ' || u >= 0x7F || c == '/' || c == '@' || c == '?' || c == '#' || c == '[' ||
+               c == ']' || c == '\\' || c == '%' || c == ':';
+    });
+}
+
+std::string JoinDirectory(const std::string& current, const std::string& relative) {
+    if (current.empty())
+        return relative;
+    if (current.back() == '/')
+        return current + relative;
+    return current + "/" + relative;
+}
+
+} // namespace
+
+std::uint32_t LastError() {
+    return tLastError;
+}
+
+bool GetLastResponseInfo(std::uint32_t& error, std::string& text) {
+    error = tLastResponseError;
+    text = tLastResponse;
+    return !tLastResponse.empty();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct FtpConnection::Impl {
+    enum class Call { Login, ChangeDir, PrintDir, Put };
+
+    struct Reply {
+        std::string command; // verb of the command it answers; empty for the greeting
+        std::string text;
+    };
+
+    std::shared_ptr<SessionSettings> settings;
+    CURL* curl = nullptr;
+    std::string host;
+    std::uint16_t port = 21;
+    std::string user;
+    std::string password;
+    bool passive = false;
+    StatusCallback callback = nullptr;
+    std::uintptr_t context = 0;
+    std::uintptr_t activeContext = 0;
+
+    // Current directory on the server: absolute, or relative to the login directory when the
+    // server did not tell its absolute entry path (empty: the login directory itself).
+    std::string currentDir;
+
+    curl_socket_t controlFd = CURL_SOCKET_BAD;
+    curl_socket_t pendingFd = CURL_SOCKET_BAD;
+    std::string pendingAddress;
+    std::vector<Reply> replies;
+    curl_off_t uploaded = 0;
+    std::FILE* source = nullptr;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    ~Impl() {
+        if (curl)
+            curl_easy_cleanup(curl);
+    }
+
+    void Notify(std::uint32_t status, const void* info, std::uint32_t length) const {
+        if (callback)
+            callback(activeContext, status, info, length);
+    }
+    void NotifyText(std::uint32_t status, const std::string& text) const {
+        Notify(status, text.c_str(), static_cast<std::uint32_t>(text.size()));
+    }
+    void NotifyCount(std::uint32_t status, std::uint64_t count) const {
+        const auto value = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, UINT32_MAX));
+        Notify(status, &value, sizeof value);
+    }
+
+    std::string BaseUrl() const { return "ftp://" + host + ":" + std::to_string(port) + "/"; }
+
+    // URL of a file (or, with an empty name, of the directory itself) below directory. An
+    // absolute directory becomes "%2F…" so that one CWD to the whole path is sent.
+    std::string Url(const std::string& directory, const std::string& name) const {
+        std::string path;
+        if (!directory.empty())
+            path = Escape(directory) + "/";
+        return BaseUrl() + path + Escape(name);
+    }
+
+    std::string Escape(const std::string& text) const {
+        if (text.empty())
+            return {};
+        char* escaped = curl_easy_escape(curl, text.data(), static_cast<int>(text.size()));
+        std::string out = escaped ? escaped : "";
+        curl_free(escaped);
+        return out;
+    }
+
+    bool Setup();
+    CURLcode Perform(const std::string& url, Call call, curl_slist* quote = nullptr, bool ascii = false,
+                     curl_off_t size = 0);
+    std::uint32_t ErrorNumber(CURLcode code, Call call) const;
+    void KeepLastResponse(CURLcode code, Call call);
+
+    static curl_socket_t OpenSocket(void* self, curlsocktype purpose, curl_sockaddr* address);
+    static int CloseSocket(void* self, curl_socket_t fd);
+    static int ResolverStart(void* resolverState, void* reserved, void* self);
+    static size_t Header(char* data, size_t size, size_t count, void* self);
+    static int Debug(CURL* handle, curl_infotype type, char* data, size_t size, void* self);
+    static int Progress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
+                        curl_off_t ulNow);
+    static size_t Read(char* buffer, size_t size, size_t count, void* self);
+};
+
+curl_socket_t FtpConnection::Impl::OpenSocket(void* p, curlsocktype, curl_sockaddr* address) {
+    auto* self = static_cast<Impl*>(p);
+    const curl_socket_t fd = ::socket(address->family, address->socktype, address->protocol);
+    // Only the control connection is announced; data connections belong to the transfer.
+    if (fd != CURL_SOCKET_BAD && self->controlFd == CURL_SOCKET_BAD) {
+        self->pendingFd = fd;
+        self->pendingAddress = AddressText(address);
+        self->NotifyText(kStatusNameResolved, self->pendingAddress);
+        self->NotifyText(kStatusConnectingToServer, self->pendingAddress);
+    }
+    return fd;
+}
+
+int FtpConnection::Impl::CloseSocket(void* p, curl_socket_t fd) {
+    auto* self = static_cast<Impl*>(p);
+    const bool control = fd == self->controlFd;
+    if (control)
+        self->Notify(kStatusClosingConnection, nullptr, 0);
+    const int rc = ::close(fd);
+    if (fd == self->pendingFd)
+        self->pendingFd = CURL_SOCKET_BAD;
+    if (control) {
+        self->controlFd = CURL_SOCKET_BAD;
+        self->Notify(kStatusConnectionClosed, nullptr, 0);
+    }
+    return rc;
+}
+
+int FtpConnection::Impl::ResolverStart(void*, void*, void* p) {
+    auto* self = static_cast<Impl*>(p);
+    if (self->controlFd == CURL_SOCKET_BAD)
+        self->NotifyText(kStatusResolvingName, self->host);
+    return 0;
+}
+
+size_t FtpConnection::Impl::Header(char* data, size_t size, size_t count, void* p) {
+    auto* self = static_cast<Impl*>(p);
+    const size_t length = size * count;
+    // The first line on a new control connection is the greeting: we are connected.
+    if (self->controlFd == CURL_SOCKET_BAD && self->pendingFd != CURL_SOCKET_BAD) {
+        self->controlFd = self->pendingFd;
+        self->pendingFd = CURL_SOCKET_BAD;
+        self->NotifyText(kStatusConnectedToServer, self->pendingAddress);
+    }
+    if (self->replies.empty())
+        self->replies.push_back({});
+    self->replies.back().text.append(data, length);
+    self->NotifyCount(kStatusResponseReceived, length);
+    return length;
+}
+
+int FtpConnection::Impl::Debug(CURL*, curl_infotype type, char* data, size_t size, void* p) {
+    auto* self = static_cast<Impl*>(p);
+    if (type == CURLINFO_HEADER_OUT) {
+        self->replies.push_back({CommandVerb(data, size), {}});
+        self->NotifyCount(kStatusRequestSent, size);
+    }
+    return 0;
+}
+
+int FtpConnection::Impl::Progress(void* p, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulNow) {
+    auto* self = static_cast<Impl*>(p);
+    if (ulNow > self->uploaded) {
+        const curl_off_t sent = ulNow - self->uploaded;
+        self->uploaded = ulNow;
+        self->NotifyCount(kStatusRequestSent, static_cast<std::uint64_t>(sent));
+    }
+    return 0;
+}
+
+size_t FtpConnection::Impl::Read(char* buffer, size_t size, size_t count, void* p) {
+    auto* self = static_cast<Impl*>(p);
+    if (!self->source)
+        return 0;
+    const size_t n = std::fread(buffer, size, count, self->source);
+    if (n == 0 && std::ferror(self->source))
+        return CURL_READFUNC_ABORT;
+    return n;
+}
+
+bool FtpConnection::Impl::Setup() {
+    EnsureCurlReady();
+    curl = curl_easy_init();
+    if (!curl)
+        return false;
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
+    curl_easy_setopt(curl, CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
+    curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+    curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+    curl_easy_setopt(curl, CURLOPT_FTP_SKIP_PASV_IP, 1L);
+    curl_easy_setopt(curl, CURLOPT_FTP_USE_EPSV, 0L);
+    curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 0L);
+    if (!passive)
+        curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");
+    if (!user.empty()) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, user.c_str());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
+    }
+    if (settings->accessType == kOpenTypeProxy) {
+        curl_easy_setopt(curl, CURLOPT_PROXY, settings->proxy.c_str());
+        curl_easy_setopt(curl, CURLOPT_HTTPPROXYTUNNEL, 1L);
+        const std::string bypass = BypassForCurl(settings->proxyBypass);
+        curl_easy_setopt(curl, CURLOPT_NOPROXY, bypass.c_str());
+    } else if (settings->accessType == kOpenTypeDirect) {
+        curl_easy_setopt(curl, CURLOPT_PROXY, ""); // not even one from the environment
+    }
+    curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &Impl::OpenSocket);
+    curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, this);
+    curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, &Impl::CloseSocket);
+    curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, this);
+    curl_easy_setopt(curl, CURLOPT_RESOLVER_START_FUNCTION, &Impl::ResolverStart);
+    curl_easy_setopt(curl, CURLOPT_RESOLVER_START_DATA, this);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Impl::Header);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &Impl::Debug);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, this);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L); // the debug function sees the commands sent
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Impl::Progress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, &Impl::Read);
+    curl_easy_setopt(curl, CURLOPT_READDATA, this);
+    return true;
+}
+
+CURLcode FtpConnection::Impl::Perform(const std::string& url, Call call, curl_slist* quote, bool ascii,
+                                      curl_off_t size) {
+    // A server that moves no byte (no reply, no data, no connection back) for this long is
+    // given up, so a stalled server cannot hold the caller forever.
+    const long stallSeconds = std::max<long>(1, static_cast<long>((settings->stallTimeoutMs + 999) / 1000));
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings->connectTimeoutMs));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, stallSeconds);
+    curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, stallSeconds * 1000);
+    curl_easy_setopt(curl, CURLOPT_QUOTE, quote);
+    curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
+    if (call == Call::Put) {
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
+        curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, size);
+    } else {
+        curl_easy_setopt(curl, CURLOPT_UPLOAD, 0L);
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    }
+    replies.clear();
+    uploaded = 0;
+    errorBuffer[0] = '\0';
+
+    CURLcode code = CURLE_OK;
+    const std::uint32_t attempts = std::max<std::uint32_t>(1, settings->connectRetries);
+    for (std::uint32_t attempt = 0; attempt < attempts; ++attempt) {
+        code = curl_easy_perform(curl);
+        if (code != CURLE_COULDNT_CONNECT)
+            break;
+    }
+    curl_easy_setopt(curl, CURLOPT_QUOTE, nullptr);
+    KeepLastResponse(code, call);
+    tLastError = code == CURLE_OK ? 0 : ErrorNumber(code, call);
+    return code;
+}
+
+void FtpConnection::Impl::KeepLastResponse(CURLcode code, Call call) {
+    const Reply* kept = nullptr;
+    for (const auto& reply : replies) {
+        if (reply.text.empty())
+            continue;
+        // After a login the welcome is the answer to the login, not to the PWD that follows.
+        if (call == Call::Login && code == CURLE_OK && kept &&
+            (kept->command == "USER" || kept->command == "PASS") && reply.command != "USER" &&
+            reply.command != "PASS")
+            break;
+        kept = &reply;
+    }
+    if (!kept)
+        return;
+    tLastResponse = kept->text;
+    tLastResponseError = static_cast<std::uint32_t>(std::atoi(kept->text.c_str()));
+}
+
+std::uint32_t FtpConnection::Impl::ErrorNumber(CURLcode code, Call call) const {
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_URL_MALFORMAT:
+        return kErrorInternetNameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+        return kErrorInternetCannotConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+        return kErrorInternetTimeout;
+    case CURLE_LOGIN_DENIED: {
+        const bool atUser = !replies.empty() && replies.back().command == "USER";
+        return atUser ? kErrorInternetIncorrectUserName : kErrorInternetIncorrectPassword;
+    }
+    case CURLE_WEIRD_SERVER_REPLY:
+        return call == Call::Login ? kErrorInternetLoginFailure : kErrorInternetExtendedError;
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_UPLOAD_FAILED:
+    case CURLE_QUOTE_ERROR:
+    case CURLE_FTP_COULDNT_SET_TYPE:
+    case CURLE_REMOTE_FILE_NOT_FOUND:
+    case CURLE_REMOTE_DISK_FULL:
+    case CURLE_REMOTE_FILE_EXISTS:
+    case CURLE_FTP_WEIRD_PASV_REPLY:
+    case CURLE_FTP_WEIRD_227_FORMAT:
+    case CURLE_FTP_PORT_FAILED:
+        return kErrorInternetExtendedError;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_FTP_ACCEPT_FAILED:
+    case CURLE_FTP_CANT_GET_HOST:
+        return kErrorInternetConnectionAborted;
+    default:
+        return kErrorInternetInternalError;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+InternetSession::InternetSession(std::string agent, std::uint32_t accessType, std::string proxy,
+                                 std::string proxyBypass, std::uint32_t)
+    : settings_(std::make_shared<SessionSettings>()) {
+    settings_->agent = std::move(agent);
+    settings_->accessType = accessType;
+    settings_->proxy = std::move(proxy);
+    settings_->proxyBypass = std::move(proxyBypass);
+}
+
+InternetSession::~InternetSession() = default;
+
+StatusCallback InternetSession::SetStatusCallback(StatusCallback callback) {
+    return std::exchange(settings_->callback, callback);
+}
+
+bool InternetSession::SetOption(std::uint32_t option, std::uint32_t value) {
+    switch (option) {
+    case kOptionConnectTimeout:
+        settings_->connectTimeoutMs = value;
+        return true;
+    case kOptionConnectRetries:
+        settings_->connectRetries = value;
+        return true;
+    case kOptionDataSendTimeout:
+        settings_->stallTimeoutMs = value;
+        return true;
+    default:
+        tLastError = kErrorInvalidParameter;
+        return false;
+    }
+}
+
+bool InternetSession::QueryOption(std::uint32_t option, std::uint32_t& value) const {
+    switch (option) {
+    case kOptionConnectTimeout:
+        value = settings_->connectTimeoutMs;
+        return true;
+    case kOptionConnectRetries:
+        value = settings_->connectRetries;
+        return true;
+    case kOptionDataSendTimeout:
+        value = settings_->stallTimeoutMs;
+        return true;
+    default:
+        tLastError = kErrorInvalidParameter;
+        return false;
+    }
+}
+
+std::unique_ptr<FtpConnection> InternetSession::ConnectFtp(const std::string& host, std::uint16_t port,
+                                                           const std::string& user,
+                                                           const std::string& password, std::uint32_t flags,
+                                                           std::uintptr_t context) {
+    if (!HostIsPlain(host)) {
+        tLastError = host.empty() ? kErrorInvalidParameter : kErrorInternetNameNotResolved;
+        return nullptr;
+    }
+    auto impl = std::make_unique<FtpConnection::Impl>();
+    impl->settings = settings_;
+    impl->host = host;
+    impl->port = port == 0 ? 21 : port;
+    impl->user = user;
+    impl->password = password;
+    impl->passive = (flags & kFlagPassive) != 0;
+    impl->callback = settings_->callback;
+    impl->context = context;
+    impl->activeContext = context;
+    if (!impl->Setup()) {
+        tLastError = kErrorInternetInternalError;
+        return nullptr;
+    }
+    if (impl->Perform(impl->BaseUrl(), FtpConnection::Impl::Call::Login) != CURLE_OK) {
+        const std::uint32_t error = tLastError;
+        impl->callback = nullptr; // the handle never existed for the caller
+        impl.reset();
+        tLastError = error;
+        return nullptr;
+    }
+    char* entry = nullptr;
+    if (curl_easy_getinfo(impl->curl, CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry &&
+        entry[0] == '/')
+        impl->currentDir = entry;
+    return std::unique_ptr<FtpConnection>(new FtpConnection(std::move(impl)));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+FtpConnection::FtpConnection(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+FtpConnection::~FtpConnection() = default;
+
+StatusCallback FtpConnection::SetStatusCallback(StatusCallback callback) {
+    return std::exchange(impl_->callback, callback);
+}
+
+bool FtpConnection::SetCurrentDirectory(const std::string& directory) {
+    if (directory.empty()) {
+        tLastError = kErrorInvalidParameter;
+        return false;
+    }
+    const std::string target =
+        directory.front() == '/' ? directory : JoinDirectory(impl_->currentDir, directory);
+    impl_->activeContext = impl_->context;
+    if (impl_->Perform(impl_->Url(target, {}), Impl::Call::ChangeDir) != CURLE_OK)
+        return false;
+    impl_->currentDir = target;
+    return true;
+}
+
+bool FtpConnection::GetCurrentDirectory(std::string& directory) {
+    SlistPtr quote(curl_slist_append(nullptr, "PWD"));
+    impl_->activeContext = impl_->context;
+    if (impl_->Perform(impl_->Url(impl_->currentDir, {}), Impl::Call::PrintDir, quote.get()) != CURLE_OK)
+        return false;
+    for (const auto& reply : impl_->replies) {
+        if (reply.command == "PWD" && ParsePwdReply(reply.text, directory))
+            return true;
+    }
+    tLastError = kErrorInternetExtendedError;
+    return false;
+}
+
+bool FtpConnection::PutFile(const std::string& localPath, const std::string& remoteName,
+                            std::uint32_t transferFlags, std::uintptr_t context) {
+    if (remoteName.empty()) {
+        tLastError = kErrorInvalidParameter;
+        return false;
+    }
+    FilePtr file(std::fopen(localPath.c_str(), "rb"));
+    if (!file) {
+        tLastError = errno == ENOENT ? kErrorFileNotFound : kErrorInternetInternalError;
+        return false;
+    }
+    curl_off_t size = 0;
+    if (std::fseek(file.get(), 0, SEEK_END) == 0) {
+        size = std::ftell(file.get());
+        std::rewind(file.get());
+    }
+    impl_->source = file.get();
+    impl_->activeContext = context;
+    const bool ascii = (transferFlags & 3u) == kTransferTypeAscii;
+    const CURLcode code =
+        impl_->Perform(impl_->Url(impl_->currentDir, remoteName), Impl::Call::Put, nullptr, ascii, size);
+    impl_->source = nullptr;
+    impl_->activeContext = impl_->context;
+    return code == CURLE_OK;
+}
+
+} // namespace pelorix::wininet

@@ -1,0 +1,139 @@
+#pragma once
+// The internet session the FTP client runs on, standing in for the WinInet functions it uses:
+// InternetOpenA (an InternetSession), InternetConnectA for FTP (InternetSession::ConnectFtp,
+// which logs in at once), InternetSetStatusCallback, InternetSetOptionA / InternetQueryOptionA,
+// InternetGetLastResponseInfoA, InternetCloseHandle (destroying the object),
+// FtpSetCurrentDirectoryA, FtpGetCurrentDirectoryA and FtpPutFileA. Built on libcurl; one
+// FtpConnection keeps its control connection alive between calls.
+//
+// Everything is synchronous: status notifications reach the registered callback on the calling
+// thread, inside the call that caused them. Failures give false (or no object) and leave a
+// WinInet error number for LastError() and the server's last reply for GetLastResponseInfo(),
+// both kept per thread like WinInet's. A session and its connections belong to one thread.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace pelorix::wininet {
+
+// Access types of InternetOpenA.
+inline constexpr std::uint32_t kOpenTypePreconfig = 0;
+inline constexpr std::uint32_t kOpenTypeDirect = 1;
+inline constexpr std::uint32_t kOpenTypeProxy = 3;
+
+// Options (4-byte values). Besides WinInet's connect time limit and retry count, the data
+// send time limit bounds how long a connection may move no byte before it is abandoned.
+inline constexpr std::uint32_t kOptionConnectTimeout = 2;
+inline constexpr std::uint32_t kOptionConnectRetries = 3;
+inline constexpr std::uint32_t kOptionDataSendTimeout = 7;
+
+inline constexpr std::uint32_t kDefaultConnectTimeoutMs = 300000;
+inline constexpr std::uint32_t kDefaultConnectRetries = 3;
+inline constexpr std::uint32_t kDefaultStallTimeoutMs = 60000;
+
+// Flags.
+inline constexpr std::uint32_t kFlagPassive = 0x08000000;
+inline constexpr std::uint32_t kFlagReload = 0x80000000;
+inline constexpr std::uint32_t kServiceFtp = 1;
+inline constexpr std::uint32_t kTransferTypeUnknown = 0;
+inline constexpr std::uint32_t kTransferTypeAscii = 1;
+inline constexpr std::uint32_t kTransferTypeBinary = 2;
+
+// Status notifications. 10, 11, 20 and 21 carry the host name or address as text; 31 and 41
+// carry a 32-bit byte count (commands and data sent, replies received).
+inline constexpr std::uint32_t kStatusResolvingName = 10;
+inline constexpr std::uint32_t kStatusNameResolved = 11;
+inline constexpr std::uint32_t kStatusConnectingToServer = 20;
+inline constexpr std::uint32_t kStatusConnectedToServer = 21;
+inline constexpr std::uint32_t kStatusRequestSent = 31;
+inline constexpr std::uint32_t kStatusResponseReceived = 41;
+inline constexpr std::uint32_t kStatusClosingConnection = 50;
+inline constexpr std::uint32_t kStatusConnectionClosed = 51;
+
+// Error numbers.
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorInternetTimeout = 12002;
+inline constexpr std::uint32_t kErrorInternetExtendedError = 12003; // the server refused; see its reply
+inline constexpr std::uint32_t kErrorInternetInternalError = 12004;
+inline constexpr std::uint32_t kErrorInternetNameNotResolved = 12007;
+inline constexpr std::uint32_t kErrorInternetIncorrectUserName = 12013;
+inline constexpr std::uint32_t kErrorInternetIncorrectPassword = 12014;
+inline constexpr std::uint32_t kErrorInternetLoginFailure = 12015;
+inline constexpr std::uint32_t kErrorInternetCannotConnect = 12029;
+inline constexpr std::uint32_t kErrorInternetConnectionAborted = 12030;
+
+// One plain function serves every handle; context is the value given when the handle was
+// made (or with the operation), so the function can reach the object behind it.
+using StatusCallback = void (*)(std::uintptr_t context, std::uint32_t status, const void* info,
+                                std::uint32_t length);
+
+// The error number of this thread's last failed call (GetLastError after a WinInet call).
+std::uint32_t LastError();
+
+// InternetGetLastResponseInfoA: the server's last reply on this thread (lines with CR LF) and
+// the error number that went with it; false when there is none.
+bool GetLastResponseInfo(std::uint32_t& error, std::string& text);
+
+class FtpConnection;
+struct SessionSettings;
+
+// InternetOpenA. Options set here apply to every connection of the session, also to those
+// already open.
+class InternetSession {
+public:
+    InternetSession(std::string agent, std::uint32_t accessType, std::string proxy, std::string proxyBypass,
+                    std::uint32_t flags);
+    ~InternetSession();
+    InternetSession(const InternetSession&) = delete;
+    InternetSession& operator=(const InternetSession&) = delete;
+
+    // Returns the callback registered before; connections made afterwards inherit it.
+    StatusCallback SetStatusCallback(StatusCallback callback);
+
+    bool SetOption(std::uint32_t option, std::uint32_t value);
+    bool QueryOption(std::uint32_t option, std::uint32_t& value) const;
+
+    // InternetConnectA with INTERNET_SERVICE_FTP: connects and logs in. Null on failure, with
+    // LastError() telling why (12007, 12029, 12002, 12013, 12014, or a general number).
+    std::unique_ptr<FtpConnection> ConnectFtp(const std::string& host, std::uint16_t port,
+                                              const std::string& user, const std::string& password,
+                                              std::uint32_t flags, std::uintptr_t context);
+
+private:
+    std::shared_ptr<SessionSettings> settings_;
+};
+
+// One logged-in FTP connection (the handle of InternetConnectA). Closing it (destruction)
+// logs out and closes the control connection.
+class FtpConnection {
+public:
+    ~FtpConnection();
+    FtpConnection(const FtpConnection&) = delete;
+    FtpConnection& operator=(const FtpConnection&) = delete;
+
+    // InternetSetStatusCallback on this handle; null switches notifications off.
+    StatusCallback SetStatusCallback(StatusCallback callback);
+
+    // An absolute directory changes to that path on the server; a relative one is taken from
+    // the current directory.
+    bool SetCurrentDirectory(const std::string& directory);
+
+    // What the server's PWD answers.
+    bool GetCurrentDirectory(std::string& directory);
+
+    // Stores the local file under remoteName in the current directory. transferFlags holds
+    // kTransferTypeAscii, kTransferTypeBinary or kTransferTypeUnknown (binary).
+    bool PutFile(const std::string& localPath, const std::string& remoteName, std::uint32_t transferFlags,
+                 std::uintptr_t context);
+
+    struct Impl;
+
+private:
+    friend class InternetSession;
+    explicit FtpConnection(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace pelorix::wininet

@@ -1,0 +1,75 @@
+#pragma once
+// A real FTP server (Debian's pyftpdlib, tests/support/ftp_server.py) for one test: user
+// "pelo" with password "secret" and full rights on a fresh temporary root, on 127.0.0.1.
+
+#include "ServerProcess.h"
+#include "TempDir.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+namespace pelorix::test {
+
+// A port nobody listens on right now (the kernel's choice of an ephemeral one).
+inline int FreeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
+class FtpTestServer {
+public:
+    static constexpr const char* kUser = "pelo";
+    static constexpr const char* kPassword = "secret";
+
+    // port 0 picks a free one; masquerade makes the server announce that address in PASV.
+    explicit FtpTestServer(int port = 0, std::string masquerade = {})
+        : port_(port == 0 ? FreeLoopbackPort() : port), masquerade_(std::move(masquerade)) {
+        Start();
+    }
+
+    bool Start() {
+        std::vector<std::string> argv{SystemPython(), SourcePath("tests/support/ftp_server.py"),
+                                      root_.Path(),   std::to_string(port_),
+                                      kUser,          kPassword};
+        if (!masquerade_.empty()) {
+            argv.push_back("--masquerade");
+            argv.push_back(masquerade_);
+        }
+        process_ = std::make_unique<ServerProcess>(argv, log_.File("ftp.log"));
+        ready_ = process_->WaitForPort(port_, 15000);
+        return ready_;
+    }
+    void Stop() {
+        process_.reset();
+        ready_ = false;
+    }
+
+    bool Ready() const { return ready_; }
+    int Port() const { return port_; }
+    const TempDir& Root() const { return root_; }
+    std::string Log() const { return log_.Read("ftp.log"); }
+
+private:
+    TempDir root_;
+    TempDir log_;
+    int port_;
+    std::string masquerade_;
+    std::unique_ptr<ServerProcess> process_;
+    bool ready_ = false;
+};
+
+} // namespace pelorix::test

@@ -1,0 +1,42 @@
+"""A small FTP server for the tests: one user with a password and full rights on a
+temporary root, listening on 127.0.0.1 only.
+
+usage: ftp_server.py ROOT PORT USER PASSWORD [--masquerade ADDRESS]
+
+--masquerade makes the server announce ADDRESS in its PASV replies, so a test can check
+that the client connects to the control connection's peer instead.
+"""
+import argparse
+import logging
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("root")
+    parser.add_argument("port", type=int)
+    parser.add_argument("user")
+    parser.add_argument("password")
+    parser.add_argument("--masquerade", default=None)
+    args = parser.parse_args()
+
+    logging.basicConfig(level=logging.DEBUG)
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+
+    class Handler(FTPHandler):
+        banner = "Pelorix test server ready."
+        auth_failed_timeout = 0.1
+
+    Handler.authorizer = authorizer
+    if args.masquerade:
+        Handler.masquerade_address = args.masquerade
+    server = FTPServer(("127.0.0.1", args.port), Handler)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
