@@ -152,22 +152,35 @@ std::string WrapMailLine(std::string_view line) {
 
 std::string EncodeHeaderText(std::string_view text) {
     static constexpr char hex[] = "0123456789ABCDEF";
+    static constexpr std::string_view prefix = "=?iso-8859-1?Q?";
+    constexpr std::size_t none = std::string::npos;
     std::string r;
     bool inWord = false;
     std::size_t wordStart = 0;
+    // Where the blank behind the last closed encoded word stands, while it is the only thing
+    // between that word and the current one.
+    std::size_t closedAt = none;
     for (const char c : text) {
         if (Byte(c) >= 128) {
             if (!inWord) {
-                r.insert(wordStart, "=?iso-8859-1?Q?");
+                if (closedAt != none && wordStart == closedAt + 1) {
+                    // Readers drop the blank between two encoded words, so the two words
+                    // become one, with the blank encoded as "_".
+                    r.replace(closedAt - 2, 3, "_");
+                } else {
+                    r.insert(wordStart, prefix);
+                }
                 inWord = true;
             }
             r += '=';
             r += hex[Byte(c) >> 4];
             r += hex[Byte(c) & 15];
         } else if (c == ' ') {
+            closedAt = none;
             if (inWord) {
                 r += "?=";
                 inWord = false;
+                closedAt = r.size();
             }
             // The next word starts behind this blank.
             wordStart = r.size() + 1;

@@ -34,7 +34,8 @@ std::string DecodeBase64(std::string_view text);
 std::string WrapMailLine(std::string_view line);
 
 // Writes every blank-delimited word holding a byte >= 128 as a Q-encoded word
-// (=?iso-8859-1?Q?...?=); pure ASCII comes back unchanged.
+// (=?iso-8859-1?Q?...?=); two such words with one blank between become one encoded word
+// (the blank as "_"), so readers keep the blank. Pure ASCII comes back unchanged.
 std::string EncodeHeaderText(std::string_view text);
 
 // Splits a text into lines at CR LF, a lone CR or a lone LF; a final line break adds no

@@ -98,6 +98,10 @@ TEST(EncodeHeaderText, EncodesOnlyWordsWithNonAsciiLetters) {
     EXPECT_EQ(EncodeHeaderText("ä"_l1), "=?iso-8859-1?Q?=E4?=");
     EXPECT_EQ(EncodeHeaderText("IP ändert"_l1), "IP =?iso-8859-1?Q?=E4ndert?=");
     EXPECT_EQ(EncodeHeaderText(""), "");
+    // Neighbouring encoded words share one encoded word, so readers keep the blank.
+    EXPECT_EQ(EncodeHeaderText("für Jörg"_l1), "=?iso-8859-1?Q?f=FCr_J=F6rg?=");
+    EXPECT_EQ(EncodeHeaderText("Grüße für Jörg!"_l1), "=?iso-8859-1?Q?Gr=FC=DFe_f=FCr_J=F6rg!?=");
+    EXPECT_EQ(EncodeHeaderText("ä  ö"_l1), "=?iso-8859-1?Q?=E4?=  =?iso-8859-1?Q?=F6?=");
 }
 
 TEST(SplitMailLines, KeepsInnerEmptyLinesAndDropsTheFinalBreak) {
