@@ -221,6 +221,17 @@ TEST(Config, PasswordsWrittenByTheManagerReadBackOnBothSides) {
     const std::string file = dir.Read("Pelorix.ini");
     EXPECT_EQ(file.find("blank at both ends"), std::string::npos) << "no password in plain text";
     EXPECT_EQ(ModeOf(dir.File("Pelorix.ini")), 0600u);
+
+    // Stored forms that begin with a blank or stand in quotes read back whole too.
+    ASSERT_EQ(ScramblePassword("-"), " ");
+    ASSERT_EQ(ScramblePassword("/4"), "\"\"");
+    for (const std::string password : {"-", "/4", "-abc"}) {
+        settings.FTPPass = password;
+        settings.Mail.AuthPw = password;
+        EXPECT_EQ(Saved(dir, settings).FTPPass, password);
+        EXPECT_EQ(ReadServiceSettings(dir.Path()).FTPPass, password);
+        EXPECT_EQ(ReadServiceSettings(dir.Path()).Mail.AuthPw, password);
+    }
 }
 
 TEST(Config, SaveWritesEveryKeyTheServiceReads) {
