@@ -81,8 +81,7 @@ bool ServiceChannel::Open(const std::string& serviceName) {
     if (stat(dir_.c_str(), &dirInfo) == 0 && chown(path.c_str(), dirInfo.st_uid, dirInfo.st_gid) != 0) {
         // Not permitted for an ordinary user; the socket keeps this user's own ids.
     }
-    listenFd_ = fd.Get();
-    fd = scm::db::Fd();
+    listenFd_ = fd.Release();
     const auto startTime = scm::db::ProcessStartTime(getpid());
     startTime_ = startTime ? *startTime : 0;
     ReportStatus(scm::SERVICE_START_PENDING);

@@ -87,6 +87,11 @@ public:
     int Get() const { return fd_; }
     bool Valid() const { return fd_ >= 0; }
     void Reset(int fd = -1);
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     int fd_;
