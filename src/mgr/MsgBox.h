@@ -1,0 +1,42 @@
+#pragma once
+// The manager's message dialogs: information, warning, error and the Yes/No confirmation, plus
+// the application's standard error box for errors that escape an event handler. Every box of the
+// manager goes through here, so tests can answer them: with the test seam installed nothing is
+// shown, each box is recorded and a confirmation takes the next queued answer (No when none is
+// queued). GUI thread only.
+
+#include <QString>
+#include <vector>
+
+class QWidget;
+
+namespace MsgBox {
+
+enum class Kind { Information, Warning, Error, Confirmation, ApplicationError };
+enum class Answer { Yes, No };
+
+// The application title, caption of the standard error box.
+QString ApplicationTitle();
+
+void Information(const QString& text);
+void Warning(const QString& text);
+void Error(const QString& text);
+// True when the user answered Yes.
+bool Confirm(const QString& text);
+
+// The standard error box: application title as caption, stop icon, OK button; a period is
+// appended when the text's last character sorts above ".".
+void ApplicationError(const QString& text);
+QString ApplicationErrorText(const QString& text);
+
+// Test seam.
+struct Shown {
+    Kind kind;
+    QString text;
+};
+void InstallTestSeam();
+void setNextAnswer(Answer answer);
+const std::vector<Shown>& shown();
+void clearShown();
+
+} // namespace MsgBox

@@ -1,0 +1,24 @@
+#pragma once
+// The manager's application object. Whatever error escapes an event handler ends in the
+// application's standard error box (MsgBox::ApplicationError) instead of ending the program.
+// Also loads Qt's German texts for the standard buttons ("Ja", "Nein", "Abbrechen").
+
+#include <QApplication>
+#include <stdexcept>
+
+class TPeloApplication : public QApplication {
+    Q_OBJECT
+public:
+    TPeloApplication(int& argc, char** argv);
+
+    bool notify(QObject* receiver, QEvent* event) override;
+
+    // Installs Qt's German translations on the running application; true when found.
+    static bool LoadGermanTranslations();
+};
+
+// An error of the manager's own handlers; the text is Latin-1, like every text of the system.
+class EPeloError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};

@@ -1,0 +1,14 @@
+// PelorixMgr: the manager program, the console of the publishing service.
+
+#include "mgr/PeloApplication.h"
+#include "mgr/UnitPelo.h"
+
+int main(int argc, char** argv) {
+    TPeloApplication app(argc, argv);
+    // The program ends when the main window closes, also when it closes hidden in the tray.
+    QApplication::setQuitOnLastWindowClosed(false);
+    TFrmPelo FrmPelo;
+    QObject::connect(&FrmPelo, &TFrmPelo::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    FrmPelo.show();
+    return app.exec();
+}
