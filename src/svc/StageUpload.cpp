@@ -1,11 +1,40 @@
-// Upload stage: the generated page to the web space by FTP.
+// Upload stage: the generated page to the web space by FTP, then the mail when it is on.
 
+#include "svc/PageUpload.h"
 #include "svc/Pelorix_Main.h"
 
 namespace pelorix {
 
 bool TPeloThread::UploadPage() {
-    return false;
+    PageUploadParams params;
+    params.Host = Service.FTPHost;
+    params.User = Service.FTPUser;
+    params.Password = Service.FTPPass;
+    params.Passive = Service.FTPPassive;
+    params.LocalFile = Service.TempSite;
+    params.RemoteSite = Service.FTPSite;
+
+    // Without a file name in the remote path there is nothing to log in for.
+    if (SplitRemotePath(params.RemoteSite).FileName.empty()) {
+        LogStatus(0, "-FTP-Upload gescheitert");
+        return false;
+    }
+    LogStatus(4, "+FTP-Login gestartet");
+    const PageUploadResult result = UploadPageFile(params);
+    switch (result.Outcome) {
+    case PageUploadOutcome::Uploaded:
+        LogStatus(0, "+FTP-Upload OK mit " + CurrentIP + " als " + result.StoredAs);
+        break;
+    case PageUploadOutcome::Error:
+        LogStatus(0, "-FTP-Fehler: " + result.ErrorText);
+        break;
+    default:
+        LogStatus(0, "-FTP-Upload gescheitert");
+        break;
+    }
+    if (result.Succeeded() && Service.eMail)
+        NotifyByMail(true);
+    return result.Succeeded();
 }
 
 } // namespace pelorix
