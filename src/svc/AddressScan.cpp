@@ -135,6 +135,18 @@ std::string FindAddressInAnswer(std::string_view answer) {
     return numbers ? FormatAddress(*numbers) : std::string();
 }
 
+bool SplitAddressSource(std::string_view page, std::string& host, std::string& path) {
+    const std::size_t slash = page.find('/');
+    if (slash == std::string_view::npos || slash < 2) {
+        host.clear();
+        path.clear();
+        return false;
+    }
+    host = page.substr(0, slash);
+    path = page.substr(slash);
+    return true;
+}
+
 AddressQueryResult QueryAddressPage(const std::string& host, const std::string& path, int port,
                                     int connectTimeoutMs, int receiveTimeoutMs) {
     AddressQueryResult result;

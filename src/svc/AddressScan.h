@@ -45,6 +45,10 @@ struct AddressQueryResult {
     std::string address;
 };
 
+// Splits an address-source setting ("host/path") at its first "/": the host before it (at
+// least 2 characters) and the path from it on; false, with both empty, when there is no such split.
+bool SplitAddressSource(std::string_view page, std::string& host, std::string& path);
+
 // Fetches host + path (an HTTP/1.0 GET on port 80 unless another is given) and scans the
 // answer. Blocks for at most the two time limits (per receive); never throws.
 AddressQueryResult QueryAddressPage(const std::string& host, const std::string& path, int port = 80,

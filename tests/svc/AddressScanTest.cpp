@@ -117,6 +117,20 @@ TEST(AddressScanTest, RandomBytesNeverYieldAnythingButAnAddress) {
     EXPECT_GT(found, 20); // the strings were not all hopeless
 }
 
+TEST(AddressScanTest, AddressSourceSplitsAtItsFirstSlash) {
+    std::string host = "alt", path = "alt";
+    EXPECT_TRUE(SplitAddressSource("www.example.org/cgi-bin/test-cgi", host, path));
+    EXPECT_EQ(host, "www.example.org");
+    EXPECT_EQ(path, "/cgi-bin/test-cgi");
+    EXPECT_TRUE(SplitAddressSource("ab/", host, path));
+    EXPECT_EQ(host, "ab");
+    EXPECT_EQ(path, "/");
+    for (const char* bad : {"www.example.org", "a/ip", "/ip", ""}) {
+        EXPECT_FALSE(SplitAddressSource(bad, host, path)) << bad;
+        EXPECT_EQ(host + path, "") << bad;
+    }
+}
+
 TEST(AddressScanTest, HostAddressesOfTheFirstCheck) {
     const HostAddressCheck check = CompareHostAddresses({}, {"192.168.1.5", "84.1.2.3"});
     EXPECT_TRUE(check.probe);
