@@ -3,13 +3,28 @@
 // a host-address source whose list the test sets, and the kept status lines without their
 // time stamps.
 
-#include "SvcFakes.h"
+#include "common/Latin1.h"
+#include "svc/Pelorix_Main.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace pelorix::test {
+
+// Monday, 7 December 2026, 22:05:09.
+class StageClock final : public IClock {
+public:
+    LocalTime Now() const override { return time; }
+    long long MonotonicMs() const override { return 0; }
+    LocalTime time{2026, 12, 7, 22, 5, 9, 1, 60};
+};
+
+// The stages never sleep; a worker that did would not wait for real.
+class NoSleep final : public ISleeper {
+public:
+    void SleepMs(int) override {}
+};
 
 class ListedHostAddresses final : public IHostAddressSource {
 public:
@@ -51,9 +66,9 @@ public:
         return lines;
     }
 
-    FixedClock clock;
+    StageClock clock;
     ListedHostAddresses hosts;
-    TickSleeper sleeper;
+    NoSleep sleeper;
     TPelorixService service;
     std::unique_ptr<TPeloThread> worker;
 };
