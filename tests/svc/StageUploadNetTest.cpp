@@ -1,0 +1,184 @@
+// The worker's upload stage end to end against a real FTP server on port 21, and the real
+// service publishing through it: a page with the address an address-source page reports,
+// retried while the FTP server is away. Runs in a private network namespace with only
+// loopback up.
+
+#include "StageTestKit.h"
+
+#include "FtpTestServer.h"
+#include "ServerProcess.h"
+#include "TempDir.h"
+#include "common/Config.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+namespace pelorix {
+namespace {
+
+using Lines = std::vector<std::string>;
+using test::FtpTestServer;
+using test::ServerProcess;
+using test::StageKit;
+using test::TempDir;
+
+// A real worker whose mail stage only records that it ran, and which status lines preceded it.
+class MailSpyWorker : public TPeloThread {
+public:
+    using TPeloThread::TPeloThread;
+    bool NotifyByMail(bool online) override {
+        mails.push_back(online);
+        logBeforeMail = TakeLog();
+        LogStatus(0, "+Mail");
+        return true;
+    }
+    std::vector<bool> mails;
+    std::string logBeforeMail;
+};
+
+class StageUploadNetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.Ready()) << server.Log();
+        std::filesystem::create_directories(server.Root().File("web/ip"));
+        local.Write("PelorTmp.htm", "<p>1.2.3.4</p>\r\n");
+        kit.service.FTPHost = "127.0.0.1";
+        kit.service.FTPUser = FtpTestServer::kUser;
+        kit.service.FTPPass = FtpTestServer::kPassword;
+        kit.service.FTPSite = "/myserver.htm";
+        kit.service.TempSite = local.File("PelorTmp.htm");
+        kit.worker = std::make_unique<MailSpyWorker>(kit.service, kit.clock, kit.sleeper, kit.hosts);
+        kit.worker->MsgLevel = 4;
+        kit.worker->CurrentIP = "1.2.3.4";
+    }
+    MailSpyWorker& Worker() { return static_cast<MailSpyWorker&>(*kit.worker); }
+
+    FtpTestServer server{21};
+    TempDir local;
+    StageKit kit;
+};
+
+TEST_F(StageUploadNetTest, PageGoesToTheRoot) {
+    EXPECT_TRUE(Worker().UploadPage());
+    EXPECT_EQ(kit.Lines(), (Lines{"+FTP-Login gestartet", "+FTP-Upload OK mit 1.2.3.4 als /myserver.htm"}));
+    EXPECT_EQ(server.Root().Read("myserver.htm"), "<p>1.2.3.4</p>\r\n");
+    EXPECT_TRUE(Worker().mails.empty()) << "mail is off";
+}
+
+TEST_F(StageUploadNetTest, PageGoesIntoItsDirectoryAndTheMailFollows) {
+    kit.service.FTPSite = "/web/ip/index.htm";
+    kit.service.FTPPassive = true;
+    kit.service.eMail = true;
+    EXPECT_TRUE(Worker().UploadPage());
+    EXPECT_EQ(server.Root().Read("web/ip/index.htm"), "<p>1.2.3.4</p>\r\n");
+    EXPECT_EQ(Worker().mails, std::vector<bool>{true});
+    const std::string& before = Worker().logBeforeMail;
+    const std::string success = "+FTP-Upload OK mit 1.2.3.4 als /web/ip/index.htm";
+    const auto at = before.find(success);
+    ASSERT_NE(at, std::string::npos) << before;
+    EXPECT_EQ(before.find_first_not_of("\r\n", at + success.size()), std::string::npos)
+        << "the mail comes right after the success line";
+}
+
+TEST_F(StageUploadNetTest, MissingDirectoryShowsOnlyTheFileName) {
+    kit.service.FTPSite = "/nowhere/index.htm";
+    EXPECT_TRUE(Worker().UploadPage());
+    EXPECT_EQ(kit.Lines(), (Lines{"+FTP-Login gestartet", "+FTP-Upload OK mit 1.2.3.4 als index.htm"}));
+    EXPECT_TRUE(server.Root().Exists("index.htm"));
+}
+
+TEST_F(StageUploadNetTest, WrongPasswordFailsWithoutMail) {
+    kit.service.FTPPass = "falsch";
+    kit.service.eMail = true;
+    EXPECT_FALSE(Worker().UploadPage());
+    EXPECT_EQ(kit.Lines(), (Lines{"+FTP-Login gestartet", "-FTP-Upload gescheitert"}));
+    EXPECT_TRUE(Worker().mails.empty());
+}
+
+TEST_F(StageUploadNetTest, EmptyRemotePathUploadsNothing) {
+    kit.service.FTPSite = "";
+    EXPECT_FALSE(Worker().UploadPage());
+    EXPECT_EQ(kit.Lines(), (Lines{"-FTP-Upload gescheitert"}));
+    EXPECT_EQ(server.Log().find("USER"), std::string::npos) << "no login";
+}
+
+TEST_F(StageUploadNetTest, MissingLocalPageIsReportedAsAnError) {
+    kit.service.TempSite = local.File("gone.htm");
+    EXPECT_FALSE(Worker().UploadPage());
+    EXPECT_EQ(kit.Lines(),
+              (Lines{"+FTP-Login gestartet", "-FTP-Fehler: Cannot open file \"" + local.File("gone.htm") +
+                                                 "\". No such file or directory"}));
+}
+
+TEST_F(StageUploadNetTest, LoginLineIsDetailOnly) {
+    kit.worker->MsgLevel = 0;
+    server.Stop();
+    EXPECT_FALSE(Worker().UploadPage());
+    EXPECT_EQ(kit.Lines(), (Lines{"-FTP-Upload gescheitert"}));
+}
+
+bool WaitForText(const TempDir& dir, const std::string& name, const std::string& text, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (dir.Exists(name) && dir.Read(name).find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+// The whole service: the FTP server is away at the first check, so the upload fails and is
+// retried at the next tick, when the server is back, and the page is published.
+TEST(ServiceUploadNetTest, PublishesOnceTheFtpServerIsBack) {
+    const std::string program = test::BinaryPath("src/svc/PelorixSvc");
+    ASSERT_TRUE(std::filesystem::exists(program)) << "build PelorixSvc first";
+
+    TempDir site;
+    site.Write("ip.htm", "<html><body>Current IP Address: 84.123.45.6</body></html>\n");
+    ServerProcess web(
+        {test::SystemPython(), "-m", "http.server", "80", "--bind", "127.0.0.1", "--directory", site.Path()},
+        site.File("http.log"));
+    ASSERT_TRUE(web.WaitForPort(80));
+
+    TempDir home;
+    std::filesystem::copy_file(program, home.File("PelorixSvc"));
+    std::filesystem::permissions(home.File("PelorixSvc"), std::filesystem::perms::owner_all);
+    home.Write("Pelorix.htm", "<p>Server: <a href=\"http://%IP%/\">%IP%</a></p>\n");
+    home.Write("Pelorix.ini", "[Settings]\r\n"
+                              "HTMLTemplate=" +
+                                  home.File("Pelorix.htm") + "\r\nTempSite=" + home.File("PelorTmp.htm") +
+                                  "\r\nFTPHost=127.0.0.1\r\nFTPUser=" + FtpTestServer::kUser +
+                                  "\r\nFTPPass=" + ScramblePassword(FtpTestServer::kPassword) +
+                                  "\r\nFTPSite=/myserver.htm\r\nFTPPassive=1\r\nRouter=1\r\n"
+                                  "IPSource=127.0.0.1/ip.htm\r\nIntervall=1\r\nMessages=0\r\n"
+                                  "MsgLevel=4\r\nLogFile=1\r\n");
+
+    FtpTestServer ftp(21);
+    ftp.Stop();
+    ServerProcess service({home.File("PelorixSvc"), "-foreground"}, home.File("console.log"), home.Path());
+    ASSERT_TRUE(service.Started());
+    // The first check comes after the worker's start delay of five seconds.
+    ASSERT_TRUE(WaitForText(home, "Pelorix.log", "-FTP-Upload gescheitert", 30000))
+        << home.Read("Pelorix.log") << home.Read("console.log");
+    ASSERT_TRUE(ftp.Start());
+    // A quick retry follows one tick (about ten seconds) later.
+    ASSERT_TRUE(WaitForText(home, "Pelorix.log", "+FTP-Upload OK mit 84.123.45.6 als /myserver.htm", 30000))
+        << home.Read("Pelorix.log");
+    service.Signal(SIGTERM);
+    service.Wait(10000);
+
+    EXPECT_EQ(ftp.Root().Read("myserver.htm"),
+              "<p>Server: <a href=\"http://84.123.45.6/\">84.123.45.6</a></p>\r\n");
+    const std::string log = home.Read("Pelorix.log");
+    const auto generated = log.find("+Seitengenerierung ausgeführt"_l1);
+    ASSERT_NE(generated, std::string::npos);
+    EXPECT_EQ(log.find("+Seitengenerierung ausgeführt"_l1, generated + 1), std::string::npos)
+        << "the retry uploads the page generated before";
+}
+
+} // namespace
+} // namespace pelorix
