@@ -1,4 +1,4 @@
-// The scan of address-source answers and the comparison of the host's address lists.
+// The scan of address-source answers and the split of the address-source setting.
 
 #include "svc/AddressScan.h"
 
@@ -12,8 +12,6 @@
 
 namespace pelorix {
 namespace {
-
-using Lines = std::vector<std::string>;
 
 std::string Http(const std::string& body) {
     return "HTTP/1.1 200 OK\r\nServer: Apache/2.4.57 (Debian)\r\nContent-Type: text/html\r\n\r\n" + body;
@@ -129,62 +127,6 @@ TEST(AddressScanTest, AddressSourceSplitsAtItsFirstSlash) {
         EXPECT_FALSE(SplitAddressSource(bad, host, path)) << bad;
         EXPECT_EQ(host + path, "") << bad;
     }
-}
-
-TEST(AddressScanTest, HostAddressesOfTheFirstCheck) {
-    const HostAddressCheck check = CompareHostAddresses({}, {"192.168.1.5", "84.1.2.3"});
-    EXPECT_TRUE(check.probe);
-    EXPECT_EQ(check.messages,
-              (Lines{"+IP-Adresse ermittelt als: 192.168.1.5", "+IP-Adresse ermittelt als: 84.1.2.3"}));
-
-    const HostAddressCheck loopback = CompareHostAddresses({}, {"127.0.0.1"});
-    EXPECT_TRUE(loopback.probe);
-    EXPECT_EQ(loopback.messages, Lines{"+IP-Adresse ermittelt als: 127.0.0.1"});
-}
-
-TEST(AddressScanTest, ReplacedAddressIsReportedAndProbed) {
-    const HostAddressCheck check =
-        CompareHostAddresses({"192.168.1.5", "84.1.2.3"}, {"192.168.1.5", "84.9.9.9"});
-    EXPECT_TRUE(check.probe);
-    EXPECT_EQ(check.messages,
-              (Lines{"+IP-Adresse aufgegeben: 84.1.2.3", "+IP-Adresse ermittelt als: 84.9.9.9"}));
-}
-
-TEST(AddressScanTest, LoneLoopbackAfterARealAddressIsNotProbed) {
-    const HostAddressCheck check = CompareHostAddresses({"84.1.2.3"}, {"127.0.0.1"});
-    EXPECT_FALSE(check.probe);
-    EXPECT_EQ(check.messages,
-              (Lines{"+IP-Adresse aufgegeben: 84.1.2.3", "+IP-Adresse ermittelt als: 127.0.0.1"}));
-}
-
-TEST(AddressScanTest, SameAddressesInAnotherOrderAreUnchanged) {
-    const Lines unchanged{"+IP-Adresse(n) unverändert"_l1};
-    HostAddressCheck check = CompareHostAddresses({"10.0.0.1", "84.1.2.3"}, {"84.1.2.3", "10.0.0.1"});
-    EXPECT_FALSE(check.probe);
-    EXPECT_EQ(check.messages, unchanged);
-    check = CompareHostAddresses({"84.1.2.3"}, {"84.1.2.3"});
-    EXPECT_FALSE(check.probe);
-    EXPECT_EQ(check.messages, unchanged);
-    // A failed listing after an empty one.
-    check = CompareHostAddresses({}, {});
-    EXPECT_FALSE(check.probe);
-    EXPECT_EQ(check.messages, unchanged);
-}
-
-TEST(AddressScanTest, FewerAddressesGiveOneMessageForTheLastOneGone) {
-    HostAddressCheck check = CompareHostAddresses({"10.0.0.1", "84.1.2.3", "84.4.5.6"}, {"10.0.0.1"});
-    EXPECT_FALSE(check.probe);
-    EXPECT_EQ(check.messages, Lines{"+IP-Adresse aufgegeben: 84.4.5.6"});
-    // A failed listing after a non-empty one.
-    check = CompareHostAddresses({"84.1.2.3"}, {});
-    EXPECT_FALSE(check.probe);
-    EXPECT_EQ(check.messages, Lines{"+IP-Adresse aufgegeben: 84.1.2.3"});
-}
-
-TEST(AddressScanTest, MoreAddressesReportOnlyTheNewOnes) {
-    const HostAddressCheck check = CompareHostAddresses({"10.0.0.1"}, {"10.0.0.1", "84.1.2.3"});
-    EXPECT_TRUE(check.probe);
-    EXPECT_EQ(check.messages, Lines{"+IP-Adresse ermittelt als: 84.1.2.3"});
 }
 
 } // namespace

@@ -34,6 +34,11 @@ TEST(StageAddressTest, HostAddressesOverSeveralChecks) {
     EXPECT_EQ(kit.Lines(),
               (Lines{"+IP-Adresse aufgegeben: 192.168.1.5", "+IP-Adresse ermittelt als: 84.9.9.9"}));
 
+    kit.hosts.list = {"10.0.0.1", "84.1.2.3", "84.9.9.9"};
+    EXPECT_TRUE(worker.CheckHostAddresses());
+    EXPECT_EQ(kit.Lines(), Lines{"+IP-Adresse ermittelt als: 10.0.0.1"});
+
+    // Of several addresses gone, only the last one is reported.
     kit.hosts.list = {"84.9.9.9"};
     EXPECT_FALSE(worker.CheckHostAddresses());
     EXPECT_EQ(kit.Lines(), Lines{"+IP-Adresse aufgegeben: 84.1.2.3"});
