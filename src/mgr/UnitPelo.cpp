@@ -679,8 +679,7 @@ pelorix::ManagerSettings TFrmPelo::SettingsFromControls() const {
 void TFrmPelo::SaveSettings() {
     std::string errorText;
     if (!pelorix::SaveManagerSettings(programDir_, SettingsFromControls(), errorText)) {
-        MsgBox::Error(QStringLiteral("Speichern der geänderten Parameter nicht möglich!\r\n\n") +
-                      FromL1(errorText));
+        MsgBox::Error(FromL1(pelorix::SaveFailedMessage(errorText)));
         return;
     }
     SettingsChanged = false;
@@ -814,13 +813,7 @@ void TFrmPelo::EdUserClick() {
 
 void TFrmPelo::RecallUserPassword() {
     EdPass->clear();
-    const std::string user = ToL1(EdUser->currentText());
-    // The file's user history is numbered from 1 in the order it was loaded.
-    const pelorix::ManagerSettings stored = pelorix::LoadManagerSettings(programDir_);
-    const int count = static_cast<int>(std::min<std::size_t>(9, stored.UserHistory.size()));
-    for (int i = 1; i <= count; ++i)
-        if (stored.UserHistory[static_cast<std::size_t>(i - 1)] == user)
-            EdPass->setText(FromL1(pelorix::LoadHistoryPassword(programDir_, i)));
+    EdPass->setText(FromL1(pelorix::RecallUserPassword(programDir_, ToL1(EdUser->currentText()))));
 }
 
 void TFrmPelo::CbRoutClick() {
