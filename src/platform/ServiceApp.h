@@ -7,6 +7,7 @@
 // runs at once, then SIGTERM and SIGINT stop (stop handler, then the run ends), SIGUSR1
 // pauses and SIGUSR2 continues.
 
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -29,7 +30,8 @@ enum class ServiceControl { Start, Stop, Pause, Continue };
 
 // Runs control requests against the handlers, one at a time, and keeps the state the
 // service control manager would: a request that does not fit the state is refused without
-// calling a handler; a handler that fails leaves the state unchanged. Thread-safe.
+// calling a handler; a handler that fails leaves the state unchanged. A service starts once
+// per process: after its stop, a start is refused. Thread-safe.
 class ServiceDispatcher {
 public:
     explicit ServiceDispatcher(IServiceHandlers& handlers) : handlers_(handlers) {}
@@ -39,7 +41,9 @@ public:
 
 private:
     IServiceHandlers& handlers_;
+    mutable std::mutex mutex_; // held while a handler runs
     ServiceState state_ = ServiceState::Stopped;
+    bool started_ = false;
 };
 
 // True when arg is the switch name: "/" or "-" in front, the name in any letter case.

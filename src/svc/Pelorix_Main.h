@@ -37,6 +37,7 @@ class TWakeableSleeper final : public ISleeper {
 public:
     void SleepMs(int ms) override;
     void Wake();
+    void Reset();
 
 private:
     std::mutex mutex_;
@@ -157,6 +158,9 @@ public:
     static constexpr const char* kTitle = "PelorixSvc";
     static constexpr const char* kServiceName = "PelorixService";
     static constexpr const char* kDisplayName = "Pelorix-Publisher";
+    // After the stop handler, how long the process waits for a stage under way (a network
+    // time-out, say) before it ends anyway.
+    static constexpr int kStopGraceMs = 3000;
 
     // sleeper null: the module uses its own sleeper, which a stop wakes at once.
     TPelorixService(std::string programDir, IClock& clock, IHostAddressSource& hostAddresses,

@@ -1,0 +1,139 @@
+#include "platform/ServiceApp.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <csignal>
+#include <string>
+
+namespace pelorix {
+
+bool ServiceDispatcher::Control(ServiceControl control) {
+    std::lock_guard lock(mutex_);
+    switch (control) {
+    case ServiceControl::Start:
+        if (state_ != ServiceState::Stopped || started_ || !handlers_.Start())
+            return false;
+        started_ = true;
+        state_ = ServiceState::Running;
+        return true;
+    case ServiceControl::Stop:
+        if (state_ == ServiceState::Stopped || !handlers_.Stop())
+            return false;
+        state_ = ServiceState::Stopped;
+        return true;
+    case ServiceControl::Pause:
+        if (state_ != ServiceState::Running || !handlers_.Pause())
+            return false;
+        state_ = ServiceState::Paused;
+        return true;
+    case ServiceControl::Continue:
+        if (state_ != ServiceState::Paused || !handlers_.Continue())
+            return false;
+        state_ = ServiceState::Running;
+        return true;
+    }
+    return false;
+}
+
+ServiceState ServiceDispatcher::State() const {
+    std::lock_guard lock(mutex_);
+    return state_;
+}
+
+bool IsSwitch(std::string_view arg, std::string_view name) {
+    if (arg.size() != name.size() + 1 || (arg[0] != '/' && arg[0] != '-'))
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto a = static_cast<unsigned char>(arg[i + 1]);
+        const auto n = static_cast<unsigned char>(name[i]);
+        if (std::tolower(a) != std::tolower(n))
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
+void WriteError(const std::string& text) {
+    const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
+    (void)written;
+}
+
+void PrintUsage(const char* program) {
+    std::string name = program ? program : "PelorixSvc";
+    const std::size_t slash = name.rfind('/');
+    if (slash != std::string::npos)
+        name.erase(0, slash + 1);
+    WriteError("Aufruf: " + name +
+               " -foreground\n"
+               "  läuft als Dienst im Vordergrund: SIGTERM oder SIGINT beendet ihn,\n"
+               "  SIGUSR1 hält ihn an, SIGUSR2 setzt ihn fort.\n");
+}
+
+// The control requests of foreground mode, as signals.
+sigset_t ControlSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGUSR1);
+    sigaddset(&set, SIGUSR2);
+    return set;
+}
+
+// The calling thread is the control thread: the signals are blocked before the start handler
+// creates any thread (which inherits the mask) and taken here with sigwait, so no handler
+// ever runs inside a signal handler.
+int RunForeground(IServiceHandlers& handlers) {
+    const sigset_t set = ControlSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // A monitor that closes early must not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    handlers.ConsoleAttached();
+    ServiceDispatcher dispatcher(handlers);
+    if (!dispatcher.Control(ServiceControl::Start))
+        return 1;
+    for (;;) {
+        int signo = 0;
+        if (sigwait(&set, &signo) != 0)
+            continue;
+        switch (signo) {
+        case SIGTERM:
+        case SIGINT:
+            dispatcher.Control(ServiceControl::Stop);
+            return 0;
+        case SIGUSR1:
+            dispatcher.Control(ServiceControl::Pause);
+            break;
+        case SIGUSR2:
+            dispatcher.Control(ServiceControl::Continue);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+} // namespace
+
+int RunServiceApp(int argc, char** argv, IServiceHandlers& handlers) {
+    bool foreground = false;
+    for (int i = 1; i < argc; ++i) {
+        if (IsSwitch(argv[i], "foreground")) {
+            foreground = true;
+        } else {
+            PrintUsage(argc > 0 ? argv[0] : nullptr);
+            return 2;
+        }
+    }
+    if (!foreground) {
+        PrintUsage(argc > 0 ? argv[0] : nullptr);
+        return 2;
+    }
+    return RunForeground(handlers);
+}
+
+} // namespace pelorix

@@ -1,0 +1,412 @@
+#include "svc/Pelorix_Main.h"
+
+#include "common/Latin1.h"
+#include "svc/StatusLog.h"
+
+#include <chrono>
+#include <climits>
+#include <utility>
+
+namespace pelorix {
+
+// ---------------------------------------------------------------------------------------------
+// TWakeableSleeper
+
+void TWakeableSleeper::SleepMs(int ms) {
+    std::unique_lock lock(mutex_);
+    if (ms > 0)
+        wakeUp_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return woken_; });
+}
+
+void TWakeableSleeper::Reset() {
+    std::lock_guard lock(mutex_);
+    woken_ = false;
+}
+
+void TWakeableSleeper::Wake() {
+    {
+        std::lock_guard lock(mutex_);
+        woken_ = true;
+    }
+    wakeUp_.notify_all();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TPeloThread: thread control
+
+TPeloThread::TPeloThread(const TPelorixService& service, IClock& clock, ISleeper& sleeper,
+                         IHostAddressSource& hostAddresses)
+    : Service(service), Clock(clock), Sleeper(sleeper), HostSource(hostAddresses),
+      ProgramDir(service.ProgramDir), IntervalTicks(service.IntervalTicks), MsgLevel(service.MsgLevel),
+      RouterMode(service.Router), MonitorEnabled(service.Messages), LogToFile(service.LogFile) {}
+
+TPeloThread::~TPeloThread() {
+    Terminate();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void TPeloThread::Start() {
+    if (thread_.joinable())
+        return;
+    {
+        std::lock_guard lock(endMutex_);
+        running_ = true;
+    }
+    thread_ = std::thread(&TPeloThread::ThreadMain, this);
+}
+
+void TPeloThread::ThreadMain() {
+    try {
+        Execute();
+    } catch (...) {
+        // Nothing may end the process from the worker; the stages report their own failures.
+    }
+    {
+        std::lock_guard lock(endMutex_);
+        running_ = false;
+    }
+    ended_.notify_all();
+}
+
+void TPeloThread::Terminate() {
+    terminated_ = true;
+    { std::lock_guard lock(holdMutex_); }
+    holdChanged_.notify_all();
+}
+
+void TPeloThread::Hold() {
+    std::lock_guard lock(holdMutex_);
+    held_ = true;
+}
+
+void TPeloThread::Release() {
+    {
+        std::lock_guard lock(holdMutex_);
+        held_ = false;
+    }
+    holdChanged_.notify_all();
+}
+
+bool TPeloThread::Held() const {
+    std::lock_guard lock(holdMutex_);
+    return held_;
+}
+
+bool TPeloThread::WaitFor(int timeoutMs) {
+    std::unique_lock lock(endMutex_);
+    return ended_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !running_; });
+}
+
+bool TPeloThread::WaitWhileHeld() {
+    std::unique_lock lock(holdMutex_);
+    holdChanged_.wait(lock, [this] { return !held_ || terminated_.load(); });
+    return !terminated_.load();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TPeloThread: the publishing cycle
+
+namespace {
+
+// A stage is expected to catch its own errors; whatever still escapes counts as a failure.
+template <typename Stage> bool Guarded(Stage&& stage) {
+    try {
+        return stage();
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
+void TPeloThread::Execute() {
+    LogStatus(4, "+ServiceThread übernimmt"_l1);
+    AddressFound = false;
+    PageReady = false;
+    Sleeper.SleepMs(kStartDelayMs);
+    CheckCountdown = 0;
+    RetriesLeft = kQuickRetries;
+    while (!Terminated()) {
+        if (!WaitWhileHeld())
+            break;
+        RunTick();
+        Sleeper.SleepMs(kTickSleepMs);
+    }
+}
+
+void TPeloThread::RunTick() {
+    if (CheckCountdown > 0) {
+        --CheckCountdown;
+        return;
+    }
+    RunCheck();
+}
+
+void TPeloThread::RunCheck() {
+    AddressFound = DetermineAddress();
+    if (CurrentIP != PublishedIP) {
+        if (RetriesLeft > 0)
+            --RetriesLeft;
+        if (AddressFound)
+            Publish();
+        else if (RetriesLeft == 0)
+            ScheduleSlowRetry();
+    } else {
+        CheckCountdown = IntervalTicks;
+        if (RouterMode)
+            LogStatus(3, "+IP-Adresse(n) unverändert"_l1);
+    }
+    FlushLog();
+}
+
+bool TPeloThread::DetermineAddress() {
+    if (RouterMode)
+        return Guarded([this] { return QueryAddressSource(); });
+    const bool hostAddressesChanged = Guarded([this] { return CheckHostAddresses(); });
+    if (hostAddressesChanged || RetriesLeft > 0)
+        return Guarded([this] { return ProbeFTPAddress(); });
+    // Nothing new on this host: the previous result stands.
+    return AddressFound;
+}
+
+void TPeloThread::Publish() {
+    // A page made for an earlier candidate address is made again: the published page must
+    // always show the address that becomes PublishedIP.
+    if (PageReady && PageIP != CurrentIP)
+        PageReady = false;
+    if (!PageReady) {
+        PageReady = Guarded([this] { return GeneratePages(); });
+        PageIP = CurrentIP;
+    }
+    if (!PageReady)
+        return; // the next tick tries again
+    if (Guarded([this] { return UploadPage(); })) {
+        PublishedIP = PageIP;
+        CheckCountdown = IntervalTicks;
+        RetriesLeft = 0;
+        PageReady = false;
+    } else if (RetriesLeft == 0) {
+        ScheduleSlowRetry();
+    }
+}
+
+void TPeloThread::ScheduleSlowRetry() {
+    RetriesLeft = 1;
+    CheckCountdown = kSlowRetryWait;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TPeloThread: status reporting
+
+void TPeloThread::LogStatus(int level, const std::string& text) {
+    if (level > MsgLevel)
+        return;
+    const std::string line = TimeStamp(Clock.Now()) + text;
+    {
+        std::lock_guard lock(logMutex_);
+        AppendRecord(LogBuffer, line);
+    }
+    EchoKeptLine(line);
+    if (MonitorEnabled)
+        SendToMonitor(line);
+}
+
+void TPeloThread::FlushLog() {
+    std::lock_guard lock(logMutex_);
+    if (!LogToFile) {
+        LogBuffer.clear(); // never written: nothing to keep them for
+        return;
+    }
+    if (!LogBuffer.empty() && AppendToLogFile(ProgramDir, LogBuffer))
+        LogBuffer.clear();
+}
+
+std::string TPeloThread::TakeLog() {
+    std::lock_guard lock(logMutex_);
+    std::string taken;
+    taken.swap(LogBuffer);
+    return taken;
+}
+
+void TPeloThread::SendToMonitor(const std::string& line) {
+    SendMonitorLine(line);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TPelorixService
+
+TPelorixService::TPelorixService(std::string programDir, IClock& clock, IHostAddressSource& hostAddresses,
+                                 ISleeper* sleeper)
+    : ProgramDir(std::move(programDir)), Clock(clock), HostSource(hostAddresses), sleeper_(sleeper) {}
+
+TPelorixService::~TPelorixService() {
+    if (worker_) {
+        worker_->Terminate();
+        ownSleeper_.Wake();
+        worker_.reset();
+    }
+}
+
+ServiceSettings TPelorixService::ReadSettings() {
+    return ReadServiceSettings(ProgramDir);
+}
+
+std::unique_ptr<TPeloThread> TPelorixService::MakeWorker() {
+    return std::make_unique<TPeloThread>(*this, Clock, Sleeper(), HostSource);
+}
+
+void TPelorixService::ApplySettings(const ServiceSettings& settings) {
+    HTMLTemplate = settings.HTMLTemplate;
+    TempSite = settings.TempSite;
+    FTPHost = settings.FTPHost;
+    FTPUser = settings.FTPUser;
+    FTPPass = settings.FTPPass;
+    FTPSite = settings.FTPSite;
+    FTPPassive = settings.FTPPassive;
+    Router = settings.Router;
+    SourcePath = settings.IPSource;
+    SourceHost.clear();
+    AddPages = settings.AddPages;
+    AddPage = settings.AddPage;
+    eMail = settings.eMail;
+    MailData = settings.Mail;
+    IntervalTicks = settings.Intervall == INT_MIN ? INT_MIN : settings.Intervall - 1;
+    Messages = settings.Messages;
+    MsgLevel = settings.MsgLevel;
+    LogFile = settings.LogFile;
+}
+
+bool TPelorixService::CheckParams() {
+    ParamsValid = true;
+    if (Router) {
+        // The address-source page is host and path; the host needs at least two characters.
+        const std::size_t slash = SourcePath.find('/');
+        if (slash == std::string::npos || slash < 2) {
+            ParamsValid = false;
+            LogServiceStatus(1, "-keine HTTP-Seite eingetragen");
+        } else {
+            SourceHost = SourcePath.substr(0, slash);
+            SourcePath.erase(0, slash);
+        }
+    }
+    if (FTPHost.size() < 2) {
+        ParamsValid = false;
+        LogServiceStatus(1, "-kein FTP-Host eingetragen");
+    }
+    if (FTPUser.empty()) {
+        ParamsValid = false;
+        LogServiceStatus(1, "-fehlender FTP-Benutzer");
+    }
+    if (FTPPass.empty()) {
+        ParamsValid = false;
+        LogServiceStatus(1, "-fehlendes FTP-Passwort");
+    }
+    return ParamsValid;
+}
+
+void TPelorixService::ServiceStart(bool& Started) {
+    ServiceLogBuffer = DateHeader(Clock.Now());
+    MsgLevel = 0; // the start line is always kept
+    LogServiceStatus(0, "+Service gestartet *");
+    ApplySettings(ReadSettings());
+    if (CheckParams()) {
+        // Each start normally runs in a new process; a worker of an earlier start ends first.
+        if (worker_) {
+            worker_->Terminate();
+            ownSleeper_.Wake();
+            worker_.reset();
+            ownSleeper_.Reset();
+        }
+        worker_ = MakeWorker();
+        worker_->Start();
+        LogServiceStatus(4, "+ServiceThread erzeugt");
+    } else {
+        LogServiceStatus(0, "-unzureichende(r) Parameter");
+    }
+    FlushServiceLog();
+    Started = true;
+}
+
+void TPelorixService::ServiceStop(bool& Stopped) {
+    if (ParamsValid && worker_) {
+        worker_->LogStatus(4, "-Thread-Ende angefordert");
+        // The worker's pending lines go to the file ahead of the stop line. Lines of the
+        // module that an earlier failed flush left pending stay ahead of them.
+        AppendPending(ServiceLogBuffer, worker_->TakeLog());
+        worker_->Terminate();
+        ownSleeper_.Wake();
+    }
+    LogServiceStatus(0, "-Service beendet *");
+    FlushServiceLog();
+    Stopped = true;
+}
+
+void TPelorixService::ServicePause(bool& Paused) {
+    if (ParamsValid && worker_) {
+        worker_->Hold();
+        LogServiceStatus(0, "-Service angehalten *");
+        FlushServiceLog();
+    }
+    Paused = true;
+}
+
+void TPelorixService::ServiceContinue(bool& Continued) {
+    if (ParamsValid && worker_) {
+        LogServiceStatus(0, "+Service fortgesetzt *");
+        FlushServiceLog();
+        worker_->Release();
+    }
+    Continued = true;
+}
+
+bool TPelorixService::Start() {
+    bool started = false;
+    ServiceStart(started);
+    return started;
+}
+
+bool TPelorixService::Stop() {
+    bool stopped = false;
+    ServiceStop(stopped);
+    return stopped;
+}
+
+bool TPelorixService::Pause() {
+    bool paused = false;
+    ServicePause(paused);
+    return paused;
+}
+
+bool TPelorixService::Continue() {
+    bool continued = false;
+    ServiceContinue(continued);
+    return continued;
+}
+
+void TPelorixService::ConsoleAttached() {
+    SetConsoleEcho(true);
+}
+
+void TPelorixService::LogServiceStatus(int level, const std::string& text) {
+    if (level > MsgLevel)
+        return;
+    const std::string line = TimeStamp(Clock.Now()) + text;
+    AppendRecord(ServiceLogBuffer, line);
+    EchoKeptLine(line);
+}
+
+void TPelorixService::FlushServiceLog() {
+    if (!LogFile) {
+        ServiceLogBuffer.clear(); // never written: nothing to keep them for
+        return;
+    }
+    if (!ServiceLogBuffer.empty() && AppendToLogFile(ProgramDir, ServiceLogBuffer))
+        ServiceLogBuffer.clear();
+}
+
+bool TPelorixService::WaitForWorkerEnd(int timeoutMs) {
+    return !worker_ || worker_->WaitFor(timeoutMs);
+}
+
+} // namespace pelorix

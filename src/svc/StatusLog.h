@@ -1,0 +1,46 @@
+#pragma once
+// Status reporting shared by the service module and its worker: the time stamp and date
+// header of a record, the bounded buffer of pending records, the append to Pelorix.log (one
+// lock for the whole process, so records of the two threads never interleave), the monitor
+// link, and the copy of kept lines to standard error in foreground mode.
+
+#include "platform/Clock.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace pelorix {
+
+inline constexpr const char* kLogFileName = "Pelorix.log";
+inline constexpr int kMonitorPort = 60123;
+
+// At most this much text waits for the log file while it cannot be written; the oldest
+// records go first.
+inline constexpr std::size_t kMaxPendingLog = 256 * 1024;
+
+// "[hh:nn:ss] ": eleven characters, the manager relies on that length.
+std::string TimeStamp(const LocalTime& time);
+// The record that starts each service run in the log file: CR LF "#dd.mm.yy#".
+std::string DateHeader(const LocalTime& time);
+
+// Appends CR LF + text to the buffer, dropping the oldest records beyond kMaxPendingLog.
+void AppendRecord(std::string& buffer, std::string_view text);
+// Appends records (each beginning with CR LF) taken from another buffer, with the same bound.
+void AppendPending(std::string& buffer, std::string_view records);
+// Drops the oldest records until the buffer holds at most kMaxPendingLog characters.
+void TrimPending(std::string& buffer);
+
+// Appends text to programDir + Pelorix.log (created when missing), exactly as it stands.
+// False on any error; nothing is reported.
+bool AppendToLogFile(const std::string& programDir, std::string_view text);
+
+// Sends one line to the manager's monitor: one connection to localhost:60123, the line and
+// CR LF, closed again. The result is of no interest; a line nobody takes is dropped.
+void SendMonitorLine(const std::string& line);
+
+// Foreground mode: every kept line also goes to standard error, in UTF-8.
+void SetConsoleEcho(bool on);
+void EchoKeptLine(std::string_view line);
+
+} // namespace pelorix
