@@ -1,0 +1,107 @@
+#pragma once
+// Fakes for the service's unit tests: a fixed clock, an empty host-address source, a sleeper
+// that counts ticks and can end the worker, and a worker whose stages follow a script.
+
+#include "common/Latin1.h"
+#include "svc/Pelorix_Main.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace pelorix::test {
+
+class FixedClock final : public IClock {
+public:
+    LocalTime Now() const override { return time; }
+    long long MonotonicMs() const override { return 0; }
+    LocalTime time{2026, 12, 7, 22, 5, 9, 1, 60};
+};
+
+class NoHostAddresses final : public IHostAddressSource {
+public:
+    std::vector<std::string> HostAddresses() const override { return {}; }
+};
+
+// Counts the tick sleeps; after each one it calls onTick with the number of ticks done, which
+// may end the worker. Never sleeps for real.
+class TickSleeper final : public ISleeper {
+public:
+    void SleepMs(int ms) override {
+        sleeps.push_back(ms);
+        if (ms == TPeloThread::kTickSleepMs) {
+            ++ticks;
+            if (onTick)
+                onTick(ticks);
+        } else if (onStartDelay) {
+            onStartDelay();
+        }
+    }
+    int ticks = 0;
+    std::vector<int> sleeps;
+    std::function<void(int)> onTick;
+    std::function<void()> onStartDelay;
+};
+
+// A worker whose stages are scripted functions of the tick number (the number of tick sleeps
+// done before the call) and record each call as "<Stage>@<tick>".
+class ScriptedWorker : public TPeloThread {
+public:
+    using TPeloThread::TPeloThread;
+    ~ScriptedWorker() override {
+        Terminate();
+        WaitFor(5000);
+    }
+
+    std::function<int()> tick = [] { return 0; };
+    std::function<bool(int)> hosts = [](int) { return false; };
+    std::function<bool(int, std::string&)> probe = [](int, std::string&) { return false; };
+    std::function<bool(int, std::string&)> query = [](int, std::string& ip) {
+        ip = "###";
+        return false;
+    };
+    std::function<bool(int)> generate = [](int) { return true; };
+    std::function<bool(int)> upload = [](int) { return true; };
+
+    std::vector<std::string> calls;
+    std::vector<std::string> generatedFor; // CurrentIP at each generation
+    std::vector<std::string> monitor;
+
+    bool CheckHostAddresses() override { return Record("Hosts", hosts(tick())); }
+    bool ProbeFTPAddress() override {
+        std::string ip = CurrentIP;
+        const bool ok = probe(tick(), ip);
+        if (ok)
+            CurrentIP = ip;
+        return Record("Probe", ok);
+    }
+    bool QueryAddressSource() override {
+        std::string ip = "###";
+        const bool ok = query(tick(), ip);
+        CurrentIP = ip;
+        return Record("Query", ok);
+    }
+    bool GeneratePages() override {
+        generatedFor.push_back(CurrentIP);
+        return Record("Generate", generate(tick()));
+    }
+    bool UploadPage() override { return Record("Upload", upload(tick())); }
+    void SendToMonitor(const std::string& line) override { monitor.push_back(line); }
+
+    // The ticks at which the named stage ran.
+    std::vector<int> TicksOf(const std::string& stage) const {
+        std::vector<int> out;
+        for (const auto& c : calls)
+            if (c.rfind(stage + "@", 0) == 0)
+                out.push_back(std::stoi(c.substr(stage.size() + 1)));
+        return out;
+    }
+
+private:
+    bool Record(const std::string& stage, bool result) {
+        calls.push_back(stage + "@" + std::to_string(tick()));
+        return result;
+    }
+};
+
+} // namespace pelorix::test
