@@ -1,25 +1,20 @@
 #include "platform/InternetSession.h"
 
+#include "../net/LoopbackPeer.h"
 #include "FtpTestServer.h"
-#include "platform/TcpSocket.h"
 
 #include <gtest/gtest.h>
-
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <thread>
 #include <vector>
 
 using namespace pelorix;
 using namespace pelorix::wininet;
 using pelorix::test::FtpTestServer;
+using pelorix::test::LoopbackPeer;
 using pelorix::test::TempDir;
 
 namespace {
@@ -110,7 +105,7 @@ TEST_F(InternetSessionTest, WrongPasswordAndRefusedConnectionGiveTheirNumbers) {
     GetLastResponseInfo(code, reply);
     EXPECT_EQ(code, 530u);
 
-    const int nobody = pelorix::test::FreeLoopbackPort();
+    const int nobody = pelorix::test::UnusedLoopbackPort();
     EXPECT_FALSE(session.ConnectFtp("127.0.0.1", static_cast<std::uint16_t>(nobody), "u", "p", 0, 0));
     EXPECT_EQ(LastError(), kErrorInternetCannotConnect);
 
@@ -216,16 +211,6 @@ TEST_F(InternetSessionTest, MissingLocalFileFailsWithoutTransfer) {
     EXPECT_FALSE(server.Root().Exists("nothing.htm"));
 }
 
-TEST_F(InternetSessionTest, OptionsReadBack) {
-    std::uint32_t value = 0;
-    ASSERT_TRUE(session.QueryOption(kOptionConnectTimeout, value));
-    EXPECT_EQ(value, kDefaultConnectTimeoutMs);
-    ASSERT_TRUE(session.SetOption(kOptionConnectRetries, 5));
-    ASSERT_TRUE(session.QueryOption(kOptionConnectRetries, value));
-    EXPECT_EQ(value, 5u);
-    EXPECT_FALSE(session.SetOption(99, 1));
-}
-
 TEST(InternetSessionPassive, IgnoresTheAddressOfThePasvReply) {
     // The server announces a wrong loopback address; the client must use the control peer's.
     FtpTestServer server(0, "127.0.0.2");
@@ -240,71 +225,38 @@ TEST(InternetSessionPassive, IgnoresTheAddressOfThePasvReply) {
     EXPECT_EQ(server.Root().Read("x.htm"), "x");
 }
 
-// A scripted peer on loopback: greets, answers the commands it knows, stays silent otherwise.
-class ScriptedFtpPeer {
-public:
-    explicit ScriptedFtpPeer(std::map<std::string, std::string> replies) : replies_(std::move(replies)) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        ::listen(listener_, 1);
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~ScriptedFtpPeer() {
-        thread_.join();
-        ::close(listener_);
-    }
-    std::uint16_t Port() const { return static_cast<std::uint16_t>(port_); }
-
-private:
-    void Serve() {
-        pollfd p{listener_, POLLIN, 0};
-        if (::poll(&p, 1, 5000) != 1)
+// A scripted FTP peer: greets, answers the commands it knows, stays silent on the others
+// until the client goes away.
+void ServeScript(LoopbackPeer& peer, int fd, const std::map<std::string, std::string>& replies) {
+    LoopbackPeer::SendAll(fd, "220 scripted\r\n");
+    for (;;) {
+        const std::string line = peer.ReadUntil(fd, "\r\n", 5000);
+        if (line.empty())
             return;
-        const int fd = ::accept(listener_, nullptr, nullptr);
-        Send(fd, "220 scripted\r\n");
-        std::string line;
-        char c = 0;
-        pollfd q{fd, POLLIN, 0};
-        // Bounded: the peer ends 5 s after the last byte from the client, or when it closes.
-        while (::poll(&q, 1, 5000) == 1 && ::recv(fd, &c, 1, 0) == 1) {
-            line += c;
-            if (c != '\n')
-                continue;
-            const auto reply = replies_.find(line.substr(0, line.find_first_of(" \r")));
-            if (reply != replies_.end() && !reply->second.empty())
-                Send(fd, reply->second);
-            line.clear();
-        }
-        ::close(fd);
+        const auto reply = replies.find(line.substr(0, line.find_first_of(" \r")));
+        if (reply != replies.end())
+            LoopbackPeer::SendAll(fd, reply->second);
     }
-    static void Send(int fd, const std::string& text) { ::send(fd, text.data(), text.size(), MSG_NOSIGNAL); }
-
-    std::map<std::string, std::string> replies_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::thread thread_;
-};
+}
 
 TEST(InternetSessionScripted, RefusedUserNameGivesItsOwnNumber) {
-    ScriptedFtpPeer peer({{"USER", "530 No such user\r\n"}, {"QUIT", "221 bye\r\n"}});
+    LoopbackPeer peer([&peer](int fd) { ServeScript(peer, fd, {{"USER", "530 No such user\r\n"}}); });
     InternetSession session("Pelorix", kOpenTypeDirect, {}, {}, 0);
-    EXPECT_FALSE(session.ConnectFtp("127.0.0.1", peer.Port(), "nobody", "pw", 0, 0));
+    EXPECT_FALSE(
+        session.ConnectFtp("127.0.0.1", static_cast<std::uint16_t>(peer.Port()), "nobody", "pw", 0, 0));
     EXPECT_EQ(LastError(), kErrorInternetIncorrectUserName);
 }
 
 TEST(InternetSessionScripted, SilentServerIsGivenUp) {
     // Logs in, then never answers the PWD that follows the login.
-    ScriptedFtpPeer peer({{"USER", "331 Password\r\n"}, {"PASS", "230 In\r\n"}});
+    LoopbackPeer peer([&peer](int fd) {
+        ServeScript(peer, fd, {{"USER", "331 Password\r\n"}, {"PASS", "230 In\r\n"}});
+    });
     InternetSession session("Pelorix", kOpenTypeDirect, {}, {}, 0);
     ASSERT_TRUE(session.SetOption(kOptionDataSendTimeout, 300));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(session.ConnectFtp("127.0.0.1", peer.Port(), "user", "pw", 0, 0));
+    EXPECT_FALSE(
+        session.ConnectFtp("127.0.0.1", static_cast<std::uint16_t>(peer.Port()), "user", "pw", 0, 0));
     EXPECT_EQ(LastError(), kErrorInternetTimeout);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
 }
