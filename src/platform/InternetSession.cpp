@@ -30,6 +30,8 @@ struct SessionSettings {
 
 namespace {
 
+constexpr std::size_t kMaxReplyKept = 65536;
+
 // WinInet keeps the last error and the last server reply per thread; so do we.
 thread_local std::uint32_t tLastError = 0;
 thread_local std::uint32_t tLastResponseError = 0;
@@ -278,7 +280,10 @@ size_t FtpConnection::Impl::Header(char* data, size_t size, size_t count, void* 
     }
     if (self->replies.empty())
         self->replies.push_back({});
-    self->replies.back().text.append(data, length);
+    // A server that talks without end does not get our memory: a reply is kept up to a limit.
+    std::string& text = self->replies.back().text;
+    if (text.size() < kMaxReplyKept)
+        text.append(data, std::min(length, kMaxReplyKept - text.size()));
     self->NotifyCount(kStatusResponseReceived, length);
     return length;
 }
@@ -419,8 +424,9 @@ std::uint32_t FtpConnection::Impl::ErrorNumber(CURLcode code, Call call) const {
     switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_URL_MALFORMAT:
         return kErrorInternetNameNotResolved;
+    case CURLE_URL_MALFORMAT: // also a path with control characters, which is never sent
+        return call == Call::Login ? kErrorInternetNameNotResolved : kErrorInvalidParameter;
     case CURLE_COULDNT_CONNECT:
         return kErrorInternetCannotConnect;
     case CURLE_OPERATION_TIMEDOUT:

@@ -211,6 +211,20 @@ TEST_F(InternetSessionTest, MissingLocalFileFailsWithoutTransfer) {
     EXPECT_FALSE(server.Root().Exists("nothing.htm"));
 }
 
+TEST_F(InternetSessionTest, LineBreaksInNamesAreNeverSent) {
+    local.Write("a.htm", "a");
+    server.Root().Write("keep.htm", "keep");
+    auto ftp = Login();
+    ASSERT_TRUE(ftp);
+    EXPECT_FALSE(ftp->PutFile(local.File("a.htm"), "a.htm\r\nDELE keep.htm", kTransferTypeBinary, 0));
+    EXPECT_EQ(LastError(), kErrorInvalidParameter);
+    EXPECT_FALSE(ftp->SetCurrentDirectory("/web\r\nRMD /web/ip"));
+    EXPECT_TRUE(server.Root().Exists("keep.htm"));
+    EXPECT_TRUE(server.Root().Exists("web/ip"));
+    std::string dir;
+    EXPECT_TRUE(ftp->GetCurrentDirectory(dir)) << "the connection is still usable";
+}
+
 TEST(InternetSessionPassive, IgnoresTheAddressOfThePasvReply) {
     // The server announces a wrong loopback address; the client must use the control peer's.
     FtpTestServer server(0, "127.0.0.2");
