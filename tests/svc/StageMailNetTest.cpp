@@ -2,12 +2,20 @@
 // 110 (private loopback): the status lines, their levels and the stage's result.
 
 #include "../mail/MailTestPeers.h"
+#include "FtpTestServer.h"
+#include "ServerProcess.h"
 #include "StageTestKit.h"
+#include "TempDir.h"
+#include "common/Config.h"
 #include "mail/SimpleMail.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace pelorix {
@@ -144,6 +152,99 @@ TEST_F(StageMailTest, RefusedRecipientsAreReportedByTheirCode) {
     ServeSmtp(none);
     EXPECT_FALSE(kit_.Worker().NotifyByMail(true));
     EXPECT_EQ(kit_.Lines(), V{"-Mailversand gescheitert: Empfänger nicht akzeptiert"_l1});
+}
+
+int CountOf(const std::string& text, const std::string& what) {
+    int count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+// Waits (bounded) until the file holds the text the given number of times.
+bool WaitForCount(const test::TempDir& dir, const std::string& name, const std::string& text, int count,
+                  int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (dir.Exists(name) && CountOf(dir.Read(name), text) >= count)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+// The whole service: the address from a web page, the page uploaded by FTP, then exactly one
+// mail to a real SMTP server, after a POP3 check whose password the server refuses.
+TEST(ServiceMailNetTest, PublicationSendsOneMailAfterTheRefusedPop3Check) {
+    const std::string program = test::BinaryPath("src/svc/PelorixSvc");
+    ASSERT_TRUE(std::filesystem::exists(program)) << "build PelorixSvc first";
+
+    test::TempDir site;
+    site.Write("ip.htm", "<html><body>Current IP Address: 84.123.45.6</body></html>\n");
+    test::ServerProcess web(
+        {test::SystemPython(), "-m", "http.server", "80", "--bind", "127.0.0.1", "--directory", site.Path()},
+        site.File("http.log"));
+    ASSERT_TRUE(web.WaitForPort(80));
+    test::FtpTestServer ftp(21);
+    ASSERT_TRUE(ftp.Ready()) << ftp.Log();
+    test::TempDir mailbox;
+    test::ServerProcess smtp({test::SystemPython(), test::SourcePath("tests/support/smtp_server.py"),
+                              "--port", "25", "--dir", mailbox.Path()},
+                             mailbox.File("smtp.log"));
+    ASSERT_TRUE(smtp.WaitForPort(25, 15000)) << mailbox.Read("smtp.log");
+    ScriptedPeer pop3(kPop3Port);
+    test::Pop3Replies refused;
+    refused.pass = "-ERR invalid password\r\n";
+    pop3.Run([refused](PeerConnection& c) { test::PlayPop3(c, refused); }, 30000);
+
+    test::TempDir home;
+    std::filesystem::copy_file(program, home.File("PelorixSvc"));
+    std::filesystem::permissions(home.File("PelorixSvc"), std::filesystem::perms::owner_all);
+    home.Write("Pelorix.htm", "<p>%IP%</p>\n");
+    home.Write("Pelorix.ini", "[Settings]\r\nHTMLTemplate=" + home.File("Pelorix.htm") +
+                                  "\r\nTempSite=" + home.File("PelorTmp.htm") +
+                                  "\r\nFTPHost=127.0.0.1\r\nFTPUser=" + test::FtpTestServer::kUser +
+                                  "\r\nFTPPass=" + ScramblePassword(test::FtpTestServer::kPassword) +
+                                  "\r\nFTPSite=/myserver.htm\r\nFTPPassive=1\r\nRouter=1\r\n"
+                                  "IPSource=127.0.0.1/ip.htm\r\nIntervall=1\r\nMessages=0\r\n"
+                                  "MsgLevel=4\r\nLogFile=1\r\neMail=1\r\n"
+                                  "[SendMail]\r\nServer=127.0.0.1\r\nPOP3Srv=127.0.0.1\r\n"
+                                  "From=ip@example.org\r\nTo=anna@example.org\r\nAuth=Pop3\r\n"
+                                  "AuthID=anna\r\nAuthPw=" +
+                                  ScramblePassword("falsch") + "\r\n");
+
+    test::ServerProcess service({home.File("PelorixSvc"), "-foreground"}, home.File("console.log"),
+                                home.Path());
+    ASSERT_TRUE(service.Started());
+    // The first check comes after the worker's start delay of five seconds.
+    ASSERT_TRUE(WaitForCount(home, "Pelorix.log", "+Mailversand", 1, 30000))
+        << home.Read("Pelorix.log") << home.Read("console.log");
+    // The next check (one tick later) finds the address unchanged and sends nothing.
+    ASSERT_TRUE(WaitForCount(home, "Pelorix.log", "+HTTP-Antwortseite gelesen", 2, 30000))
+        << home.Read("Pelorix.log");
+    service.Signal(SIGTERM);
+    service.Wait(10000);
+
+    const std::string log = home.Read("Pelorix.log");
+    const std::size_t upload = log.find("+FTP-Upload OK mit 84.123.45.6");
+    const std::size_t check = log.find("] +POP3-Check gescheitert: Passwort falsch\r\n");
+    const std::size_t sent = log.find("] +Mailversand OK\r\n");
+    ASSERT_NE(upload, std::string::npos) << log;
+    ASSERT_NE(check, std::string::npos) << log;
+    ASSERT_NE(sent, std::string::npos) << log;
+    EXPECT_LT(upload, check);
+    EXPECT_LT(check, sent);
+    EXPECT_EQ(CountOf(log, "Mailversand"), 1) << log;
+    EXPECT_EQ(pop3.Finish(), "USER anna\r\nPASS falsch\r\nQUIT\r\n");
+
+    EXPECT_TRUE(mailbox.Exists("msg1.txt"));
+    EXPECT_FALSE(mailbox.Exists("msg2.txt"));
+    const std::string message = mailbox.Read("msg1.eml");
+    const std::size_t subject = message.find("\r\nSubject: ");
+    ASSERT_NE(subject, std::string::npos) << message;
+    const std::size_t subjectEnd = message.find("\r\n", subject + 2);
+    EXPECT_EQ(message.substr(subject + 2, subjectEnd - subject - 2),
+              "Subject: dynamische IP-Adresse ist 84.123.45.6");
 }
 
 } // namespace
