@@ -71,7 +71,12 @@ TEST_F(PageUploadTest, StoresUnderTheRemotePath) {
     EXPECT_TRUE(result.Succeeded());
     EXPECT_EQ(result.StoredAs, "/web/ip/index.htm");
     EXPECT_EQ(server.Root().Read("web/ip/index.htm"), "<p>84.1.2.3</p>\r\n");
-    EXPECT_EQ(prepared, 2);
+
+    params.RemoteSite = "web/index.htm"; // below the login directory
+    result = UploadPageFile(params);
+    EXPECT_EQ(result.StoredAs, "web/index.htm");
+    EXPECT_TRUE(server.Root().Exists("web/index.htm"));
+    EXPECT_EQ(prepared, 3);
 }
 
 TEST_F(PageUploadTest, MissingDirectorySendsTheFileToTheLoginDirectory) {
