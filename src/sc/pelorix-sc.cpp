@@ -102,17 +102,21 @@ int Create(const std::string& name, const std::string& path, const std::string& 
     return kOk;
 }
 
+// As the manager does: a running service is stopped first, so that it goes at once.
 int Delete(const std::string& name) {
     int result = kOk;
     const ScHandle manager = OpenManager(SC_MANAGER_CONNECT, result);
     if (!manager)
         return result;
-    const ScHandle service = OpenNamed(manager.Get(), name, DELETE_ACCESS | SERVICE_QUERY_STATUS, result);
+    const ScHandle service =
+        OpenNamed(manager.Get(), name, DELETE_ACCESS | SERVICE_STOP | SERVICE_QUERY_STATUS, result);
     if (!service)
         return result;
+    SERVICE_STATUS status;
+    if (QueryServiceStatus(service.Get(), &status) && status.dwCurrentState != SERVICE_STOPPED)
+        ControlService(service.Get(), SERVICE_CONTROL_STOP, &status);
     if (!DeleteService(service.Get()))
         return Failure(Quoted(name) + " konnte nicht entfernt werden", GetLastError());
-    SERVICE_STATUS status;
     if (QueryServiceStatus(service.Get(), &status) && status.dwCurrentState != SERVICE_STOPPED)
         Out(Quoted(name) + " wird entfernt, sobald er beendet ist."_l1);
     else
