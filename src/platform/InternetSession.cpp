@@ -179,7 +179,6 @@ struct FtpConnection::Impl {
     std::vector<Reply> replies;
     curl_off_t uploaded = 0;
     std::FILE* source = nullptr;
-    char errorBuffer[CURL_ERROR_SIZE] = {};
 
     ~Impl() {
         if (curl)
@@ -323,7 +322,6 @@ bool FtpConnection::Impl::Setup() {
     if (!curl)
         return false;
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
     curl_easy_setopt(curl, CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
     curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
@@ -387,7 +385,6 @@ CURLcode FtpConnection::Impl::Perform(const std::string& url, Call call, curl_sl
     }
     replies.clear();
     uploaded = 0;
-    errorBuffer[0] = '\0';
 
     CURLcode code = CURLE_OK;
     const std::uint32_t attempts = std::max<std::uint32_t>(1, settings->connectRetries);
