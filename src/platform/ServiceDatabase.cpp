@@ -285,7 +285,8 @@ std::optional<std::string> ReceiveLine(int fd, int timeoutMs) {
 }
 
 Lock::Lock(const std::string& dir, const std::string& name) {
-    fd_ = open(LockPath(dir, name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+    // Read-only is enough for flock, and lets every administrator use a lock file another created.
+    fd_ = open(LockPath(dir, name).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0664);
     if (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
         close(fd_);
         fd_ = -1;
