@@ -1,5 +1,8 @@
 #include "platform/ServiceApp.h"
 
+#include "platform/ServiceAppControl.h"
+#include "platform/ServiceChannel.h"
+
 #include <pthread.h>
 #include <unistd.h>
 
@@ -69,7 +72,10 @@ void PrintUsage(const char* program) {
     WriteError("Aufruf: " + name +
                " -foreground\n"
                "  läuft als Dienst im Vordergrund: SIGTERM oder SIGINT beendet ihn,\n"
-               "  SIGUSR1 hält ihn an, SIGUSR2 setzt ihn fort.\n");
+               "  SIGUSR1 hält ihn an, SIGUSR2 setzt ihn fort.\n"
+               "oder als Dienst einrichten und starten (mit Administrator-Rechten):\n  " +
+               name + " /INSTALL [/SILENT]   danach: pelorix-sc start PelorixService\n  " + name +
+               " /UNINSTALL [/SILENT] entfernt den Dienst wieder\n");
 }
 
 // The control requests of foreground mode, as signals.
@@ -120,16 +126,31 @@ int RunForeground(IServiceHandlers& handlers) {
 } // namespace
 
 int RunServiceApp(int argc, char** argv, IServiceHandlers& handlers) {
+    // The control layer starts the program without arguments and names the service.
+    const std::string controlled = ServiceChannel::StartedServiceName();
+    if (argc <= 1 && !controlled.empty())
+        return RunControlledService(controlled, handlers);
     bool foreground = false;
+    bool install = false;
+    bool uninstall = false;
+    bool silent = false;
     for (int i = 1; i < argc; ++i) {
         if (IsSwitch(argv[i], "foreground")) {
             foreground = true;
+        } else if (IsSwitch(argv[i], "install")) {
+            install = true;
+        } else if (IsSwitch(argv[i], "uninstall")) {
+            uninstall = true;
+        } else if (IsSwitch(argv[i], "silent")) {
+            silent = true;
         } else {
             PrintUsage(argc > 0 ? argv[0] : nullptr);
             return 2;
         }
     }
-    if (!foreground) {
+    if ((install || uninstall) && !(install && uninstall) && !foreground)
+        return install ? InstallService({}, silent) : UninstallService({}, silent);
+    if (!foreground || install || uninstall || silent) {
         PrintUsage(argc > 0 ? argv[0] : nullptr);
         return 2;
     }
