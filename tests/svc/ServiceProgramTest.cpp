@@ -243,6 +243,17 @@ TEST_F(ServiceProgramTest, BootStartsTheAutomaticServicesAndShutdownEndsThemWith
     EXPECT_EQ(ModuleLines(), std::vector<std::string>{"+Service gestartet *"});
 }
 
+TEST_F(ServiceProgramTest, BootReportsAServiceThatCannotStartAndStartsTheOthers) {
+    ASSERT_EQ(Sc({"create", "Broken", temp_.Path() + "prog/missing"}).exitCode, 0);
+    ASSERT_EQ(Svc({"/INSTALL"}).exitCode, 0);
+    const RunResult boot = Sc({"boot"});
+    EXPECT_EQ(boot.exitCode, 1);
+    EXPECT_NE(boot.output.find(Utf8(ErrorText(ERROR_FILE_NOT_FOUND))), std::string::npos) << boot.output;
+    EXPECT_NE(boot.output.find("PelorixService: RUNNING\n"), std::string::npos) << boot.output;
+    EXPECT_EQ(Sc({"query", "Broken"}).output, "STOPPED\n");
+    EXPECT_EQ(Sc({"stop", "PelorixService"}).exitCode, 0);
+}
+
 TEST_F(ServiceProgramTest, AServiceEndedBySigkillQueriesStoppedAndStartsAgain) {
     ASSERT_EQ(Svc({"/INSTALL"}).exitCode, 0);
     ASSERT_EQ(Sc({"start", "PelorixService"}).exitCode, 0);
