@@ -13,8 +13,13 @@ namespace pelorix::mailwire {
 // clients turn it into code 4 before it leaves them.
 struct Silence {};
 
+// No reply the clients wait for comes near this size; a server that sends more without
+// ending its reply is treated like one that stopped answering.
+inline constexpr std::size_t kMaxReplyBytes = 4 * 1024 * 1024;
+
 // One receive of at most maxBytes, appended to text. Gives the count, 0 when the peer closed,
-// -1 on a receive error; raises Silence when nothing came within timeoutMs.
+// -1 on a receive error; raises Silence when nothing came within timeoutMs or when text
+// grows beyond kMaxReplyBytes.
 long ReceiveAppend(TcpSocket& sock, std::string& text, std::size_t maxBytes, int timeoutMs);
 
 // Sends all bytes; raises Silence when the peer stops taking them. Gives the count or -1.

@@ -40,6 +40,8 @@ long ReceiveAppend(TcpSocket& sock, std::string& text, std::size_t maxBytes, int
     std::size_t received = 0;
     switch (sock.Receive(buffer.data(), maxBytes, timeoutMs, received)) {
     case TcpResult::Ok:
+        if (text.size() + received > kMaxReplyBytes)
+            throw Silence{};
         text.append(buffer.data(), received);
         return static_cast<long>(received);
     case TcpResult::Closed:
@@ -244,9 +246,11 @@ bool ReadPositiveReply(TcpSocket& sock, int timeoutMs, bool* timedOut) {
     std::string reply;
     try {
         long got = 0;
+        std::size_t searched = 0;
         do {
+            searched = reply.size();
             got = mailwire::ReceiveAppend(sock, reply, 1022, timeoutMs);
-        } while (reply.find('\n') == std::string::npos && got > 0);
+        } while (reply.find('\n', searched) == std::string::npos && got > 0);
     } catch (const mailwire::Silence&) {
         if (timedOut)
             *timedOut = true;

@@ -89,18 +89,21 @@ bool TPOP3Object::Command(std::string_view text) {
 std::string TPOP3Object::Collect(bool multiLine, std::size_t chunk, bool& closed) {
     std::string reply;
     closed = false;
+    bool lineDone = false;
     for (;;) {
+        // The end mark can only begin in what this receive adds (or three bytes before it).
+        const std::size_t searched = reply.size() < 3 ? 0 : reply.size() - 3;
         if (mailwire::ReceiveAppend(Sock, reply, chunk, ReplyTimeoutMs) <= 0) {
             closed = true;
             return reply;
         }
-        const bool lineDone = reply.find('\n') != std::string::npos;
+        lineDone = lineDone || reply.find('\n', searched) != std::string::npos;
         if (!multiLine && lineDone)
             return reply;
         // A negative reply is a single line; it never carries the terminating ".".
         if (multiLine && lineDone && reply[0] == '-')
             return reply;
-        if (multiLine && reply.find("\n.\r\n") != std::string::npos)
+        if (multiLine && reply.find("\n.\r\n", searched) != std::string::npos)
             return reply;
     }
 }

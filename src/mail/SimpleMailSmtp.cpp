@@ -147,9 +147,11 @@ long TSMTPObject::ReceiveOnce(std::string& reply) {
 std::string TSMTPObject::CollectLine() {
     std::string reply;
     long got = 0;
+    std::size_t searched = 0;
     do {
+        searched = reply.size();
         got = mailwire::ReceiveAppend(Sock, reply, 1022, ReplyTimeoutMs);
-    } while (reply.find('\n') == std::string::npos && got > 0);
+    } while (reply.find('\n', searched) == std::string::npos && got > 0);
     return reply;
 }
 
@@ -174,8 +176,12 @@ void TSMTPObject::RunSession(int& code) {
     if (StartsWith(reply, '2')) {
         code = -3;
         long got = 1;
-        while (reply.find("250 ") == std::string::npos && got > 0)
+        // Each search starts where the mark could begin in what the last receive added.
+        std::size_t searched = 0;
+        while (reply.find("250 ", searched) == std::string::npos && got > 0) {
+            searched = reply.size() < 3 ? 0 : reply.size() - 3;
             got = mailwire::ReceiveAppend(Sock, reply, 1022, ReplyTimeoutMs);
+        }
         if (!AuthUser.empty() && mailwire::UpperAscii(reply).find("AUTH") != std::string::npos) {
             code = -4;
             if (!Authenticate())

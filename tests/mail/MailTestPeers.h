@@ -46,9 +46,11 @@ struct SmtpReplies {
     std::string endMark = "250 OK queued\r\n";
 };
 
-// Plays an SMTP server by the table until QUIT or until the client closes.
+// Plays an SMTP server by the table until QUIT or until the client closes (an empty
+// greeting: the script has greeted already).
 inline void PlaySmtp(PeerConnection& c, SmtpReplies r) {
-    c.Send(r.greeting);
+    if (!r.greeting.empty())
+        c.Send(r.greeting);
     for (;;) {
         const std::string line = c.ReadLine();
         if (line.empty())

@@ -323,6 +323,28 @@ TEST_F(SmtpTest, SilentServerEndsWithFourWithinTheLimit) {
     mute.Finish();
 }
 
+TEST_F(SmtpTest, ServerThatFloodsOneReplyIsLeft) {
+    // Eight megabytes of EHLO lines, then the reply's last line and a normal dialogue: a
+    // client without a bound on a reply would hold all of it and send the mail.
+    peer_.Run([](PeerConnection& c) {
+        c.Send("220 hi\r\n");
+        c.ReadLine();
+        std::string chunk;
+        while (chunk.size() < 65536)
+            chunk += "250-" + std::string(70, 'x') + "\r\n";
+        bool taken = true;
+        for (int i = 0; i < 128 && taken; ++i)
+            taken = c.Send(chunk);
+        SmtpReplies rest;
+        rest.greeting = "";
+        if (taken && c.Send("250 HELP\r\n"))
+            test::PlaySmtp(c, rest);
+    });
+    smtp_.ReplyTimeoutMs = 10000;
+    EXPECT_EQ(smtp_.Deliver(), 4);
+    EXPECT_EQ(peer_.Finish(), "EHLO 127.0.0.1\r\n");
+}
+
 TEST_F(SmtpTest, ClosedConnectionMidDialogueEndsCleanly) {
     peer_.Run([](PeerConnection& c) {
         c.Send("220 hi\r\n");

@@ -23,14 +23,16 @@ class PeerConnection {
 public:
     explicit PeerConnection(int fd) : fd_(fd) {}
 
-    void Send(const std::string& bytes) {
+    // False once the client no longer takes the bytes.
+    bool Send(const std::string& bytes) {
         std::size_t sent = 0;
         while (sent < bytes.size()) {
             const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
             if (n <= 0)
-                return;
+                return false;
             sent += static_cast<std::size_t>(n);
         }
+        return true;
     }
 
     // Reads until the received bytes (since the last read) end with terminator; gives them,
