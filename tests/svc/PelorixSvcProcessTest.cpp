@@ -1,0 +1,81 @@
+// The real PelorixSvc in foreground mode: its log file, its copy of kept lines on standard
+// error, and its answers to the control signals.
+
+#include "SvcProcess.h"
+
+#include "common/Config.h"
+#include "common/Latin1.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace pelorix::test {
+namespace {
+
+const std::string kValidIni =
+    "[Settings]\r\nFTPHost=127.0.0.1\r\nFTPUser=pelorix\r\nFTPPass=" + ScramblePassword("geheim") +
+    "\r\nMessages=0\r\nMsgLevel=4\r\nLogFile=1\r\n";
+
+TEST(PelorixSvcProcessTest, MissingSettingsLeaveTheServiceIdleUntilItIsStopped) {
+    TempDir dir;
+    const std::string program = InstallService(dir, "[Settings]\r\nLogFile=1\r\nMsgLevel=1\r\n");
+    const std::string header = TodayHeader();
+    ServerProcess svc({program, "-foreground"}, dir.File("stderr.txt"));
+    ASSERT_TRUE(svc.Started());
+    ASSERT_TRUE(WaitForText(dir, "Pelorix.log", "-unzureichende(r) Parameter"));
+    const std::vector<std::string> startLines = {"+Service gestartet *", "-kein FTP-Host eingetragen",
+                                                 "-fehlender FTP-Benutzer", "-fehlendes FTP-Passwort",
+                                                 "-unzureichende(r) Parameter"};
+    EXPECT_TRUE(LogIs(dir.Read("Pelorix.log"), header, startLines));
+    EXPECT_EQ(svc.Wait(200), -1) << "the idle service keeps running";
+
+    svc.Signal(SIGUSR1); // pause and continue of an idle service record nothing
+    svc.Signal(SIGUSR2);
+    svc.Signal(SIGTERM);
+    EXPECT_EQ(svc.Wait(1000), 0);
+    auto lines = startLines;
+    lines.push_back("-Service beendet *");
+    EXPECT_TRUE(LogIs(dir.Read("Pelorix.log"), header, lines));
+
+    const std::string console = dir.Read("stderr.txt");
+    EXPECT_NE(console.find("] +Service gestartet *\n"), std::string::npos) << console;
+    EXPECT_NE(console.find("] -Service beendet *\n"), std::string::npos) << console;
+}
+
+TEST(PelorixSvcProcessTest, SignalsPauseContinueAndStopTheRunningService) {
+    TempDir dir;
+    const std::string program = InstallService(dir, kValidIni);
+    const std::string header = TodayHeader();
+    ServerProcess svc({program, "/FOREGROUND"}, dir.File("stderr.txt"));
+    ASSERT_TRUE(WaitForText(dir, "Pelorix.log", "+ServiceThread erzeugt"));
+    svc.Signal(SIGUSR1);
+    ASSERT_TRUE(WaitForText(dir, "Pelorix.log", "-Service angehalten *"));
+    svc.Signal(SIGUSR2);
+    ASSERT_TRUE(WaitForText(dir, "Pelorix.log", "+Service fortgesetzt *"));
+    svc.Signal(SIGINT);
+    EXPECT_EQ(svc.Wait(1000), 0);
+    EXPECT_TRUE(LogIs(dir.Read("Pelorix.log"), header,
+                      {"+Service gestartet *", "+ServiceThread erzeugt", "-Service angehalten *",
+                       "+Service fortgesetzt *", "+ServiceThread übernimmt"_l1, "-Thread-Ende angefordert",
+                       "-Service beendet *"}));
+    // The terminal gets UTF-8.
+    EXPECT_NE(dir.Read("stderr.txt").find("] +ServiceThread übernimmt\n"), std::string::npos);
+}
+
+TEST(PelorixSvcProcessTest, WithoutTheForegroundSwitchNothingStarts) {
+    TempDir dir;
+    const std::string program = InstallService(dir, kValidIni);
+    for (const char* arg : {"", "-bogus"}) {
+        std::vector<std::string> argv = {program};
+        if (*arg)
+            argv.push_back(arg);
+        ServerProcess svc(argv, dir.File("stderr.txt"));
+        EXPECT_EQ(svc.Wait(5000), 2);
+    }
+    EXPECT_FALSE(dir.Exists("Pelorix.log"));
+    EXPECT_NE(dir.Read("stderr.txt").find("-foreground"), std::string::npos);
+}
+
+} // namespace
+} // namespace pelorix::test
