@@ -1,11 +1,92 @@
 // Page "Service-Monitor": the monitor receiver (listening socket, on/off button, list of
-// status lines, status-bar images) of the main window.
+// status lines, status-bar images) of the main window. Everything runs on the window's thread:
+// the server socket delivers its events there.
+//
+// Each connection collects its bytes until a line feed, so a line that arrives in several
+// pieces is shown whole, once. A connection that sends more than a line's worth of bytes
+// without a line feed, or that stays silent too long, is closed.
 
 #include "mgr/UnitPelo.h"
 
-#include <QTcpSocket>
+#include "mgr/MsgBox.h"
+#include "mgr/TBProcs.h"
+#include "platform/SystemMessage.h"
+#include "svc/StatusLog.h"
 
-struct MonitorPart {};
+#include <QHostAddress>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QTimer>
+#include <cerrno>
+
+namespace {
+
+// The longest line a connection may send; the service's lines are far shorter.
+constexpr qint64 kMaxLineBytes = 64 * 1024;
+// A connection that sends nothing for this long is closed.
+constexpr int kIdleConnectionMs = 10000;
+// More simultaneous connections than this are refused at once.
+constexpr int kMaxConnections = 256;
+
+// The list's size limit: beyond kMaxLines lines the kDropLines oldest go.
+constexpr int kMaxLines = 4000;
+constexpr int kDropLines = 100;
+
+// The status line's marker stands after the eleven characters of its time stamp.
+constexpr int kMarkerIndex = 11;
+
+// The German system text for a failure of the listening socket.
+QString ListenErrorText(QAbstractSocket::SocketError error) {
+    int errnoValue = EIO;
+    switch (error) {
+    case QAbstractSocket::AddressInUseError:
+        errnoValue = EADDRINUSE;
+        break;
+    case QAbstractSocket::SocketAccessError:
+        errnoValue = EACCES;
+        break;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        errnoValue = EADDRNOTAVAIL;
+        break;
+    case QAbstractSocket::SocketResourceError:
+        errnoValue = EMFILE;
+        break;
+    default:
+        break;
+    }
+    return QStringLiteral("Socket-Fehler auf Port %1: ").arg(pelorix::kMonitorPort) +
+           QString::fromLatin1(pelorix::SystemErrorText(errnoValue));
+}
+
+} // namespace
+
+// The receiver's own state besides the window's fields.
+struct MonitorPart {
+    QPointer<QTcpServer> server;
+
+    // The window goes before its children: open connections must not call back into it.
+    ~MonitorPart() {
+        if (!server)
+            return;
+        for (QTcpSocket* socket : server->findChildren<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly)) {
+            QObject::disconnect(socket, nullptr, nullptr, nullptr);
+            delete socket;
+        }
+    }
+
+    int OpenConnections() const {
+        return static_cast<int>(
+            server->findChildren<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly).size());
+    }
+};
 
 void PartDeleter::operator()(MonitorPart* part) const {
     delete part;
@@ -13,18 +94,151 @@ void PartDeleter::operator()(MonitorPart* part) const {
 
 void TFrmPelo::MonitorInit() {
     monitor_.reset(new MonitorPart);
+    monitor_->server = SrvSock;
+    // The list is a log: no undo history that grows with every line.
+    List->setUndoRedoEnabled(false);
+    ImageKrz->raise(); // drawn over ImageDot
+    connect(SrvSock, &QTcpServer::newConnection, this, [this] {
+        while (SrvSock->hasPendingConnections())
+            SrvSockClientConnect(SrvSock->nextPendingConnection());
+    });
 }
 
-void TFrmPelo::BtnOnOffClick() {}
+// --- The list ---------------------------------------------------------------------------------
 
-void TFrmPelo::BtnClearClick() {}
+namespace {
 
-void TFrmPelo::SrvSockListen() {}
+// Appends one line in its colour at the end of the list, keeping the view at the bottom when it
+// was there.
+void AppendListLine(QTextEdit* list, const QString& text, const QColor& colour) {
+    QScrollBar* bar = list->verticalScrollBar();
+    const bool atBottom = bar->value() >= bar->maximum();
+    QTextDocument* document = list->document();
+    QTextCursor cursor(document);
+    cursor.movePosition(QTextCursor::End);
+    QTextCharFormat format;
+    format.setForeground(colour);
+    if (!document->isEmpty())
+        cursor.insertBlock(QTextBlockFormat(), format);
+    cursor.insertText(text, format);
+    if (atBottom)
+        bar->setValue(bar->maximum());
+}
+
+// Beyond the limit the oldest lines go, so that the list drops back well below it.
+void ApplySizeLimit(QTextEdit* list) {
+    QTextDocument* document = list->document();
+    if (document->blockCount() <= kMaxLines)
+        return;
+    QTextCursor cursor(document);
+    cursor.movePosition(QTextCursor::Start);
+    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, kDropLines);
+    cursor.removeSelectedText();
+}
+
+void AppendNote(QTextEdit* list, const QString& text) {
+    AppendListLine(list, text, Qt::blue);
+    ApplySizeLimit(list);
+}
+
+} // namespace
+
+// --- Buttons ----------------------------------------------------------------------------------
+
+void TFrmPelo::BtnOnOffClick() {
+    if (Tag(BtnOnOff) == 1) {
+        BtnOnOff->setIcon(LoadIconRes(QStringLiteral("BMPSTOP")));
+        BtnOnOff->setText(QStringLiteral("Monitor &aus"));
+        SetTag(BtnOnOff, 0);
+        if (!SrvSock->isListening()) {
+            // IPv4 only: a peer's address is then always plain dotted text.
+            if (!SrvSock->listen(QHostAddress::AnyIPv4, pelorix::kMonitorPort)) {
+                MsgBox::ApplicationError(ListenErrorText(SrvSock->serverError()));
+                return;
+            }
+            ImageDot->show();
+            SrvSockListen();
+            return;
+        }
+        ImageDot->show();
+        return;
+    }
+    if (SrvSock->isListening())
+        SrvSock->close();
+    // Lines still on their way are no longer wanted.
+    for (QTcpSocket* socket : SrvSock->findChildren<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly))
+        socket->abort();
+    ImageDot->hide();
+    ImageKrz->hide();
+    BtnOnOff->setIcon(LoadIconRes(QStringLiteral("BMPSTART")));
+    BtnOnOff->setText(QStringLiteral("Monitor &ein"));
+    SetTag(BtnOnOff, 1);
+    AppendNote(List, QStringLiteral("*** Meldungsempfang ausgeschaltet"));
+}
+
+void TFrmPelo::BtnClearClick() {
+    List->clear();
+}
+
+void TFrmPelo::SrvSockListen() {
+    AppendNote(List, QStringLiteral("*** Meldungsempfang eingeschaltet"));
+}
+
+// --- Connections ------------------------------------------------------------------------------
 
 void TFrmPelo::SrvSockClientConnect(QTcpSocket* Socket) {
-    (void)Socket;
+    if (!Socket)
+        return;
+    // Only the local host may deliver lines.
+    if (Socket->peerAddress().toString() != QStringLiteral("127.0.0.1") ||
+        monitor_->OpenConnections() > kMaxConnections) {
+        Socket->abort();
+        delete Socket;
+        return;
+    }
+    Socket->setReadBufferSize(kMaxLineBytes + 1);
+    auto* idle = new QTimer(Socket);
+    idle->setSingleShot(true);
+    idle->setInterval(kIdleConnectionMs);
+    connect(idle, &QTimer::timeout, Socket, [Socket] {
+        Socket->abort();
+        Socket->deleteLater();
+    });
+    connect(Socket, &QTcpSocket::readyRead, this, [this, Socket, idle] {
+        idle->start();
+        SrvSockClientRead(Socket);
+    });
+    connect(Socket, &QTcpSocket::disconnected, Socket, &QObject::deleteLater);
+    idle->start();
 }
 
 void TFrmPelo::SrvSockClientRead(QTcpSocket* Socket) {
-    (void)Socket;
+    QPointer<QTcpSocket> guard(Socket);
+    while (guard && Socket->canReadLine()) {
+        QByteArray line = Socket->readLine(kMaxLineBytes + 1);
+        if (!line.endsWith('\n'))
+            break; // longer than any line may be; closed below
+        line.chop(1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        LineBuffer.assign(line.constData(), static_cast<std::size_t>(line.size()));
+
+        const bool informationLine = line.size() > kMarkerIndex && line.at(kMarkerIndex) == '+';
+        const QString text = QString::fromLatin1(line);
+        AppendListLine(List, text, informationLine ? Qt::black : Qt::red);
+        LineBuffer.clear();
+        ApplySizeLimit(List);
+        if (informationLine) {
+            ImageKrz->hide();
+        } else {
+            ImageKrz->show();
+            ImageKrz->raise();
+        }
+        // May open a modal box, during which this connection can go away.
+        TrayIconUpdate(!informationLine, text);
+    }
+    if (guard && Socket->bytesAvailable() > kMaxLineBytes) {
+        Socket->abort();
+        Socket->deleteLater();
+    }
 }
