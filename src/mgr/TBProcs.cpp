@@ -62,7 +62,16 @@ void ConnectCallback(QSystemTrayIcon* icon, QWidget* window) {
 
 } // namespace
 
+void InitManagerResources() {
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(PelorixMgr);
+        return true;
+    }();
+    (void)registered;
+}
+
 QIcon LoadIconRes(const QString& name) {
+    InitManagerResources();
     QIcon icon;
     for (const int size : {16, 32, 48}) {
         const QString path = QStringLiteral(":/icons/%1_%2.png").arg(name).arg(size);

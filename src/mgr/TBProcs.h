@@ -27,6 +27,10 @@ public:
     const int MouseMessage;
 };
 
+// Registers the program's compiled-in pictures (they live in a static library, which does not
+// register them by itself). Safe to call more than once.
+void InitManagerResources();
+
 // An icon of the program's resources by its resource name ("PIC_SW", "MAINICON", ...).
 QIcon LoadIconRes(const QString& name);
 

@@ -156,6 +156,7 @@ TFrmPelo::~TFrmPelo() = default;
 // --- Building the window ------------------------------------------------------------------
 
 void TFrmPelo::BuildWindow() {
+    InitManagerResources();
     setObjectName(QStringLiteral("FrmPelo"));
     setWindowTitle(QStringLiteral("Pelorix  -  dynamische IP-Adresse veröffentlichen"));
     setWindowIcon(LoadIconRes(QStringLiteral("MAINICON")));

@@ -127,6 +127,8 @@ void WithModal(const std::function<void()>& action, const std::function<void(T*)
         }
         handled = true;
         handler(dialog);
+        if (dialog->isVisible()) // a failed check left it open
+            dialog->reject();
     });
     action();
     if (!handled)
