@@ -6,6 +6,7 @@
 #include "svc/Pelorix_Main.h"
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -65,7 +66,7 @@ public:
 
     std::vector<std::string> calls;
     std::vector<std::string> generatedFor; // CurrentIP at each generation
-    std::vector<std::string> monitor;
+    std::vector<std::string> monitor;      // read it only once the worker's thread has ended
 
     bool CheckHostAddresses() override { return Record("Hosts", hosts(tick())); }
     bool ProbeFTPAddress() override {
@@ -86,7 +87,11 @@ public:
         return Record("Generate", generate(tick()));
     }
     bool UploadPage() override { return Record("Upload", upload(tick())); }
-    void SendToMonitor(const std::string& line) override { monitor.push_back(line); }
+    // The control thread sends its stop line while the worker may be sending too.
+    void SendToMonitor(const std::string& line) override {
+        std::lock_guard lock(monitorMutex_);
+        monitor.push_back(line);
+    }
 
     // The ticks at which the named stage ran.
     std::vector<int> TicksOf(const std::string& stage) const {
@@ -98,6 +103,8 @@ public:
     }
 
 private:
+    std::mutex monitorMutex_;
+
     bool Record(const std::string& stage, bool result) {
         calls.push_back(stage + "@" + std::to_string(tick()));
         return result;
