@@ -92,6 +92,8 @@ if [ -n "${DISPLAY:-}" ] && [ -x "$work/prog/PelorixMgr" ]; then
 fi
 
 echo "Dienst startet (Statusmeldungen folgen):"
+# The page shows the weekday in the computer's language; the demo speaks German.
+locale -a 2>/dev/null | grep -qi '^de_DE.utf8$' && export LC_TIME=de_DE.UTF-8
 "$work/prog/PelorixSvc" -foreground &
 pids+=($!)
 
