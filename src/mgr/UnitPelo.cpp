@@ -97,6 +97,12 @@ QPushButton* MakeTaggedButton(QWidget* parent, const char* name, const QString& 
     return button;
 }
 
+// Close rows, so the page keeps near the window's design size of 500 x 569.
+void Tighten(QLayout* layout) {
+    layout->setContentsMargins(8, 4, 8, 4);
+    layout->setSpacing(3);
+}
+
 // The interval texts: "%3d:%d0" of minutes and tens of seconds.
 QString IntervalText(std::int64_t minutes, std::int64_t tens) {
     return QString::asprintf("%3lld:%lld0", static_cast<long long>(minutes), static_cast<long long>(tens));
@@ -189,10 +195,13 @@ void TFrmPelo::BuildWindow() {
 QWidget* TFrmPelo::BuildParameterPage() {
     auto* page = Make<QWidget>(this, "Sheet1");
     auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setSpacing(4);
 
     Gr2lokal = MakeGroup(page, "Gr2lokal", QStringLiteral("lokale Einstellungen"));
     {
         auto* grid = new QGridLayout(Gr2lokal);
+        Tighten(grid);
         Label211 = MakeLabel(Gr2lokal, "Label211", QStringLiteral("HTML-Vorlage:"));
         EdVorl = Make<QLineEdit>(Gr2lokal, "EdVorl");
         BtnOpen1a = MakeSmallButton(Gr2lokal, "BtnOpen1a", QStyle::SP_DirOpenIcon, QString());
@@ -237,6 +246,7 @@ QWidget* TFrmPelo::BuildParameterPage() {
     Gr2Ftp = MakeGroup(page, "Gr2Ftp", QStringLiteral("FTP-Einstellungen"));
     {
         auto* grid = new QGridLayout(Gr2Ftp);
+        Tighten(grid);
         Label221 = MakeLabel(Gr2Ftp, "Label221", QStringLiteral("FTP-Host:"));
         EdHost = MakeHistoryBox(Gr2Ftp, "EdHost");
         CbPassive = MakeCaptioned<QCheckBox>(Gr2Ftp, "CbPassive", QStringLiteral("Passivmodus"));
@@ -272,6 +282,7 @@ QWidget* TFrmPelo::BuildParameterPage() {
     Gr2Http = MakeGroup(page, "Gr2Http", QStringLiteral("Router-Betrieb"));
     {
         auto* grid = new QGridLayout(Gr2Http);
+        Tighten(grid);
         Label231 = MakeLabel(Gr2Http, "Label231", QStringLiteral("HTTP-Seite http://"));
         EdRout = MakeHistoryBox(Gr2Http, "EdRout");
         Label232 = MakeLabel(Gr2Http, "Label232", QStringLiteral("(stellt die aktuelle IP-Adresse bereit)"));
@@ -288,8 +299,10 @@ QWidget* TFrmPelo::BuildParameterPage() {
     Gr2Work = MakeGroup(page, "Gr2Work", QStringLiteral("Arbeitsweise"));
     {
         auto* row = new QHBoxLayout(Gr2Work);
+        Tighten(row);
         Group231 = MakeGroup(Gr2Work, "Group231", QStringLiteral("Service-Meldungen"));
         auto* messages = new QGridLayout(Group231);
+        Tighten(messages);
         CbMsg = MakeCaptioned<QCheckBox>(Group231, "CbMsg", QStringLiteral("Statusmeldungen anzeigen"));
         Label1 = MakeLabel(Group231, "Label1", QStringLiteral("Meldungs-Niveau:"));
         EdLevel = Make<QSpinBox>(Group231, "EdLevel");
@@ -304,6 +317,7 @@ QWidget* TFrmPelo::BuildParameterPage() {
 
         Group232 = MakeGroup(Gr2Work, "Group232", QStringLiteral("Manager-Fenster"));
         auto* window = new QVBoxLayout(Group232);
+        Tighten(window);
         RbVisible = MakeCaptioned<QRadioButton>(Group232, "RbVisible", QStringLiteral("sichtbar"));
         RbVisible->setChecked(true);
         RbHide =
