@@ -114,6 +114,15 @@ std::string ResolveTarget(const std::string& path) {
     return resolved;
 }
 
+// The mode of a new file: in a directory shared by a group (setgid) the group gets what the
+// owner gets, so the service and every member of that group can go on using the file.
+mode_t NewFileModeIn(const std::string& dir, mode_t mode) {
+    struct stat st {};
+    if (::stat(dir.empty() ? "." : dir.c_str(), &st) == 0 && (st.st_mode & S_ISGID) != 0)
+        mode |= (mode & 0700) >> 3;
+    return mode;
+}
+
 } // namespace
 
 int WriteAllBytes(int fd, std::string_view bytes) {
@@ -373,10 +382,11 @@ int ProfileFile::WriteReplacement(const std::string& target, const std::string& 
         if (::fchmod(fd.Get(), st.st_mode & 07777) != 0)
             error = errno;
         else if (::fchown(fd.Get(), st.st_uid, st.st_gid) != 0) {
-            // Only a privileged writer can hand the file back to another owner; keeping it
-            // is the best we can do otherwise.
+            // Only a privileged writer can hand the file back to another owner; a member of
+            // the file's group can at least keep the group, so the others keep their access.
+            [[maybe_unused]] const int kept = ::fchown(fd.Get(), static_cast<uid_t>(-1), st.st_gid);
         }
-    } else if (::fchmod(fd.Get(), newFileMode_) != 0) {
+    } else if (::fchmod(fd.Get(), NewFileModeIn(dir, newFileMode_)) != 0) {
         error = errno;
     }
     if (error == 0)

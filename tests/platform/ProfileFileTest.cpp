@@ -158,6 +158,22 @@ TEST(ProfileFile, FirstWriteCreatesAPrivateCrLfFile) {
     EXPECT_EQ(EntriesIn(dir.Path()), 1u);
 }
 
+TEST(ProfileFile, ANewFileInAGroupSharedDirectoryIsSharedWithTheGroup) {
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 02770), 0);
+    EXPECT_EQ(WriteProfileString(dir.File("new.ini"), "Settings", "FTPPass", "secret"), 0);
+    EXPECT_EQ(ModeOf(dir.File("new.ini")), 0660u);
+    ProfileFile readable(dir.File("other.ini"), {}, 0644);
+    readable.WriteString("S", "K", "v");
+    ASSERT_TRUE(readable.Commit());
+    EXPECT_EQ(ModeOf(dir.File("other.ini")), 0664u);
+
+    // A file that exists keeps its mode there as well.
+    ::chmod(dir.File("new.ini").c_str(), 0600);
+    EXPECT_EQ(WriteProfileString(dir.File("new.ini"), "Settings", "FTPUser", "me"), 0);
+    EXPECT_EQ(ModeOf(dir.File("new.ini")), 0600u);
+}
+
 TEST(ProfileFile, KeepsTheModeAndLineEndsOfAnExistingFile) {
     TempDir dir;
     dir.Write("lf.ini", "[S]\nA=1\n\n[T]\nB=2");
