@@ -62,6 +62,9 @@ void TPeloThread::ThreadMain() {
     } catch (...) {
         // Nothing may end the process from the worker; the stages report their own failures.
     }
+    // Lines recorded after the stop handler took the buffer (a stop right after the start
+    // comes before the worker's first line) would otherwise never reach the file.
+    FlushLog();
     {
         std::lock_guard lock(endMutex_);
         running_ = false;

@@ -303,6 +303,16 @@ TEST_F(PeloThreadTest, LogFileOffNeitherCreatesTheFileNorKeepsFlushedLines) {
     EXPECT_EQ(w.TakeLog(), "");
 }
 
+TEST_F(PeloThreadTest, LinesRecordedAfterTheStopReachTheFileWhenTheThreadEnds) {
+    service_.LogFile = true;
+    auto& w = MakeWorker();
+    w.Terminate(); // a stop that comes before the worker's first line
+    w.Start();
+    ASSERT_TRUE(w.WaitFor(5000));
+    EXPECT_EQ(dir_.Read("Pelorix.log"), "\r\n[22:05:09] +ServiceThread übernimmt"_l1);
+    EXPECT_TRUE(w.calls.empty());
+}
+
 TEST_F(PeloThreadTest, NegativeMsgLevelKeepsNothing) {
     service_.MsgLevel = -1;
     service_.Messages = true;
