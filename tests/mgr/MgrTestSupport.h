@@ -15,6 +15,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTest>
@@ -29,13 +30,22 @@
 
 namespace mgrtest {
 
+inline char* RuntimeDir() {
+    static char runtimeDir[] = "/tmp/pelorix-mgrtest-XXXXXX";
+    return runtimeDir;
+}
+
 inline void PrepareEnvironment() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // A runtime directory of our own, so Qt neither warns nor touches the user's one.
-    static char runtimeDir[] = "/tmp/pelorix-mgrtest-XXXXXX";
-    if (mkdtemp(runtimeDir))
-        qputenv("XDG_RUNTIME_DIR", runtimeDir);
+    if (mkdtemp(RuntimeDir()))
+        qputenv("XDG_RUNTIME_DIR", RuntimeDir());
+}
+
+inline void CleanUpEnvironment() {
+    if (qgetenv("XDG_RUNTIME_DIR") == RuntimeDir())
+        QDir(QString::fromLocal8Bit(RuntimeDir())).removeRecursively();
 }
 
 inline void InstallSeams() {
@@ -140,8 +150,13 @@ void WithModal(const std::function<void()>& action, const std::function<void(T*)
 #define PELORIX_MGR_TEST_MAIN(TestClass)                                                                     \
     int main(int argc, char** argv) {                                                                        \
         mgrtest::PrepareEnvironment();                                                                       \
-        TPeloApplication app(argc, argv);                                                                    \
-        mgrtest::InstallSeams();                                                                             \
-        TestClass test;                                                                                      \
-        return QTest::qExec(&test, argc, argv);                                                              \
+        int result = 0;                                                                                      \
+        {                                                                                                    \
+            TPeloApplication app(argc, argv);                                                                \
+            mgrtest::InstallSeams();                                                                         \
+            TestClass test;                                                                                  \
+            result = QTest::qExec(&test, argc, argv);                                                        \
+        }                                                                                                    \
+        mgrtest::CleanUpEnvironment();                                                                       \
+        return result;                                                                                       \
     }
