@@ -3,7 +3,10 @@
 #include <curl/curl.h>
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
+#include <malloc.h>
 #include <netinet/in.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,7 +14,11 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <mutex>
+#include <set>
+#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -37,10 +44,190 @@ thread_local std::uint32_t tLastError = 0;
 thread_local std::uint32_t tLastResponseError = 0;
 thread_local std::string tLastResponse;
 
-void EnsureCurlReady() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+constexpr const char* kDefaultCurlFile = "libcurl.so.4";
+
+// The libcurl functions this layer calls, resolved from the loaded library.
+struct CurlApi {
+    CURLcode (*global_init)(long flags);
+    void (*global_cleanup)();
+    CURL* (*easy_init)();
+    void (*easy_cleanup)(CURL* curl);
+    CURLcode (*easy_setopt)(CURL* curl, CURLoption option, ...);
+    CURLcode (*easy_perform)(CURL* curl);
+    CURLcode (*easy_getinfo)(CURL* curl, CURLINFO info, ...);
+    char* (*easy_escape)(CURL* curl, const char* text, int length);
+    void (*free)(void* pointer);
+};
+
+// The file paths mapped into this process right now.
+std::set<std::string> MappedFiles() {
+    std::set<std::string> files;
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        const auto slash = line.find('/');
+        if (slash != std::string::npos)
+            files.insert(line.substr(slash));
+    }
+    return files;
 }
+
+// libcrypto and p11-kit, which libcurl pulls in, mark themselves never to be unloaded, so after
+// dlclose their code stays mapped with every page it touched still counted as ours. Of the files
+// the load brought that are still mapped, the pages that are plain copies of the file (not
+// writable, nothing changed privately) are given back: the kernel reads them again from the file
+// should they ever run again, so nothing is lost. Relocated data (changed privately) stays.
+void ReleaseLeftOverPages(const std::set<std::string>& mappedBefore) {
+    std::ifstream smaps("/proc/self/smaps");
+    std::string line;
+    std::uintptr_t start = 0;
+    std::uintptr_t end = 0;
+    bool candidate = false;
+    auto release = [&] {
+        if (candidate && end > start)
+            ::madvise(reinterpret_cast<void*>(start), end - start, MADV_DONTNEED);
+        candidate = false;
+    };
+    while (std::getline(smaps, line)) {
+        if (line.empty())
+            continue;
+        std::istringstream fields(line);
+        std::string first;
+        fields >> first;
+        const auto dash = first.find('-');
+        if (dash != std::string::npos && first.back() != ':') { // a mapping's header line
+            std::string perms, offset, device, inode, path;
+            fields >> perms >> offset >> device >> inode;
+            std::getline(fields >> std::ws, path);
+            start = std::strtoull(first.substr(0, dash).c_str(), nullptr, 16);
+            end = std::strtoull(first.substr(dash + 1).c_str(), nullptr, 16);
+            candidate = perms.size() == 4 && perms[1] != 'w' && perms[3] == 'p' && !path.empty() &&
+                        path.front() == '/' && path.find(" (deleted)") == std::string::npos &&
+                        !mappedBefore.count(path);
+        } else if (first == "Anonymous:" || first == "Private_Dirty:" || first == "Swap:") {
+            long kib = 0;
+            fields >> kib;
+            if (kib != 0)
+                candidate = false;
+        } else if (first == "VmFlags:") { // the last line of a mapping
+            release();
+        }
+    }
+}
+
+// libcurl is loaded when the first FTP connection is made and unloaded when the last one is
+// closed, so a program that uploads now and then does not carry it (and the libraries it pulls
+// in) while idle. Shared by every thread; the lock guards loading, unloading and the count.
+class CurlLibrary {
+public:
+    static CurlLibrary& Instance() {
+        static CurlLibrary library;
+        return library;
+    }
+
+    // The loaded functions, or null with the reason in error.
+    const CurlApi* Acquire(std::string& error) {
+        std::lock_guard lock(mutex_);
+        if (users_ == 0 && !Load(error))
+            return nullptr;
+        ++users_;
+        return &api_;
+    }
+
+    void Release() {
+        std::lock_guard lock(mutex_);
+        if (users_ == 0 || --users_ != 0)
+            return;
+        api_.global_cleanup();
+        ::dlclose(handle_);
+        handle_ = nullptr;
+        api_ = {};
+        ReleaseLeftOverPages(mappedBefore_);
+        ::malloc_trim(0); // what libcurl freed goes back to the system, not just to the heap
+    }
+
+    void SetFile(std::string file) {
+        std::lock_guard lock(mutex_);
+        file_ = file.empty() ? kDefaultCurlFile : std::move(file);
+    }
+
+    bool Loaded() {
+        std::lock_guard lock(mutex_);
+        return handle_ != nullptr;
+    }
+
+private:
+    template <typename Function> bool Resolve(Function& function, const char* name, std::string& error) {
+        void* symbol = ::dlsym(handle_, name);
+        if (!symbol) {
+            const char* reason = ::dlerror();
+            error = reason ? reason : file_ + ": " + name;
+            return false;
+        }
+        function = reinterpret_cast<Function>(symbol);
+        return true;
+    }
+
+    bool Load(std::string& error) {
+        mappedBefore_ = MappedFiles();
+        handle_ = ::dlopen(file_.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle_) {
+            const char* reason = ::dlerror();
+            error = reason ? reason : file_;
+            return false;
+        }
+        const bool resolved = Resolve(api_.global_init, "curl_global_init", error) &&
+                              Resolve(api_.global_cleanup, "curl_global_cleanup", error) &&
+                              Resolve(api_.easy_init, "curl_easy_init", error) &&
+                              Resolve(api_.easy_cleanup, "curl_easy_cleanup", error) &&
+                              Resolve(api_.easy_setopt, "curl_easy_setopt", error) &&
+                              Resolve(api_.easy_perform, "curl_easy_perform", error) &&
+                              Resolve(api_.easy_getinfo, "curl_easy_getinfo", error) &&
+                              Resolve(api_.easy_escape, "curl_easy_escape", error) &&
+                              Resolve(api_.free, "curl_free", error);
+        if (!resolved || api_.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+            if (resolved)
+                error = file_ + ": curl_global_init failed";
+            ::dlclose(handle_);
+            handle_ = nullptr;
+            api_ = {};
+            return false;
+        }
+        return true;
+    }
+
+    std::mutex mutex_;
+    std::string file_ = kDefaultCurlFile;
+    void* handle_ = nullptr;
+    CurlApi api_{};
+    int users_ = 0;
+    std::set<std::string> mappedBefore_;
+};
+
+// One user's hold on the loaded library: loads it when needed, lets it go when destroyed.
+class CurlHold {
+public:
+    CurlHold() = default;
+    ~CurlHold() { Reset(); }
+    CurlHold(const CurlHold&) = delete;
+    CurlHold& operator=(const CurlHold&) = delete;
+
+    bool Take(std::string& error) {
+        Reset();
+        api_ = CurlLibrary::Instance().Acquire(error);
+        return api_ != nullptr;
+    }
+    void Reset() {
+        if (api_)
+            CurlLibrary::Instance().Release();
+        api_ = nullptr;
+    }
+    const CurlApi& operator*() const { return *api_; }
+    const CurlApi* operator->() const { return api_; }
+
+private:
+    const CurlApi* api_ = nullptr;
+};
 
 struct FileCloser {
     void operator()(std::FILE* f) const {
@@ -49,11 +236,6 @@ struct FileCloser {
     }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-struct SlistFree {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-};
-using SlistPtr = std::unique_ptr<curl_slist, SlistFree>;
 
 // The proxy bypass list comes as lines (CR LF, blanks or ";" between names); libcurl wants commas.
 std::string BypassForCurl(const std::string& bypass) {
@@ -142,6 +324,14 @@ std::uint32_t LastError() {
     return tLastError;
 }
 
+void SetCurlLibraryFile(std::string file) {
+    CurlLibrary::Instance().SetFile(std::move(file));
+}
+
+bool CurlLibraryLoaded() {
+    return CurlLibrary::Instance().Loaded();
+}
+
 bool GetLastResponseInfo(std::uint32_t& error, std::string& text) {
     error = tLastResponseError;
     text = tLastResponse;
@@ -158,6 +348,7 @@ struct FtpConnection::Impl {
         std::string text;
     };
 
+    CurlHold api; // first, so that it lets the library go only after everything else is gone
     std::shared_ptr<SessionSettings> settings;
     CURL* curl = nullptr;
     std::string host;
@@ -182,7 +373,7 @@ struct FtpConnection::Impl {
 
     ~Impl() {
         if (curl)
-            curl_easy_cleanup(curl);
+            api->easy_cleanup(curl);
     }
 
     void Notify(std::uint32_t status, const void* info, std::uint32_t length) const {
@@ -211,13 +402,13 @@ struct FtpConnection::Impl {
     std::string Escape(const std::string& text) const {
         if (text.empty())
             return {};
-        char* escaped = curl_easy_escape(curl, text.data(), static_cast<int>(text.size()));
+        char* escaped = api->easy_escape(curl, text.data(), static_cast<int>(text.size()));
         std::string out = escaped ? escaped : "";
-        curl_free(escaped);
+        api->free(escaped);
         return out;
     }
 
-    bool Setup();
+    bool Setup(std::string& error);
     CURLcode Perform(const std::string& url, Call call, curl_slist* quote = nullptr, bool ascii = false,
                      curl_off_t size = 0);
     std::uint32_t ErrorNumber(CURLcode code, Call call) const;
@@ -316,49 +507,56 @@ size_t FtpConnection::Impl::Read(char* buffer, size_t size, size_t count, void* 
     return n;
 }
 
-bool FtpConnection::Impl::Setup() {
-    EnsureCurlReady();
-    curl = curl_easy_init();
-    if (!curl)
+bool FtpConnection::Impl::Setup(std::string& error) {
+    if (!api.Take(error))
         return false;
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
-    curl_easy_setopt(curl, CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
-    curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
-    curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
-    curl_easy_setopt(curl, CURLOPT_FTP_SKIP_PASV_IP, 1L);
-    curl_easy_setopt(curl, CURLOPT_FTP_USE_EPSV, 0L);
-    curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 0L);
+    curl = api->easy_init();
+    if (!curl) {
+        error = "curl_easy_init failed";
+        return false;
+    }
+    api->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    // A libcurl too old to be told to speak nothing but FTP is not used at all.
+    if (api->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp") != CURLE_OK) {
+        error = "libcurl is older than 7.85";
+        return false;
+    }
+    api->easy_setopt(curl, CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
+    api->easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+    api->easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+    api->easy_setopt(curl, CURLOPT_FTP_SKIP_PASV_IP, 1L);
+    api->easy_setopt(curl, CURLOPT_FTP_USE_EPSV, 0L);
+    api->easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 0L);
     if (!passive)
-        curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");
+        api->easy_setopt(curl, CURLOPT_FTPPORT, "-");
     if (!user.empty()) {
-        curl_easy_setopt(curl, CURLOPT_USERNAME, user.c_str());
-        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
+        api->easy_setopt(curl, CURLOPT_USERNAME, user.c_str());
+        api->easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
     }
     if (settings->accessType == kOpenTypeProxy) {
-        curl_easy_setopt(curl, CURLOPT_PROXY, settings->proxy.c_str());
-        curl_easy_setopt(curl, CURLOPT_HTTPPROXYTUNNEL, 1L);
+        api->easy_setopt(curl, CURLOPT_PROXY, settings->proxy.c_str());
+        api->easy_setopt(curl, CURLOPT_HTTPPROXYTUNNEL, 1L);
         const std::string bypass = BypassForCurl(settings->proxyBypass);
-        curl_easy_setopt(curl, CURLOPT_NOPROXY, bypass.c_str());
+        api->easy_setopt(curl, CURLOPT_NOPROXY, bypass.c_str());
     } else if (settings->accessType == kOpenTypeDirect) {
-        curl_easy_setopt(curl, CURLOPT_PROXY, ""); // not even one from the environment
+        api->easy_setopt(curl, CURLOPT_PROXY, ""); // not even one from the environment
     }
-    curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &Impl::OpenSocket);
-    curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, this);
-    curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, &Impl::CloseSocket);
-    curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, this);
-    curl_easy_setopt(curl, CURLOPT_RESOLVER_START_FUNCTION, &Impl::ResolverStart);
-    curl_easy_setopt(curl, CURLOPT_RESOLVER_START_DATA, this);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Impl::Header);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &Impl::Debug);
-    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, this);
-    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L); // the debug function sees the commands sent
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Impl::Progress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, &Impl::Read);
-    curl_easy_setopt(curl, CURLOPT_READDATA, this);
+    api->easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &Impl::OpenSocket);
+    api->easy_setopt(curl, CURLOPT_OPENSOCKETDATA, this);
+    api->easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, &Impl::CloseSocket);
+    api->easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, this);
+    api->easy_setopt(curl, CURLOPT_RESOLVER_START_FUNCTION, &Impl::ResolverStart);
+    api->easy_setopt(curl, CURLOPT_RESOLVER_START_DATA, this);
+    api->easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Impl::Header);
+    api->easy_setopt(curl, CURLOPT_HEADERDATA, this);
+    api->easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &Impl::Debug);
+    api->easy_setopt(curl, CURLOPT_DEBUGDATA, this);
+    api->easy_setopt(curl, CURLOPT_VERBOSE, 1L); // the debug function sees the commands sent
+    api->easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Impl::Progress);
+    api->easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+    api->easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    api->easy_setopt(curl, CURLOPT_READFUNCTION, &Impl::Read);
+    api->easy_setopt(curl, CURLOPT_READDATA, this);
     return true;
 }
 
@@ -367,21 +565,21 @@ CURLcode FtpConnection::Impl::Perform(const std::string& url, Call call, curl_sl
     // A server that moves no byte (no reply, no data, no connection back) for this long is
     // given up, so a stalled server cannot hold the caller forever.
     const long stallSeconds = std::max<long>(1, static_cast<long>((settings->stallTimeoutMs + 999) / 1000));
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings->connectTimeoutMs));
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
-    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, stallSeconds);
-    curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, stallSeconds * 1000);
-    curl_easy_setopt(curl, CURLOPT_QUOTE, quote);
-    curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
+    api->easy_setopt(curl, CURLOPT_URL, url.c_str());
+    api->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings->connectTimeoutMs));
+    api->easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    api->easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+    api->easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, stallSeconds);
+    api->easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, stallSeconds * 1000);
+    api->easy_setopt(curl, CURLOPT_QUOTE, quote);
+    api->easy_setopt(curl, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
     if (call == Call::Put) {
-        curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
-        curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-        curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, size);
+        api->easy_setopt(curl, CURLOPT_NOBODY, 0L);
+        api->easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+        api->easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, size);
     } else {
-        curl_easy_setopt(curl, CURLOPT_UPLOAD, 0L);
-        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        api->easy_setopt(curl, CURLOPT_UPLOAD, 0L);
+        api->easy_setopt(curl, CURLOPT_NOBODY, 1L);
     }
     replies.clear();
     uploaded = 0;
@@ -389,11 +587,11 @@ CURLcode FtpConnection::Impl::Perform(const std::string& url, Call call, curl_sl
     CURLcode code = CURLE_OK;
     const std::uint32_t attempts = std::max<std::uint32_t>(1, settings->connectRetries);
     for (std::uint32_t attempt = 0; attempt < attempts; ++attempt) {
-        code = curl_easy_perform(curl);
+        code = api->easy_perform(curl);
         if (code != CURLE_COULDNT_CONNECT)
             break;
     }
-    curl_easy_setopt(curl, CURLOPT_QUOTE, nullptr);
+    api->easy_setopt(curl, CURLOPT_QUOTE, nullptr);
     KeepLastResponse(code, call);
     tLastError = code == CURLE_OK ? 0 : ErrorNumber(code, call);
     return code;
@@ -527,8 +725,12 @@ std::unique_ptr<FtpConnection> InternetSession::ConnectFtp(const std::string& ho
     impl->callback = settings_->callback;
     impl->context = context;
     impl->activeContext = context;
-    if (!impl->Setup()) {
+    std::string why;
+    if (!impl->Setup(why)) {
+        // No FTP without libcurl: a general error, the reason where the server's reply would be.
         tLastError = kErrorInternetInternalError;
+        tLastResponseError = kErrorInternetInternalError;
+        tLastResponse = why + "\r\n";
         return nullptr;
     }
     if (impl->Perform(impl->BaseUrl(), FtpConnection::Impl::Call::Login) != CURLE_OK) {
@@ -539,7 +741,7 @@ std::unique_ptr<FtpConnection> InternetSession::ConnectFtp(const std::string& ho
         return nullptr;
     }
     char* entry = nullptr;
-    if (curl_easy_getinfo(impl->curl, CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry &&
+    if (impl->api->easy_getinfo(impl->curl, CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry &&
         entry[0] == '/')
         impl->currentDir = entry;
     return std::unique_ptr<FtpConnection>(new FtpConnection(std::move(impl)));
@@ -570,9 +772,11 @@ bool FtpConnection::SetCurrentDirectory(const std::string& directory) {
 }
 
 bool FtpConnection::GetCurrentDirectory(std::string& directory) {
-    SlistPtr quote(curl_slist_append(nullptr, "PWD"));
+    // libcurl only reads the command list, so one node on the stack does.
+    char pwd[] = "PWD";
+    curl_slist quote{pwd, nullptr};
     impl_->activeContext = impl_->context;
-    if (impl_->Perform(impl_->Url(impl_->currentDir, {}), Impl::Call::PrintDir, quote.get()) != CURLE_OK)
+    if (impl_->Perform(impl_->Url(impl_->currentDir, {}), Impl::Call::PrintDir, &quote) != CURLE_OK)
         return false;
     for (const auto& reply : impl_->replies) {
         if (reply.command == "PWD" && ParsePwdReply(reply.text, directory))

@@ -6,6 +6,11 @@
 // FtpSetCurrentDirectoryA, FtpGetCurrentDirectoryA and FtpPutFileA. Built on libcurl; one
 // FtpConnection keeps its control connection alive between calls.
 //
+// libcurl is not linked but loaded when the first FTP connection is made and unloaded when the
+// last one is closed, so a program that uploads now and then stays small while it idles. Where
+// it cannot be loaded, ConnectFtp fails with kErrorInternetInternalError and the loader's reason
+// as the last response.
+//
 // Everything is synchronous: status notifications reach the registered callback on the calling
 // thread, inside the call that caused them. Failures give false (or no object) and leave a
 // WinInet error number for LastError() and the server's last reply for GetLastResponseInfo(),
@@ -75,6 +80,12 @@ std::uint32_t LastError();
 // InternetGetLastResponseInfoA: the server's last reply on this thread (lines with CR LF) and
 // the error number that went with it; false when there is none.
 bool GetLastResponseInfo(std::uint32_t& error, std::string& text);
+
+// The libcurl file loaded on the next first connection ("libcurl.so.4"; empty restores that).
+void SetCurlLibraryFile(std::string file);
+
+// Whether libcurl is loaded right now, i.e. some FTP connection is open or being made.
+bool CurlLibraryLoaded();
 
 class FtpConnection;
 struct SessionSettings;
