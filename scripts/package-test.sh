@@ -209,6 +209,12 @@ check "Nichtmitglied liest Pelorix.ini nicht" sh -c "! setpriv --reuid=$stranger
 cp "$ini" "$tmp/ini.before"
 cp "$prog/Pelorix.log" "$tmp/log.before" 2>/dev/null || true
 
+# ---- Installed again over itself (as an upgrade does) ----
+check "dpkg -i noch einmal" quiet dpkg -i "$deb"
+check "Pelorix.ini übersteht es" cmp -s "$tmp/ini.before" "$ini"
+check "Programmverzeichnis weiter root:pelorix 2775" test "$(stat -c '%U:%G %a' $prog)" = "root:pelorix 2775"
+check "PelorixService weiter installiert" test "$("$prog/pelorix-sc" query PelorixService)" = STOPPED
+
 # ---- Remove: a running service is stopped, the user's files stay ----
 check "root: start PelorixService" test "$("$prog/pelorix-sc" start PelorixService)" = RUNNING
 check "dpkg -r" quiet dpkg -r pelorix
