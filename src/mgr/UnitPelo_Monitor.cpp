@@ -13,6 +13,7 @@
 #include "platform/SystemMessage.h"
 #include "svc/StatusLog.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QLabel>
 #include <QPointer>
@@ -26,6 +27,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <cerrno>
+#include <memory>
 
 namespace {
 
@@ -33,6 +35,8 @@ namespace {
 constexpr qint64 kMaxLineBytes = 64 * 1024;
 // A connection that sends nothing for this long is closed.
 constexpr int kIdleConnectionMs = 10000;
+// How often an open connection is looked at.
+constexpr int kWatchIntervalMs = 250;
 // More simultaneous connections than this are refused at once.
 constexpr int kMaxConnections = 256;
 
@@ -64,6 +68,17 @@ QString ListenErrorText(QAbstractSocket::SocketError error) {
     }
     return QStringLiteral("Socket-Fehler auf Port %1: ").arg(pelorix::kMonitorPort) +
            QString::fromLatin1(pelorix::SystemErrorText(errnoValue));
+}
+
+// Closes a connection for good: no further events reach the window, and it no longer counts
+// as open (the server's children are the open connections). Deleted by the event loop.
+void ReleaseConnection(QTcpSocket* socket) {
+    for (QTimer* timer : socket->findChildren<QTimer*>())
+        timer->stop();
+    QObject::disconnect(socket, nullptr, nullptr, nullptr);
+    socket->abort();
+    socket->setParent(nullptr);
+    socket->deleteLater();
 }
 
 } // namespace
@@ -167,7 +182,7 @@ void TFrmPelo::BtnOnOffClick() {
         SrvSock->close();
     // Lines still on their way are no longer wanted.
     for (QTcpSocket* socket : SrvSock->findChildren<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly))
-        socket->abort();
+        ReleaseConnection(socket);
     ImageDot->hide();
     ImageKrz->hide();
     BtnOnOff->setIcon(LoadIconRes(QStringLiteral("BMPSTART")));
@@ -197,19 +212,26 @@ void TFrmPelo::SrvSockClientConnect(QTcpSocket* Socket) {
         return;
     }
     Socket->setReadBufferSize(kMaxLineBytes + 1);
-    auto* idle = new QTimer(Socket);
-    idle->setSingleShot(true);
-    idle->setInterval(kIdleConnectionMs);
-    connect(idle, &QTimer::timeout, Socket, [Socket] {
-        Socket->abort();
-        Socket->deleteLater();
+    // While many connections come in at once, the notice that a new connection has data can
+    // come late; the connection is therefore read as soon as it is taken, and looked at again
+    // while it stays open, until it has been silent too long.
+    auto silence = std::make_shared<QElapsedTimer>();
+    silence->start();
+    auto* watch = new QTimer(Socket);
+    watch->setInterval(kWatchIntervalMs);
+    connect(watch, &QTimer::timeout, Socket, [Socket, silence] {
+        if (silence->hasExpired(kIdleConnectionMs))
+            ReleaseConnection(Socket);
+        else
+            Socket->waitForReadyRead(0);
     });
-    connect(Socket, &QTcpSocket::readyRead, this, [this, Socket, idle] {
-        idle->start();
+    connect(Socket, &QTcpSocket::readyRead, this, [this, Socket, silence] {
+        silence->restart();
         SrvSockClientRead(Socket);
     });
-    connect(Socket, &QTcpSocket::disconnected, Socket, &QObject::deleteLater);
-    idle->start();
+    connect(Socket, &QTcpSocket::disconnected, Socket, [Socket] { ReleaseConnection(Socket); });
+    watch->start();
+    Socket->waitForReadyRead(0);
 }
 
 void TFrmPelo::SrvSockClientRead(QTcpSocket* Socket) {
@@ -237,8 +259,6 @@ void TFrmPelo::SrvSockClientRead(QTcpSocket* Socket) {
         // May open a modal box, during which this connection can go away.
         TrayIconUpdate(!informationLine, text);
     }
-    if (guard && Socket->bytesAvailable() > kMaxLineBytes) {
-        Socket->abort();
-        Socket->deleteLater();
-    }
+    if (guard && Socket->bytesAvailable() > kMaxLineBytes)
+        ReleaseConnection(Socket);
 }
