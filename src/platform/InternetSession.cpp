@@ -74,10 +74,10 @@ std::set<std::string> MappedFiles() {
 
 // libcrypto and p11-kit, which libcurl pulls in, mark themselves never to be unloaded, so after
 // dlclose their code stays mapped with every page it touched still counted as ours. Of the files
-// the load brought that are still mapped, the pages that are plain copies of the file (not
+// a load brought that are still mapped, the pages that are plain copies of the file (not
 // writable, nothing changed privately) are given back: the kernel reads them again from the file
 // should they ever run again, so nothing is lost. Relocated data (changed privately) stays.
-void ReleaseLeftOverPages(const std::set<std::string>& mappedBefore) {
+void ReleaseLeftOverPages(const std::set<std::string>& broughtByLoad) {
     std::ifstream smaps("/proc/self/smaps");
     std::string line;
     std::uintptr_t start = 0;
@@ -103,7 +103,7 @@ void ReleaseLeftOverPages(const std::set<std::string>& mappedBefore) {
             end = std::strtoull(first.substr(dash + 1).c_str(), nullptr, 16);
             candidate = perms.size() == 4 && perms[1] != 'w' && perms[3] == 'p' && !path.empty() &&
                         path.front() == '/' && path.find(" (deleted)") == std::string::npos &&
-                        !mappedBefore.count(path);
+                        broughtByLoad.count(path) != 0;
         } else if (first == "Anonymous:" || first == "Private_Dirty:" || first == "Swap:") {
             long kib = 0;
             fields >> kib;
@@ -121,8 +121,9 @@ void ReleaseLeftOverPages(const std::set<std::string>& mappedBefore) {
 class CurlLibrary {
 public:
     static CurlLibrary& Instance() {
-        static CurlLibrary library;
-        return library;
+        // Never destroyed: a connection closed late in the program's exit still finds it.
+        static auto* library = new CurlLibrary;
+        return *library;
     }
 
     // The loaded functions, or null with the reason in error.
@@ -142,7 +143,7 @@ public:
         ::dlclose(handle_);
         handle_ = nullptr;
         api_ = {};
-        ReleaseLeftOverPages(mappedBefore_);
+        ReleaseLeftOverPages(broughtByLoad_);
         ::malloc_trim(0); // what libcurl freed goes back to the system, not just to the heap
     }
 
@@ -169,13 +170,17 @@ private:
     }
 
     bool Load(std::string& error) {
-        mappedBefore_ = MappedFiles();
+        const std::set<std::string> before = MappedFiles();
         handle_ = ::dlopen(file_.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!handle_) {
             const char* reason = ::dlerror();
             error = reason ? reason : file_;
             return false;
         }
+        // Kept over every load: what an earlier load pinned is no longer new to a later one.
+        for (const auto& file : MappedFiles())
+            if (!before.count(file))
+                broughtByLoad_.insert(file);
         const bool resolved = Resolve(api_.global_init, "curl_global_init", error) &&
                               Resolve(api_.global_cleanup, "curl_global_cleanup", error) &&
                               Resolve(api_.easy_init, "curl_easy_init", error) &&
@@ -201,7 +206,7 @@ private:
     void* handle_ = nullptr;
     CurlApi api_{};
     int users_ = 0;
-    std::set<std::string> mappedBefore_;
+    std::set<std::string> broughtByLoad_;
 };
 
 // One user's hold on the loaded library: loads it when needed, lets it go when destroyed.
