@@ -187,6 +187,15 @@ private slots:
         QVERIFY2(kDateTime.match(page).hasMatch(), qPrintable(page));
         QCOMPARE(Q(home->Read("PelorTmp.htm")), page);
 
+        // The window goes on with its events (but not with user input) while the transfer runs.
+        bool uploading = true;
+        bool ranDuringUpload = false;
+        QTimer::singleShot(0, w.get(), [&] { ranDuringUpload = uploading; });
+        w->Btn4UpClick(w->Btn4Up);
+        uploading = false;
+        QVERIFY(ranDuringUpload);
+        QCOMPARE(Boxes(), std::vector<Box>{Info(QStringLiteral("FTP-Upload OK mit /page.htm"))});
+
         // Whatever Ed4IP shows is the address, also the design text, and is inserted once.
         w->Ed4IP->setText(QStringLiteral("%IP%!"));
         w->EdSite->setEditText(QStringLiteral("a/page2.htm")); // no directory "a": the login directory
