@@ -184,6 +184,28 @@ private slots:
                                     SystemText(ERROR_SERVICE_DOES_NOT_EXIST)));
     }
 
+    void aRefreshWhileTheServiceIsStartingShowsUnknown() {
+        ServiceHome home(ServiceHome::TalkativeSettings());
+        auto w = OpenWindow(home.Dir());
+        w->PageSet->setCurrentIndex(TFrmPelo::kPageManagement);
+        QTest::mouseClick(w->Btn3Inst, Qt::LeftButton);
+        QCOMPARE(Buttons(*w), kStopped);
+        // A service process (this one stands in for it) that has reported start pending.
+        pelorix::scm::db::Status starting;
+        starting.pid = getpid();
+        starting.startTime = pelorix::scm::db::ProcessStartTime(getpid()).value_or(0);
+        starting.state = SERVICE_START_PENDING;
+        QVERIFY(pelorix::scm::db::SaveStatus(home.Database(), "PelorixService", starting));
+        // Gone before the home's clean-up, which would end the "service" process.
+        const std::unique_ptr<void, std::function<void(void*)>> forget(&home, [&home](void*) {
+            std::filesystem::remove(pelorix::scm::db::StatusPath(home.Database(), "PelorixService"));
+        });
+        QTest::mouseClick(w->Btn3Stat, Qt::LeftButton);
+        QCOMPARE(StatusWord(*w), QStringLiteral("unbekannt"));
+        QCOMPARE(Buttons(*w), kStopped);              // unchanged
+        QCOMPARE(TakeBoxes().size(), std::size_t(1)); // only the install notice
+    }
+
     void withoutWritePermissionNothingCanBeChanged() {
         ServiceHome home(ServiceHome::TalkativeSettings());
         auto w = OpenWindow(home.Dir());
