@@ -1,38 +1,113 @@
 #!/bin/sh
 # Measures the idle PelorixSvc: resident memory and processor use of the foreground service
 # with its worker ticking, over DURATION seconds (default 60). The service runs from a copy in
-# a scratch directory with settings that keep every stage on this machine: the FTP host is
-# 127.0.0.1 (nobody listens, so probes fail at once) and the monitor is on (nobody listens).
+# a scratch directory with settings that keep every stage on this machine.
 #
-#   bench/idle_service.sh [build-dir]      limits: VmRSS <= 4 MiB, CPU <= 0.1 % of one core
+#   MODE=probe  (default) the FTP host is 127.0.0.1 (nobody listens, so probes fail at once),
+#               the monitor is on (nobody listens), a check at every tick.
+#   MODE=router the service in router mode inside a private network namespace, with a real
+#               address page (http.server on port 80) and FTP server (pyftpdlib on port 21):
+#               the first check publishes, then Intervall=60 keeps the worker idling (ticks
+#               without checks) for the whole measurement.
+#
+#   [MODE=router] [DURATION=300] bench/idle_service.sh [build-dir]
+#
+# Limits: VmRSS <= RSS_LIMIT_KIB (default 6144 KiB), CPU <= 0.1 % of one core. Besides VmRSS
+# the script shows what it consists of (anonymous memory, mapped files, proportional share),
+# since most of it is shared library pages. The last line is a machine-readable summary:
+#   RESULT idle_<mode> <max VmRSS KiB> <CPU %> <RssAnon KiB> <RssFile KiB> <Pss KiB> <private KiB> <VmHWM KiB>
 set -eu
 
-BUILD=${1:-$(dirname "$0")/../build/svc}
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$(cd "${1:-$ROOT/build/svc}" && pwd)
 DURATION=${DURATION:-60}
+MODE=${MODE:-probe}
+RSS_LIMIT_KIB=${RSS_LIMIT_KIB:-6144}
 PROGRAM="$BUILD/src/svc/PelorixSvc"
 [ -x "$PROGRAM" ] || { echo "no PelorixSvc in $BUILD" >&2; exit 2; }
 
+# Router mode binds the fixed ports: run again inside a private network namespace.
+if [ "$MODE" = router ] && [ "${PELORIX_BENCH_NETNS:-}" != 1 ]; then
+    exec "$ROOT/scripts/netns-run.sh" env PELORIX_BENCH_NETNS=1 MODE=router DURATION="$DURATION" \
+        RSS_LIMIT_KIB="$RSS_LIMIT_KIB" sh "$0" "$BUILD"
+fi
+
 DIR=$(mktemp -d /tmp/pelorix-bench-XXXXXX)
 PID=
+HELPERS=
 cleanup() {
     [ -n "$PID" ] && kill -TERM "$PID" 2>/dev/null && wait "$PID" 2>/dev/null || true
+    for helper in $HELPERS; do kill -TERM "$helper" 2>/dev/null || true; done
+    wait 2>/dev/null || true
     rm -rf "$DIR"
 }
 trap cleanup EXIT INT TERM
 
-cp "$PROGRAM" "$DIR/PelorixSvc"
-printf '[Settings]\r\nFTPHost=127.0.0.1\r\nFTPUser=pelorix\r\nFTPPass=x\r\nMessages=1\r\nMsgLevel=4\r\nLogFile=1\r\nIntervall=1\r\n' \
-    >"$DIR/Pelorix.ini"
+wait_port() {
+    /usr/bin/python3 - "$1" <<'PY' || { echo "nothing listens on port $1" >&2; return 1; }
+import socket, sys, time
+deadline = time.monotonic() + 15
+while time.monotonic() < deadline:
+    try:
+        socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()
+        sys.exit(0)
+    except OSError:
+        time.sleep(0.1)
+sys.exit(1)
+PY
+}
 
-"$DIR/PelorixSvc" -foreground 2>"$DIR/console.txt" &
+cp "$PROGRAM" "$DIR/PelorixSvc"
+case "$MODE" in
+probe)
+    printf '[Settings]\r\nFTPHost=127.0.0.1\r\nFTPUser=pelorix\r\nFTPPass=x\r\nMessages=1\r\nMsgLevel=4\r\nLogFile=1\r\nIntervall=1\r\n' \
+        >"$DIR/Pelorix.ini"
+    SETTLE=6
+    ;;
+router)
+    INI_TOOL="$BUILD/tests/support/pelorix-ini"
+    [ -x "$INI_TOOL" ] || { echo "no pelorix-ini in $BUILD (build target pelorix-ini)" >&2; exit 2; }
+    mkdir -p "$DIR/www" "$DIR/ftp"
+    echo '<html><body>Current IP Address: 198.51.100.7</body></html>' >"$DIR/www/ip.htm"
+    /usr/bin/python3 -m http.server 80 --bind 127.0.0.1 --directory "$DIR/www" >"$DIR/http.log" 2>&1 &
+    HELPERS="$HELPERS $!"
+    /usr/bin/python3 "$ROOT/tests/support/ftp_server.py" "$DIR/ftp" 21 pelorix geheim >"$DIR/ftp.log" 2>&1 &
+    HELPERS="$HELPERS $!"
+    wait_port 80
+    wait_port 21
+    "$INI_TOOL" "$DIR/Pelorix.ini" Settings FTPHost=127.0.0.1 FTPUser=pelorix +FTPPass=geheim \
+        FTPSite=/myserver.htm FTPPassive=1 Router=1 IPSource=127.0.0.1/ip.htm Intervall=60 \
+        Messages=1 MsgLevel=4 LogFile=1 eMail=0 AddPages=0
+    SETTLE=0
+    ;;
+*)
+    echo "unknown MODE $MODE (probe or router)" >&2
+    exit 2
+    ;;
+esac
+
+(cd "$DIR" && exec ./PelorixSvc -foreground) 2>"$DIR/console.txt" &
 PID=$!
 HZ=$(getconf CLK_TCK)
 
-cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$PID/stat"; }
+cpu_ticks() { awk '{ sub(/.*\) /, ""); print $12 + $13 }' "/proc/$PID/stat"; }
 status_kib() { awk -v key="$1:" '$1 == key { print $2 }' "/proc/$PID/status"; }
+rollup_kib() { awk -v key="$1:" '$1 == key { sum += $2 } END { print sum + 0 }' "/proc/$PID/smaps_rollup"; }
 
-# Past the start delay, so the measurement covers ticking, not start-up.
-sleep 6
+if [ "$MODE" = router ]; then
+    # Past the first check: the page is on the FTP server.
+    i=0
+    until grep -q 198.51.100.7 "$DIR/ftp/myserver.htm" 2>/dev/null; do
+        i=$((i + 1))
+        [ "$i" -lt 300 ] || { echo "the page was not published" >&2; cat "$DIR/Pelorix.log" >&2; exit 1; }
+        sleep 0.1
+    done
+    sleep 1
+else
+    # Past the start delay, so the measurement covers ticking, not start-up.
+    sleep "$SETTLE"
+fi
+
 T0=$(cpu_ticks)
 S0=$(date +%s.%N)
 MAXRSS=0
@@ -46,12 +121,21 @@ done
 T1=$(cpu_ticks)
 S1=$(date +%s.%N)
 HWM=$(status_kib VmHWM)
+ANON=$(status_kib RssAnon)
+FILE=$(status_kib RssFile)
+PSS=$(rollup_kib Pss)
+PRIVATE=$(($(rollup_kib Private_Clean) + $(rollup_kib Private_Dirty)))
 
 CPU=$(awk -v t="$((T1 - T0))" -v hz="$HZ" -v s0="$S0" -v s1="$S1" 'BEGIN { printf "%.4f", 100 * t / hz / (s1 - s0) }')
-echo "PelorixSvc idle over ${DURATION} s: max VmRSS ${MAXRSS} KiB (VmHWM ${HWM} KiB), CPU ${CPU} % of one core"
-echo "lines written to the log meanwhile: $(tr '\r' '\n' <"$DIR/Pelorix.log" | grep -c '^\[')"
+echo "PelorixSvc idle ($MODE) over ${DURATION} s: max VmRSS ${MAXRSS} KiB (VmHWM ${HWM} KiB), CPU ${CPU} % of one core"
+echo "  resident: ${ANON} KiB anonymous, ${FILE} KiB mapped files; proportional share ${PSS} KiB, private ${PRIVATE} KiB"
+echo "  largest mapped files (KiB):"
+awk '/^[0-9a-f]+-/ { name = $6 } /^Rss:/ { rss[name] += $2 } END { for (n in rss) if (n != "") print rss[n], n }' \
+    "/proc/$PID/smaps" | sort -rn | head -6 | sed 's/^/    /'
+echo "  lines written to the log meanwhile: $(tr '\r' '\n' <"$DIR/Pelorix.log" | grep -c '^\[')"
+echo "RESULT idle_$MODE $MAXRSS $CPU $ANON $FILE $PSS $PRIVATE $HWM"
 
 OK=1
-[ "$MAXRSS" -le 4096 ] || { echo "resident memory above 4 MiB" >&2; OK=0; }
+[ "$MAXRSS" -le "$RSS_LIMIT_KIB" ] || { echo "resident memory above $RSS_LIMIT_KIB KiB" >&2; OK=0; }
 awk -v c="$CPU" 'BEGIN { exit !(c <= 0.1) }' || { echo "processor use above 0.1 %" >&2; OK=0; }
 [ "$OK" = 1 ]

@@ -200,8 +200,8 @@ private slots:
         QCOMPARE(IniValue(ini, "SendMail", "Server"), std::optional<std::string>("127.0.0.1"));
         QCOMPARE(IniValue(ini, "SendMail", "To"), std::optional<std::string>("anna@example.org"));
         QVERIFY(IniValue(ini, "Settings", "FTPPass") != std::optional<std::string>(FtpTestServer::kPassword));
-        if (TFrmPelo::Tag(w->BtnOnOff) == 1)
-            QTest::mouseClick(w->BtnOnOff, Qt::LeftButton);
+        QCOMPARE(TFrmPelo::Tag(w->BtnOnOff), 1); // off: the window opened with the monitor off
+        QTest::mouseClick(w->BtnOnOff, Qt::LeftButton);
         QVERIFY(w->SrvSock->isListening());
 
         // Install and start on the page "Management".
