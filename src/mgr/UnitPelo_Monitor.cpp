@@ -71,13 +71,14 @@ QString ListenErrorText(QAbstractSocket::SocketError error) {
 }
 
 // Closes a connection for good: no further events reach the window, and it no longer counts
-// as open (the server's children are the open connections). Deleted by the event loop.
-void ReleaseConnection(QTcpSocket* socket) {
+// as open (the server's children are the open connections). It moves to closed, where the
+// event loop deletes it, or the window's end if the loop does not come to it.
+void ReleaseConnection(QTcpSocket* socket, QObject* closed) {
     for (QTimer* timer : socket->findChildren<QTimer*>())
         timer->stop();
     QObject::disconnect(socket, nullptr, nullptr, nullptr);
     socket->abort();
-    socket->setParent(nullptr);
+    socket->setParent(closed);
     socket->deleteLater();
 }
 
@@ -86,6 +87,7 @@ void ReleaseConnection(QTcpSocket* socket) {
 // The receiver's own state besides the window's fields.
 struct MonitorPart {
     QPointer<QTcpServer> server;
+    QObject* closed = nullptr; // connections on their way out, a child of the server
 
     // The window goes before its children: open connections must not call back into it.
     ~MonitorPart() {
@@ -110,6 +112,7 @@ void PartDeleter::operator()(MonitorPart* part) const {
 void TFrmPelo::MonitorInit() {
     monitor_.reset(new MonitorPart);
     monitor_->server = SrvSock;
+    monitor_->closed = new QObject(SrvSock);
     // The list is a log: no undo history that grows with every line.
     List->setUndoRedoEnabled(false);
     ImageKrz->raise(); // drawn over ImageDot
@@ -182,7 +185,7 @@ void TFrmPelo::BtnOnOffClick() {
         SrvSock->close();
     // Lines still on their way are no longer wanted.
     for (QTcpSocket* socket : SrvSock->findChildren<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly))
-        ReleaseConnection(socket);
+        ReleaseConnection(socket, monitor_->closed);
     ImageDot->hide();
     ImageKrz->hide();
     BtnOnOff->setIcon(LoadIconRes(QStringLiteral("BMPSTART")));
@@ -219,9 +222,10 @@ void TFrmPelo::SrvSockClientConnect(QTcpSocket* Socket) {
     silence->start();
     auto* watch = new QTimer(Socket);
     watch->setInterval(kWatchIntervalMs);
-    connect(watch, &QTimer::timeout, Socket, [Socket, silence] {
+    QObject* closed = monitor_->closed;
+    connect(watch, &QTimer::timeout, Socket, [Socket, silence, closed] {
         if (silence->hasExpired(kIdleConnectionMs))
-            ReleaseConnection(Socket);
+            ReleaseConnection(Socket, closed);
         else
             Socket->waitForReadyRead(0);
     });
@@ -229,7 +233,8 @@ void TFrmPelo::SrvSockClientConnect(QTcpSocket* Socket) {
         silence->restart();
         SrvSockClientRead(Socket);
     });
-    connect(Socket, &QTcpSocket::disconnected, Socket, [Socket] { ReleaseConnection(Socket); });
+    connect(Socket, &QTcpSocket::disconnected, Socket,
+            [Socket, closed] { ReleaseConnection(Socket, closed); });
     watch->start();
     Socket->waitForReadyRead(0);
 }
@@ -260,5 +265,5 @@ void TFrmPelo::SrvSockClientRead(QTcpSocket* Socket) {
         TrayIconUpdate(!informationLine, text);
     }
     if (guard && Socket->bytesAvailable() > kMaxLineBytes)
-        ReleaseConnection(Socket);
+        ReleaseConnection(Socket, monitor_->closed);
 }
