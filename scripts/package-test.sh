@@ -115,6 +115,8 @@ rm -f "$build"/pelorix_*.deb
 }
 deb=$(ls "$build"/pelorix_*.deb)
 ok "Paket gebaut: $(basename "$deb")"
+# The other users need a working directory they may enter.
+cd /
 ini_tool=$build/tests/support/pelorix-ini
 [ -x "$ini_tool" ] && cp "$ini_tool" "$tmp/pelorix-ini" && chmod 0755 "$tmp" "$tmp/pelorix-ini"
 
