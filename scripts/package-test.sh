@@ -107,7 +107,10 @@ trap cleanup EXIT
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELORIX_BUILD_TESTS=OFF >/dev/null
 fi
-cmake --build "$build" -j "$(nproc)" >/dev/null
+cmake --build "$build" -j "$(nproc)" >"$tmp/build.log" 2>&1 || {
+    cat "$tmp/build.log" >&2
+    die "Bau"
+}
 rm -f "$build"/pelorix_*.deb
 (cd "$build" && cpack -G DEB >"$tmp/cpack.log" 2>&1) || {
     cat "$tmp/cpack.log" >&2
