@@ -42,6 +42,10 @@ std::string SystemErrorText(int errnoValue) {
         return "Der Name der Datei kann nicht aufgelöst werden."_l1;
     case EINVAL:
         return "Falscher Parameter."_l1;
+    case EADDRINUSE:
+        return "Normalerweise darf jede Socketadresse (Protokoll, Netzwerkadresse oder Anschluss) nur jeweils einmal verwendet werden."_l1;
+    case EADDRNOTAVAIL:
+        return "Die angeforderte Adresse ist in diesem Kontext ungültig."_l1;
     case EXDEV:
         return "Die Datei kann nicht auf ein anderes Laufwerk verschoben werden."_l1;
     default:

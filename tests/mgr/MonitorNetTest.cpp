@@ -165,7 +165,10 @@ private slots:
         const auto boxes = TakeBoxes();
         QCOMPARE(boxes.size(), std::size_t(1));
         QCOMPARE(boxes[0].kind, MsgBox::Kind::ApplicationError);
-        QVERIFY2(boxes[0].text.contains(QStringLiteral("60123")), qPrintable(boxes[0].text));
+        QCOMPARE(boxes[0].text,
+                 QString::fromUtf8("Socket-Fehler auf Port 60123: Normalerweise darf jede "
+                                   "Socketadresse (Protokoll, Netzwerkadresse oder Anschluss) nur "
+                                   "jeweils einmal verwendet werden."));
         QCOMPARE(TFrmPelo::Tag(w->BtnOnOff), 0); // already in its on-state
         QCOMPARE(w->BtnOnOff->text(), QStringLiteral("Monitor &aus"));
         QVERIFY(!w->ImageDot->isVisible());
