@@ -140,11 +140,7 @@ public:
         if (users_ == 0 || --users_ != 0)
             return;
         api_.global_cleanup();
-        ::dlclose(handle_);
-        handle_ = nullptr;
-        api_ = {};
-        ReleaseLeftOverPages(broughtByLoad_);
-        ::malloc_trim(0); // what libcurl freed goes back to the system, not just to the heap
+        Unload();
     }
 
     void SetFile(std::string file) {
@@ -193,12 +189,18 @@ private:
         if (!resolved || api_.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
             if (resolved)
                 error = file_ + ": curl_global_init failed";
-            ::dlclose(handle_);
-            handle_ = nullptr;
-            api_ = {};
+            Unload();
             return false;
         }
         return true;
+    }
+
+    void Unload() {
+        ::dlclose(handle_);
+        handle_ = nullptr;
+        api_ = {};
+        ReleaseLeftOverPages(broughtByLoad_);
+        ::malloc_trim(0); // what libcurl freed goes back to the system, not just to the heap
     }
 
     std::mutex mutex_;
