@@ -216,13 +216,15 @@ private slots:
 
         // Root may write anywhere: the clicks run as an ordinary user.
         QCOMPARE(chmod(home.Database().c_str(), 0555), 0);
-        QCOMPARE(seteuid(65534), 0);
+        const uid_t user = geteuid();
+        if (user == 0 && seteuid(65534) != 0)
+            QSKIP("no ordinary user to act as");
         w->Btn3InstClick();
         const QString installWord = StatusWord(*w);
         QTest::mouseClick(w->Btn3Start, Qt::LeftButton);
         const QString startWord = StatusWord(*w);
         const bool installEnabled = w->Btn3Inst->isEnabled();
-        QCOMPARE(seteuid(0), 0);
+        QCOMPARE(seteuid(user), 0);
 
         QCOMPARE(installWord, QStringLiteral("nicht installiert"));
         QCOMPARE(startWord, QStringLiteral("kein Zugriff"));
