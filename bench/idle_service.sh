@@ -8,7 +8,10 @@
 #   MODE=router the service in router mode inside a private network namespace, with a real
 #               address page (http.server on port 80) and FTP server (pyftpdlib on port 21):
 #               the first check publishes, then Intervall=60 keeps the worker idling (ticks
-#               without checks) for the whole measurement.
+#               without checks) for the whole measurement. libcurl, loaded for the upload,
+#               is unloaded again; the script tells whether it is still mapped.
+#   MODE=noworker settings without FTP host, user and password: the checks at start fail, no
+#               worker runs, the service only waits to be stopped.
 #
 #   [MODE=router] [DURATION=300] bench/idle_service.sh [build-dir]
 #
@@ -64,6 +67,10 @@ probe)
         >"$DIR/Pelorix.ini"
     SETTLE=6
     ;;
+noworker)
+    printf '[Settings]\r\nMessages=1\r\nMsgLevel=4\r\nLogFile=1\r\nIntervall=1\r\n' >"$DIR/Pelorix.ini"
+    SETTLE=6
+    ;;
 router)
     INI_TOOL="$BUILD/tests/support/pelorix-ini"
     [ -x "$INI_TOOL" ] || { echo "no pelorix-ini in $BUILD (build target pelorix-ini)" >&2; exit 2; }
@@ -81,7 +88,7 @@ router)
     SETTLE=0
     ;;
 *)
-    echo "unknown MODE $MODE (probe or router)" >&2
+    echo "unknown MODE $MODE (probe, router or noworker)" >&2
     exit 2
     ;;
 esac
@@ -132,6 +139,7 @@ echo "  resident: ${ANON} KiB anonymous, ${FILE} KiB mapped files; proportional 
 echo "  largest mapped files (KiB):"
 awk '/^[0-9a-f]+-/ { name = $6 } /^Rss:/ { rss[name] += $2 } END { for (n in rss) if (n != "") print rss[n], n }' \
     "/proc/$PID/smaps" | sort -rn | head -6 | sed 's/^/    /'
+echo "  libcurl mapped: $(grep -q libcurl "/proc/$PID/maps" && echo yes || echo no)"
 echo "  lines written to the log meanwhile: $(tr '\r' '\n' <"$DIR/Pelorix.log" | grep -c '^\[')"
 echo "RESULT idle_$MODE $MAXRSS $CPU $ANON $FILE $PSS $PRIVATE $HWM"
 
