@@ -21,7 +21,7 @@ trap cleanup EXIT INT TERM
 
 g++ -std=c++20 -O2 -I"$root/src" -o "$out/SmtpBench" "$root/bench/SmtpBench.cpp" \
     "$build/src/mail/libpelorix_mail.a" "$build/src/platform/libpelorix_platform.a" \
-    "$build/src/common/libpelorix_common.a" -lcurl -pthread
+    "$build/src/common/libpelorix_common.a" -ldl -pthread
 
 port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 mkdir "$out/mailbox"

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -113,6 +114,10 @@ TcpResult TcpSocket::Connect(const std::string& host, std::uint16_t port, int ti
             return error == ETIMEDOUT ? TcpResult::Timeout : TcpResult::ConnectFailed;
         }
     }
+    // The dialogues send short commands and wait for each reply; without this, delayed
+    // acknowledgements hold every small piece back by tens of milliseconds.
+    const int noDelay = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     return TcpResult::Ok;
 }
 
