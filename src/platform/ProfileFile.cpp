@@ -1,7 +1,6 @@
 #include "platform/ProfileFile.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -63,87 +62,10 @@ std::string EncodeValue(std::string_view value) {
     return out;
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return fd_; }
-    // Closes now and reports the result, which matters for a file just written.
-    int Close() {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
-
-std::string DirectoryOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string BaseNameOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The rename is durable only once the directory entry is on disk too.
-void SyncDirectory(const std::string& dir) {
-    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
-// The file the rename must replace: the target of a symbolic link rather than the link.
-std::string ResolveTarget(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-        return path;
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) == nullptr)
-        return path;
-    return resolved;
-}
-
-// The mode of a new file: in a directory shared by a group (setgid) the group gets what the
-// owner gets, so the service and every member of that group can go on using the file.
-mode_t NewFileModeIn(const std::string& dir, mode_t mode) {
-    struct stat st {};
-    if (::stat(dir.empty() ? "." : dir.c_str(), &st) == 0 && (st.st_mode & S_ISGID) != 0)
-        mode |= (mode & 0700) >> 3;
-    return mode;
-}
-
 } // namespace
-
-int WriteAllBytes(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (written == 0)
-            return EIO;
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return 0;
-}
 
 ProfileFile::ProfileFile(std::string path, FileWriter writer, mode_t newFileMode)
     : path_(std::move(path)), writer_(std::move(writer)), newFileMode_(newFileMode) {
-    if (!writer_)
-        writer_ = WriteAllBytes;
     Load();
 }
 
@@ -351,7 +273,13 @@ bool ProfileFile::Commit() {
     std::string bytes = Serialize();
     if (existed_ ? bytes == original_ : lines_.empty())
         return true;
-    const int error = WriteReplacement(ResolveTarget(path_), bytes);
+    ReplaceOptions options;
+    options.newFileMode = newFileMode_;
+    options.exactNewFileMode = true;
+    options.keepOwner = true;
+    options.keepWriteProtected = true;
+    options.writer = writer_;
+    const int error = ReplaceFile(path_, bytes, options);
     if (error != 0) {
         lastError_ = error;
         return false;
@@ -359,50 +287,6 @@ bool ProfileFile::Commit() {
     original_ = std::move(bytes);
     existed_ = true;
     return true;
-}
-
-int ProfileFile::WriteReplacement(const std::string& target, const std::string& bytes) const {
-    struct stat st {};
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists) {
-        // A write-protected file stays protected, although the rename would not need its
-        // write permission.
-        if (::access(target.c_str(), W_OK) != 0)
-            return errno;
-        if ((st.st_mode & 0222) == 0)
-            return EACCES;
-    }
-    const std::string dir = DirectoryOf(target);
-    std::string tempPath = dir + "." + BaseNameOf(target) + ".XXXXXX";
-    FileDescriptor fd(::mkostemp(tempPath.data(), O_CLOEXEC));
-    if (fd.Get() < 0)
-        return errno;
-    int error = 0;
-    if (exists) {
-        if (::fchmod(fd.Get(), st.st_mode & 07777) != 0)
-            error = errno;
-        else if (::fchown(fd.Get(), st.st_uid, st.st_gid) != 0) {
-            // Only a privileged writer can hand the file back to another owner; a member of
-            // the file's group can at least keep the group, so the others keep their access.
-            [[maybe_unused]] const int kept = ::fchown(fd.Get(), static_cast<uid_t>(-1), st.st_gid);
-        }
-    } else if (::fchmod(fd.Get(), NewFileModeIn(dir, newFileMode_)) != 0) {
-        error = errno;
-    }
-    if (error == 0)
-        error = writer_(fd.Get(), bytes);
-    if (error == 0 && ::fsync(fd.Get()) != 0)
-        error = errno;
-    if (fd.Close() != 0 && error == 0)
-        error = errno;
-    if (error == 0 && ::rename(tempPath.c_str(), target.c_str()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(tempPath.c_str());
-        return error;
-    }
-    SyncDirectory(dir);
-    return 0;
 }
 
 std::string GetProfileString(const std::string& path, std::string_view section, std::string_view key,

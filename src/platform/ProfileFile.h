@@ -8,6 +8,8 @@
 // takes writes in memory, and Commit puts all changes on disk at once. Owned by the caller for
 // one operation; not shared between threads.
 
+#include "platform/FileReplace.h"
+
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -17,13 +19,6 @@
 #include <vector>
 
 namespace pelorix {
-
-// Puts all bytes into the open file fd; returns 0 or the errno of the failure. The session
-// writes its temporary file through one of these, so tests can act out a full disk.
-using FileWriter = std::function<int(int fd, std::string_view bytes)>;
-
-// The ordinary writer: write(2) until every byte is out.
-int WriteAllBytes(int fd, std::string_view bytes);
 
 class ProfileFile {
 public:
@@ -74,7 +69,6 @@ private:
     std::optional<std::size_t> FindKey(std::size_t header, std::string_view key) const;
     void InsertLine(std::size_t at, std::string text);
     std::string Serialize() const;
-    int WriteReplacement(const std::string& target, const std::string& bytes) const;
 
     std::string path_;
     FileWriter writer_;

@@ -1,5 +1,7 @@
 #include "platform/ServiceDatabase.h"
 
+#include "platform/FileReplace.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -7,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -20,17 +21,6 @@
 namespace pelorix::scm::db {
 
 namespace {
-
-bool WriteFd(int fd, const std::string& content) {
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = write(fd, content.data() + done, content.size() - done);
-        if (n < 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 std::optional<std::string> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -92,18 +82,10 @@ std::string LockPath(const std::string& dir, const std::string& name) {
 }
 
 bool WriteAtomically(const std::string& path, const std::string& content) {
-    static std::atomic<unsigned> counter{0};
-    const std::string temp = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664);
-    if (fd < 0)
-        return false;
-    const bool written = WriteFd(fd, content) && fsync(fd) == 0;
-    const bool closed = close(fd) == 0;
-    if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
-        unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    ReplaceOptions options;
+    options.newFileMode = 0664;
+    options.followLink = false;
+    return ReplaceFile(path, content, options) == 0;
 }
 
 std::optional<Record> LoadRecord(const std::string& dir, const std::string& name) {

@@ -1,14 +1,11 @@
 #include "svc/PageFill.h"
 
 #include "common/Latin1.h"
+#include "platform/FileReplace.h"
 
-#include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -75,35 +72,6 @@ std::string JoinWithCrLf(const PageLines& lines) {
         text += "\r\n";
     }
     return text;
-}
-
-bool WriteWhole(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// A new temporary file beside target; fd < 0 when none could be made.
-std::pair<int, std::string> CreateTemporaryBeside(const std::string& target) {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        const std::string name =
-            target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
-        // Mode 0666 lets the umask decide, as for any newly created file.
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0)
-            return {fd, name};
-        if (errno != EEXIST)
-            break;
-    }
-    return {-1, {}};
 }
 
 } // namespace
@@ -182,30 +150,8 @@ bool ReadTemplateLines(const std::string& path, PageLines& lines) {
 }
 
 bool WriteLines(const std::string& path, const PageLines& lines) {
-    if (path.empty())
-        return false;
-    std::error_code ec;
     // Through a symbolic link the document it points to is replaced, not the link.
-    std::string target = path;
-    if (std::filesystem::is_symlink(path, ec)) {
-        const auto resolved = std::filesystem::canonical(path, ec);
-        if (ec)
-            return false;
-        target = resolved.string();
-    }
-    auto [fd, temporary] = CreateTemporaryBeside(target);
-    if (fd < 0)
-        return false;
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0)
-        ::fchmod(fd, old.st_mode & 07777);
-    const bool written = WriteWhole(fd, JoinWithCrLf(lines));
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return ReplaceFile(path, JoinWithCrLf(lines)) == 0;
 }
 
 PageLines DefaultPageLines(bool offline) {

@@ -2,6 +2,7 @@
 
 #include "common/Latin1.h"
 #include "net/SimpSock.h"
+#include "platform/FileReplace.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -24,39 +25,6 @@ std::string TwoDigits(int value) {
     char text[8];
     std::snprintf(text, sizeof text, "%02d", value % 100);
     return text;
-}
-
-// Closes the descriptor on every path.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return fd_; }
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
-bool WriteAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 } // namespace
@@ -98,7 +66,7 @@ bool AppendToLogFile(const std::string& programDir, std::string_view text) {
     FileDescriptor file(::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
     if (file.Get() < 0)
         return false;
-    const bool written = WriteAll(file.Get(), text);
+    const bool written = WriteAllBytes(file.Get(), text) == 0;
     const bool closed = file.Close();
     return written && closed;
 }
@@ -120,7 +88,7 @@ void EchoKeptLine(std::string_view line) {
         return;
     // One write per line, so lines of the two threads do not mix on the terminal.
     const std::string text = Latin1ToUtf8(line) + "\n";
-    WriteAll(STDERR_FILENO, text);
+    WriteAllBytes(STDERR_FILENO, text);
 }
 
 } // namespace pelorix

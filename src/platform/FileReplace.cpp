@@ -1,0 +1,145 @@
+#include "platform/FileReplace.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pelorix {
+
+namespace {
+
+std::string DirectoryOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string BaseNameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The rename is durable only once the directory entry is on disk too.
+void SyncDirectory(const std::string& dir) {
+    FileDescriptor fd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.Get() >= 0)
+        ::fsync(fd.Get());
+}
+
+// The file the rename must replace: the target of a symbolic link rather than the link.
+std::string ResolveTarget(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) == nullptr)
+        return path;
+    return resolved;
+}
+
+mode_t SharedWithGroupIn(const std::string& dir, mode_t mode) {
+    struct stat st {};
+    if (::stat(dir.empty() ? "." : dir.c_str(), &st) == 0 && (st.st_mode & S_ISGID) != 0)
+        mode |= (mode & 0700) >> 3;
+    return mode;
+}
+
+// A new hidden file beside target, created with mode less the umask; fd < 0 (errno set) when
+// none could be made.
+int CreateTemporaryBeside(const std::string& target, mode_t mode, std::string& name) {
+    static std::atomic<unsigned> counter{0};
+    const std::string prefix = DirectoryOf(target) + "." + BaseNameOf(target) + ".";
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        name = prefix + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)) + ".tmp";
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+// Gives the temporary file the mode (and owner) the replaced or new file should have.
+int TakeOverAttributes(int fd, const struct stat* old, const std::string& dir,
+                       const ReplaceOptions& options) {
+    if (old == nullptr) {
+        if (options.exactNewFileMode && ::fchmod(fd, SharedWithGroupIn(dir, options.newFileMode)) != 0)
+            return errno;
+        return 0;
+    }
+    if (::fchmod(fd, old->st_mode & 07777) != 0)
+        return errno;
+    if (options.keepOwner && ::fchown(fd, old->st_uid, old->st_gid) != 0) {
+        // Only a privileged writer can hand the file back to another owner; a member of the
+        // file's group can at least keep the group, so the others keep their access.
+        [[maybe_unused]] const int kept = ::fchown(fd, static_cast<uid_t>(-1), old->st_gid);
+    }
+    return 0;
+}
+
+} // namespace
+
+FileDescriptor::~FileDescriptor() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool FileDescriptor::Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+}
+
+int WriteAllBytes(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (written == 0)
+            return EIO;
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return 0;
+}
+
+int ReplaceFile(const std::string& path, std::string_view bytes, const ReplaceOptions& options) {
+    if (path.empty())
+        return ENOENT;
+    const std::string target = options.followLink ? ResolveTarget(path) : path;
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && options.keepWriteProtected) {
+        if (::access(target.c_str(), W_OK) != 0)
+            return errno;
+        if ((old.st_mode & 0222) == 0)
+            return EACCES;
+    }
+    const std::string dir = DirectoryOf(target);
+    std::string temporary;
+    FileDescriptor fd(
+        CreateTemporaryBeside(target, options.exactNewFileMode ? 0600 : options.newFileMode, temporary));
+    if (fd.Get() < 0)
+        return errno;
+    int error = TakeOverAttributes(fd.Get(), exists ? &old : nullptr, dir, options);
+    if (error == 0)
+        error = options.writer ? options.writer(fd.Get(), bytes) : WriteAllBytes(fd.Get(), bytes);
+    if (error == 0 && ::fsync(fd.Get()) != 0)
+        error = errno;
+    if (!fd.Close() && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(temporary.c_str());
+        return error;
+    }
+    SyncDirectory(dir);
+    return 0;
+}
+
+} // namespace pelorix

@@ -1,0 +1,57 @@
+#pragma once
+// Whole-file writes that never leave a half-written file behind: the new contents go to a
+// temporary file beside the old one, reach the disk, and a rename puts them in place. Used by
+// the profile file, the service records and the filled pages. Free functions; any thread.
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace pelorix {
+
+// Owns one open descriptor and closes it on every path.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor();
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return fd_; }
+    // Closes now; false (errno set) when the close failed, which matters for a file just written.
+    bool Close();
+
+private:
+    int fd_;
+};
+
+// Puts all bytes into the open file fd; returns 0 or the errno of the failure. A replacement
+// writes its temporary file through one of these, so tests can act out a full disk.
+using FileWriter = std::function<int(int fd, std::string_view bytes)>;
+
+// The ordinary writer: write(2) until every byte is out.
+int WriteAllBytes(int fd, std::string_view bytes);
+
+struct ReplaceOptions {
+    // The mode of a file that does not exist yet, less the umask.
+    mode_t newFileMode = 0666;
+    // newFileMode is taken as it stands, without the umask; in a directory shared by a group
+    // (setgid) the group gets what the owner gets, so every member can go on using the file.
+    bool exactNewFileMode = false;
+    // An existing file keeps its owner and group, as far as the writer may hand them on.
+    bool keepOwner = false;
+    // An existing file without write permission is left alone (EACCES or the access error),
+    // although the rename would not need its write permission.
+    bool keepWriteProtected = false;
+    // Through a symbolic link the file it points to is replaced rather than the link (a link
+    // pointing nowhere is replaced itself).
+    bool followLink = true;
+    // Empty: WriteAllBytes.
+    FileWriter writer;
+};
+
+// Replaces path by bytes in one rename. An existing file keeps its mode. Returns 0 or the errno
+// of the failure; on failure the file is as it was and no temporary file is left.
+int ReplaceFile(const std::string& path, std::string_view bytes, const ReplaceOptions& options = {});
+
+} // namespace pelorix
