@@ -181,53 +181,50 @@ bool Services(std::vector<ENUM_SERVICE_STATUS>& services, ScHandle& manager, int
     return true;
 }
 
-int List() {
+// Hands every service the manager knows to act, with the manager and the result to set on a
+// failure; gives that result, or why the services could not be read.
+template <typename Act> int ForEachService(Act act) {
     int result = kOk;
     ScHandle manager;
     std::vector<ENUM_SERVICE_STATUS> services;
     if (!Services(services, manager, result))
         return result;
     for (const auto& s : services)
+        act(manager, s, result);
+    return result;
+}
+
+int List() {
+    return ForEachService([](const ScHandle&, const ENUM_SERVICE_STATUS& s, int&) {
         Out(s.ServiceName + "\t" + StateName(s.ServiceStatus.dwCurrentState) + "\t" + s.DisplayName);
-    return kOk;
+    });
 }
 
 // Starts every stopped service whose start type is automatic.
 int Boot() {
-    int result = kOk;
-    ScHandle manager;
-    std::vector<ENUM_SERVICE_STATUS> services;
-    if (!Services(services, manager, result))
-        return result;
-    for (const auto& s : services) {
+    return ForEachService([](const ScHandle& manager, const ENUM_SERVICE_STATUS& s, int& result) {
         const ScHandle service(OpenServiceA(manager.Get(), s.ServiceName.c_str(),
                                             SERVICE_START | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG));
         SERVICE_CONFIG config;
         if (!service || !QueryServiceConfigA(service.Get(), &config)) {
             result = Failure(Quoted(s.ServiceName), GetLastError());
-            continue;
+            return;
         }
         if (config.dwStartType != SERVICE_AUTO_START || s.ServiceStatus.dwCurrentState != SERVICE_STOPPED)
-            continue;
+            return;
         if (!StartServiceA(service.Get(), 0, nullptr)) {
             result = Failure(Quoted(s.ServiceName) + " konnte nicht gestartet werden", GetLastError());
-            continue;
+            return;
         }
         Out(s.ServiceName + ": " + StateName(Settle(service.Get())));
-    }
-    return result;
+    });
 }
 
 // At system shutdown: every running service ends without its stop handling.
 int Shutdown() {
-    int result = kOk;
-    ScHandle manager;
-    std::vector<ENUM_SERVICE_STATUS> services;
-    if (!Services(services, manager, result))
-        return result;
-    for (const auto& s : services) {
+    return ForEachService([](const ScHandle& manager, const ENUM_SERVICE_STATUS& s, int& result) {
         if (s.ServiceStatus.dwCurrentState == SERVICE_STOPPED)
-            continue;
+            return;
         const ScHandle service(
             OpenServiceA(manager.Get(), s.ServiceName.c_str(), SERVICE_STOP | SERVICE_QUERY_STATUS));
         SERVICE_STATUS status;
@@ -235,11 +232,10 @@ int Shutdown() {
             const DWORD error = GetLastError();
             if (error != ERROR_SERVICE_NOT_ACTIVE)
                 result = Failure(Quoted(s.ServiceName), error);
-            continue;
+            return;
         }
         Out(s.ServiceName + ": " + StateName(Settle(service.Get())));
-    }
-    return result;
+    });
 }
 
 } // namespace
