@@ -78,22 +78,11 @@ void PrintUsage(const char* program) {
                " /UNINSTALL [/SILENT] entfernt den Dienst wieder\n");
 }
 
-// The control requests of foreground mode, as signals.
-sigset_t ControlSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGUSR1);
-    sigaddset(&set, SIGUSR2);
-    return set;
-}
-
 // The calling thread is the control thread: the signals are blocked before the start handler
 // creates any thread (which inherits the mask) and taken here with sigwait, so no handler
 // ever runs inside a signal handler.
 int RunForeground(IServiceHandlers& handlers) {
-    const sigset_t set = ControlSignals();
+    const sigset_t set = ServiceSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     // A monitor that closes early must not end the process.
     std::signal(SIGPIPE, SIG_IGN);

@@ -19,18 +19,6 @@ namespace {
 
 namespace sc = scm;
 
-// The signals that end a controlled service; blocked before the start handler creates any
-// thread (which inherits the mask) and taken by the control thread through a signalfd.
-sigset_t EndSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGUSR1);
-    sigaddset(&set, SIGUSR2);
-    return set;
-}
-
 // The messages are Latin-1; terminals take UTF-8. (The common library's converter cannot be
 // used here: it builds on this library.)
 std::string ToTerminal(const std::string& latin1) {
@@ -104,8 +92,20 @@ bool Handle(ServiceChannel& channel, ServiceDispatcher& dispatcher, ServiceReque
 
 } // namespace
 
+sigset_t ServiceSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGUSR1);
+    sigaddset(&set, SIGUSR2);
+    return set;
+}
+
 int RunControlledService(const std::string& serviceName, IServiceHandlers& handlers) {
-    const sigset_t signals = EndSignals();
+    // Blocked before the start handler creates any thread (which inherits the mask) and taken by
+    // the control thread through a signalfd.
+    const sigset_t signals = ServiceSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);

@@ -5,6 +5,7 @@
 
 #include "platform/ServiceApp.h"
 
+#include <csignal>
 #include <string>
 
 namespace pelorix {
@@ -24,6 +25,10 @@ int RunControlledService(const std::string& serviceName, IServiceHandlers& handl
 // INSTALL: records the service with the program's own path, automatic start. UNINSTALL: stops
 // it when it runs and removes it. Each prints what happened and, unless silent, why it failed.
 // Exit code 0 on success, 1 otherwise.
+// The signals a running service takes as control requests (SIGTERM, SIGINT, SIGUSR1, SIGUSR2),
+// in the foreground and under the control layer alike.
+sigset_t ServiceSignals();
+
 int InstallService(const ServiceIdentity& identity, bool silent);
 int UninstallService(const ServiceIdentity& identity, bool silent);
 
