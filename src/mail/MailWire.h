@@ -25,6 +25,13 @@ long ReceiveAppend(TcpSocket& sock, std::string& text, std::size_t maxBytes, int
 // Sends all bytes; raises Silence when the peer stops taking them. Gives the count or -1.
 long SendBytes(TcpSocket& sock, const std::string& bytes, int timeoutMs);
 
+// Receives in pieces of at most 1022 bytes until a line end came, the
+// peer closed or a receive failed; gives what came. Raises Silence like ReceiveAppend.
+std::string ReceiveLine(TcpSocket& sock, int timeoutMs);
+
+// Adds line and a line end to the summary file; nothing when no file is named.
+void AppendSummaryLine(const std::string& file, const std::string& line);
+
 // Uppercase of the ASCII letters; other bytes unchanged.
 std::string UpperAscii(std::string text);
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cctype>
+#include <fstream>
 
 namespace pelorix {
 
@@ -62,6 +63,25 @@ long SendBytes(TcpSocket& sock, const std::string& bytes, int timeoutMs) {
     default:
         return -1;
     }
+}
+
+std::string ReceiveLine(TcpSocket& sock, int timeoutMs) {
+    std::string reply;
+    long got = 0;
+    std::size_t searched = 0;
+    do {
+        searched = reply.size();
+        got = ReceiveAppend(sock, reply, 1022, timeoutMs);
+    } while (reply.find('\n', searched) == std::string::npos && got > 0);
+    return reply;
+}
+
+void AppendSummaryLine(const std::string& file, const std::string& line) {
+    if (file.empty())
+        return;
+    std::ofstream out(file, std::ios::binary | std::ios::app);
+    if (out)
+        out << line << "\r\n";
 }
 
 std::string UpperAscii(std::string text) {
@@ -245,12 +265,7 @@ bool ReadPositiveReply(TcpSocket& sock, int timeoutMs, bool* timedOut) {
         *timedOut = false;
     std::string reply;
     try {
-        long got = 0;
-        std::size_t searched = 0;
-        do {
-            searched = reply.size();
-            got = mailwire::ReceiveAppend(sock, reply, 1022, timeoutMs);
-        } while (reply.find('\n', searched) == std::string::npos && got > 0);
+        reply = mailwire::ReceiveLine(sock, timeoutMs);
     } catch (const mailwire::Silence&) {
         if (timedOut)
             *timedOut = true;

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
 
 namespace pelorix {
 
@@ -49,14 +48,6 @@ int ParseCount(const std::string& text) {
     return value;
 }
 
-void AppendSummaryLine(const std::string& file, const std::string& line) {
-    if (file.empty())
-        return;
-    std::ofstream out(file, std::ios::binary | std::ios::app);
-    if (out)
-        out << line << kCrLf;
-}
-
 } // namespace
 
 int TPOP3Object::CheckMailbox() {
@@ -73,7 +64,7 @@ int TPOP3Object::CheckMailbox() {
         code = 4;
     }
     Sock.Close();
-    AppendSummaryLine(SummaryFile, summary);
+    mailwire::AppendSummaryLine(SummaryFile, summary);
     return code;
 }
 

@@ -103,14 +103,6 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
     return !in.bad();
 }
 
-void AppendSummaryLine(const std::string& file, const std::string& line) {
-    if (file.empty())
-        return;
-    std::ofstream out(file, std::ios::binary | std::ios::app);
-    if (out)
-        out << line << kCrLf;
-}
-
 } // namespace
 
 TSMTPObject::TSMTPObject(const IClock& clock) : clock_(clock) {}
@@ -145,14 +137,7 @@ long TSMTPObject::ReceiveOnce(std::string& reply) {
 }
 
 std::string TSMTPObject::CollectLine() {
-    std::string reply;
-    long got = 0;
-    std::size_t searched = 0;
-    do {
-        searched = reply.size();
-        got = mailwire::ReceiveAppend(Sock, reply, 1022, ReplyTimeoutMs);
-    } while (reply.find('\n', searched) == std::string::npos && got > 0);
-    return reply;
+    return mailwire::ReceiveLine(Sock, ReplyTimeoutMs);
 }
 
 void TSMTPObject::SendLine(std::string_view text) {
@@ -226,7 +211,7 @@ void TSMTPObject::RunSession(int& code) {
         }
     }
 
-    AppendSummaryLine(SummaryFile, summary);
+    mailwire::AppendSummaryLine(SummaryFile, summary);
     SendLine("QUIT");
 }
 
