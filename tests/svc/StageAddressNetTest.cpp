@@ -4,6 +4,7 @@
 // network namespace with only loopback up (no name service: unknown names fail at once).
 
 #include "StageTestKit.h"
+#include "SvcProcess.h"
 
 #include "../net/LoopbackPeer.h"
 #include "ServerProcess.h"
@@ -13,9 +14,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
 namespace pelorix {
 namespace {
@@ -25,6 +24,7 @@ using test::LoopbackPeer;
 using test::ServerProcess;
 using test::StageKit;
 using test::TempDir;
+using test::WaitForText;
 
 const std::string kAnswerPage = "<html><head><title>Current IP Check</title></head>"
                                 "<body>Current IP Address: 84.123.45.6</body></html>\n";
@@ -123,17 +123,6 @@ TEST(StageAddressNetTest, QueryFailures) {
     EXPECT_EQ(kit.Worker().CurrentIP, "###");
 }
 
-// Waits (bounded) until the file holds text.
-bool WaitForText(const TempDir& dir, const std::string& name, const std::string& text, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (dir.Exists(name) && dir.Read(name).find(text) != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-}
-
 TEST(StageAddressNetTest, ServiceInRouterModePublishesTheQueriedAddressIntoTheLocalPage) {
     const std::string program = test::BinaryPath("src/svc/PelorixSvc");
     ASSERT_TRUE(std::filesystem::exists(program)) << "build PelorixSvc first";
@@ -145,27 +134,25 @@ TEST(StageAddressNetTest, ServiceInRouterModePublishesTheQueriedAddressIntoTheLo
 
     // The service finds its configuration beside its program file.
     TempDir home;
-    std::filesystem::copy_file(program, home.File("PelorixSvc"));
-    std::filesystem::permissions(home.File("PelorixSvc"), std::filesystem::perms::owner_all);
     home.Write("Pelorix.htm", "<p>Server: <a href=\"http://%IP%/\">%IP%</a></p>\n");
-    home.Write("Pelorix.ini", "[Settings]\r\n"
-                              "HTMLTemplate=" +
-                                  home.File("Pelorix.htm") +
-                                  "\r\n"
-                                  "TempSite=" +
-                                  home.File("PelorTmp.htm") +
-                                  "\r\n"
-                                  "FTPHost=127.0.0.1\r\n"
-                                  "FTPUser=anonymous\r\n"
-                                  "FTPPass=" +
-                                  ScramblePassword("geheim") +
-                                  "\r\n"
-                                  "FTPSite=/index.htm\r\n"
-                                  "Router=1\r\n"
-                                  "IPSource=127.0.0.1/ip.htm\r\n"
-                                  "Messages=0\r\n"
-                                  "MsgLevel=4\r\n"
-                                  "LogFile=1\r\n");
+    test::InstallService(home, "[Settings]\r\n"
+                               "HTMLTemplate=" +
+                                   home.File("Pelorix.htm") +
+                                   "\r\n"
+                                   "TempSite=" +
+                                   home.File("PelorTmp.htm") +
+                                   "\r\n"
+                                   "FTPHost=127.0.0.1\r\n"
+                                   "FTPUser=anonymous\r\n"
+                                   "FTPPass=" +
+                                   ScramblePassword("geheim") +
+                                   "\r\n"
+                                   "FTPSite=/index.htm\r\n"
+                                   "Router=1\r\n"
+                                   "IPSource=127.0.0.1/ip.htm\r\n"
+                                   "Messages=0\r\n"
+                                   "MsgLevel=4\r\n"
+                                   "LogFile=1\r\n");
 
     ServerProcess service({home.File("PelorixSvc"), "-foreground"}, home.File("console.log"), home.Path());
     ASSERT_TRUE(service.Started());

@@ -4,6 +4,7 @@
 // loopback up.
 
 #include "StageTestKit.h"
+#include "SvcProcess.h"
 
 #include "FtpTestServer.h"
 #include "ServerProcess.h"
@@ -13,9 +14,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
 namespace pelorix {
 namespace {
@@ -25,6 +24,7 @@ using test::FtpTestServer;
 using test::ServerProcess;
 using test::StageKit;
 using test::TempDir;
+using test::WaitForText;
 
 // A real worker whose mail stage only records that it ran, and which status lines preceded it.
 class MailSpyWorker : public TPeloThread {
@@ -121,16 +121,6 @@ TEST_F(StageUploadNetTest, LoginLineIsDetailOnly) {
     EXPECT_EQ(kit.Lines(), (Lines{"-FTP-Upload gescheitert"}));
 }
 
-bool WaitForText(const TempDir& dir, const std::string& name, const std::string& text, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (dir.Exists(name) && dir.Read(name).find(text) != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-}
-
 // The whole service: the FTP server is away at the first check, so the upload fails and is
 // retried at the next tick, when the server is back, and the page is published.
 TEST(ServiceUploadNetTest, PublishesOnceTheFtpServerIsBack) {
@@ -145,17 +135,15 @@ TEST(ServiceUploadNetTest, PublishesOnceTheFtpServerIsBack) {
     ASSERT_TRUE(web.WaitForPort(80));
 
     TempDir home;
-    std::filesystem::copy_file(program, home.File("PelorixSvc"));
-    std::filesystem::permissions(home.File("PelorixSvc"), std::filesystem::perms::owner_all);
     home.Write("Pelorix.htm", "<p>Server: <a href=\"http://%IP%/\">%IP%</a></p>\n");
-    home.Write("Pelorix.ini", "[Settings]\r\n"
-                              "HTMLTemplate=" +
-                                  home.File("Pelorix.htm") + "\r\nTempSite=" + home.File("PelorTmp.htm") +
-                                  "\r\nFTPHost=127.0.0.1\r\nFTPUser=" + FtpTestServer::kUser +
-                                  "\r\nFTPPass=" + ScramblePassword(FtpTestServer::kPassword) +
-                                  "\r\nFTPSite=/myserver.htm\r\nFTPPassive=1\r\nRouter=1\r\n"
-                                  "IPSource=127.0.0.1/ip.htm\r\nIntervall=1\r\nMessages=0\r\n"
-                                  "MsgLevel=4\r\nLogFile=1\r\n");
+    test::InstallService(home, "[Settings]\r\n"
+                               "HTMLTemplate=" +
+                                   home.File("Pelorix.htm") + "\r\nTempSite=" + home.File("PelorTmp.htm") +
+                                   "\r\nFTPHost=127.0.0.1\r\nFTPUser=" + FtpTestServer::kUser +
+                                   "\r\nFTPPass=" + ScramblePassword(FtpTestServer::kPassword) +
+                                   "\r\nFTPSite=/myserver.htm\r\nFTPPassive=1\r\nRouter=1\r\n"
+                                   "IPSource=127.0.0.1/ip.htm\r\nIntervall=1\r\nMessages=0\r\n"
+                                   "MsgLevel=4\r\nLogFile=1\r\n");
 
     FtpTestServer ftp(21);
     ftp.Stop();
