@@ -336,45 +336,6 @@ TEST_F(PeloThreadTest, UnwritableLogFileKeepsTheLinesForTheNextFlush) {
                                         "\r\n[22:05:09] +FTP-Upload OK mit 84.1.2.3 als /myserver.htm");
 }
 
-// A sleeper that lets the worker's thread through one sleep at a time.
-class StepSleeper final : public ISleeper {
-public:
-    void SleepMs(int) override {
-        std::unique_lock lock(mutex_);
-        ++entered_;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return permits_ > 0 || open_; });
-        if (!open_)
-            --permits_;
-    }
-    void Allow(int count) {
-        std::lock_guard lock(mutex_);
-        permits_ += count;
-        changed_.notify_all();
-    }
-    // Waits (bounded) until the worker has entered the given number of sleeps.
-    bool WaitEntered(int count) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return entered_ >= count; });
-    }
-    int Entered() {
-        std::lock_guard lock(mutex_);
-        return entered_;
-    }
-    void Open() {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int entered_ = 0;
-    int permits_ = 0;
-    bool open_ = false;
-};
-
 TEST_F(PeloThreadTest, PauseHoldsTheWorkerAndItsCountdownExactly) {
     StepSleeper steps;
     service_.Router = true;

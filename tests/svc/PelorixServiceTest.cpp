@@ -17,32 +17,6 @@
 namespace pelorix::test {
 namespace {
 
-// Lets the worker's thread into a sleep and keeps it there until opened.
-class GateSleeper final : public ISleeper {
-public:
-    void SleepMs(int) override {
-        std::unique_lock lock(mutex_);
-        ++entered_;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return open_; });
-    }
-    bool WaitEntered(int count) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return entered_ >= count; });
-    }
-    void Open() {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int entered_ = 0;
-    bool open_ = false;
-};
-
 // The module with its settings given instead of read, and a scripted worker.
 class TestService : public TPelorixService {
 public:
@@ -86,7 +60,7 @@ protected:
     TempDir dir_;
     FixedClock clock_;
     NoHostAddresses hosts_;
-    GateSleeper gate_;
+    StepSleeper gate_;
 };
 
 TEST_F(PelorixServiceTest, DefaultLevelWithEmptyUserRecordsOnlyStartAndInsufficientParameters) {

@@ -1,10 +1,13 @@
 #pragma once
 // Fakes for the service's unit tests: a fixed clock, an empty host-address source, a sleeper
-// that counts ticks and can end the worker, and a worker whose stages follow a script.
+// that counts ticks and can end the worker, one that holds the worker in its sleeps, and a
+// worker whose stages follow a script.
 
 #include "common/Latin1.h"
 #include "svc/Pelorix_Main.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -109,6 +112,46 @@ private:
         calls.push_back(stage + "@" + std::to_string(tick()));
         return result;
     }
+};
+
+// Lets the worker's thread into a sleep and holds it there: Allow lets it through that many
+// sleeps, Open through all of them. Waits are bounded.
+class StepSleeper final : public ISleeper {
+public:
+    void SleepMs(int) override {
+        std::unique_lock lock(mutex_);
+        ++entered_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return permits_ > 0 || open_; });
+        if (!open_)
+            --permits_;
+    }
+    void Allow(int count) {
+        std::lock_guard lock(mutex_);
+        permits_ += count;
+        changed_.notify_all();
+    }
+    // Waits (bounded) until the worker has entered the given number of sleeps.
+    bool WaitEntered(int count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return entered_ >= count; });
+    }
+    int Entered() {
+        std::lock_guard lock(mutex_);
+        return entered_;
+    }
+    void Open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int entered_ = 0;
+    int permits_ = 0;
+    bool open_ = false;
 };
 
 } // namespace pelorix::test
