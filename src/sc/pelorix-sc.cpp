@@ -77,6 +77,19 @@ ScHandle OpenNamed(SC_HANDLE manager, const std::string& name, DWORD access, int
     return service;
 }
 
+// Opens the named service with access and gives what act makes of it, or why the manager or
+// the service could not be opened.
+template <typename Act> int WithService(const std::string& name, DWORD access, Act act) {
+    int result = kOk;
+    const ScHandle manager = OpenManager(SC_MANAGER_CONNECT, result);
+    if (!manager)
+        return result;
+    const ScHandle service = OpenNamed(manager.Get(), name, access, result);
+    if (!service)
+        return result;
+    return act(service);
+}
+
 std::string AbsolutePath(const std::string& path) {
     if (!path.empty() && path.front() == '/')
         return path;
@@ -104,70 +117,50 @@ int Create(const std::string& name, const std::string& path, const std::string& 
 
 // As the manager does: a running service is stopped first, so that it goes at once.
 int Delete(const std::string& name) {
-    int result = kOk;
-    const ScHandle manager = OpenManager(SC_MANAGER_CONNECT, result);
-    if (!manager)
-        return result;
-    const ScHandle service =
-        OpenNamed(manager.Get(), name, DELETE_ACCESS | SERVICE_STOP | SERVICE_QUERY_STATUS, result);
-    if (!service)
-        return result;
-    SERVICE_STATUS status;
-    if (QueryServiceStatus(service.Get(), &status) && status.dwCurrentState != SERVICE_STOPPED)
-        ControlService(service.Get(), SERVICE_CONTROL_STOP, &status);
-    if (!DeleteService(service.Get()))
-        return Failure(Quoted(name) + " konnte nicht entfernt werden", GetLastError());
-    if (QueryServiceStatus(service.Get(), &status) && status.dwCurrentState != SERVICE_STOPPED)
-        Out(Quoted(name) + " wird entfernt, sobald er beendet ist."_l1);
-    else
-        Out(Quoted(name) + " wurde entfernt.");
-    return kOk;
+    return WithService(
+        name, DELETE_ACCESS | SERVICE_STOP | SERVICE_QUERY_STATUS, [&](const ScHandle& service) {
+            SERVICE_STATUS status;
+            if (QueryServiceStatus(service.Get(), &status) && status.dwCurrentState != SERVICE_STOPPED)
+                ControlService(service.Get(), SERVICE_CONTROL_STOP, &status);
+            if (!DeleteService(service.Get()))
+                return Failure(Quoted(name) + " konnte nicht entfernt werden", GetLastError());
+            if (QueryServiceStatus(service.Get(), &status) && status.dwCurrentState != SERVICE_STOPPED)
+                Out(Quoted(name) + " wird entfernt, sobald er beendet ist."_l1);
+            else
+                Out(Quoted(name) + " wurde entfernt.");
+            return kOk;
+        });
 }
 
 int Start(const std::string& name) {
-    int result = kOk;
-    const ScHandle manager = OpenManager(SC_MANAGER_CONNECT, result);
-    if (!manager)
-        return result;
-    const ScHandle service = OpenNamed(manager.Get(), name, SERVICE_START | SERVICE_QUERY_STATUS, result);
-    if (!service)
-        return result;
-    if (!StartServiceA(service.Get(), 0, nullptr))
-        return Failure(Quoted(name) + " konnte nicht gestartet werden", GetLastError());
-    const DWORD state = Settle(service.Get());
-    Out(StateName(state));
-    return state == SERVICE_RUNNING ? kOk : kFailed;
+    return WithService(name, SERVICE_START | SERVICE_QUERY_STATUS, [&](const ScHandle& service) {
+        if (!StartServiceA(service.Get(), 0, nullptr))
+            return Failure(Quoted(name) + " konnte nicht gestartet werden", GetLastError());
+        const DWORD state = Settle(service.Get());
+        Out(StateName(state));
+        return state == SERVICE_RUNNING ? kOk : kFailed;
+    });
 }
 
 int Control(const std::string& name, DWORD control, const char* failure) {
-    int result = kOk;
-    const ScHandle manager = OpenManager(SC_MANAGER_CONNECT, result);
-    if (!manager)
-        return result;
-    const ScHandle service =
-        OpenNamed(manager.Get(), name, SERVICE_STOP | SERVICE_PAUSE_CONTINUE | SERVICE_QUERY_STATUS, result);
-    if (!service)
-        return result;
-    SERVICE_STATUS status;
-    if (!ControlService(service.Get(), control, &status))
-        return Failure(Quoted(name) + failure, GetLastError());
-    Out(StateName(status.dwCurrentState));
-    return kOk;
+    return WithService(name, SERVICE_STOP | SERVICE_PAUSE_CONTINUE | SERVICE_QUERY_STATUS,
+                       [&](const ScHandle& service) {
+                           SERVICE_STATUS status;
+                           if (!ControlService(service.Get(), control, &status))
+                               return Failure(Quoted(name) + failure, GetLastError());
+                           Out(StateName(status.dwCurrentState));
+                           return kOk;
+                       });
 }
 
 int Query(const std::string& name) {
-    int result = kOk;
-    const ScHandle manager = OpenManager(SC_MANAGER_CONNECT, result);
-    if (!manager)
-        return result;
-    const ScHandle service = OpenNamed(manager.Get(), name, SERVICE_QUERY_STATUS, result);
-    if (!service)
-        return result;
-    SERVICE_STATUS status;
-    if (!QueryServiceStatus(service.Get(), &status))
-        return Failure(Quoted(name), GetLastError());
-    Out(StateName(status.dwCurrentState));
-    return kOk;
+    return WithService(name, SERVICE_QUERY_STATUS, [&](const ScHandle& service) {
+        SERVICE_STATUS status;
+        if (!QueryServiceStatus(service.Get(), &status))
+            return Failure(Quoted(name), GetLastError());
+        Out(StateName(status.dwCurrentState));
+        return kOk;
+    });
 }
 
 bool Services(std::vector<ENUM_SERVICE_STATUS>& services, ScHandle& manager, int& result) {
