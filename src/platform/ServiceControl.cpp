@@ -169,6 +169,10 @@ void WriteMessage(int fd, int kind, int value) {
     dflt.sa_handler = SIG_DFL;
     for (int sig = 1; sig < NSIG; ++sig)
         sigaction(sig, &dflt, nullptr);
+    // A service started by one administrator writes files (its log, the pages) that the others
+    // in the database's group must be able to append to and replace; the files holding
+    // passwords are created with their own narrow modes.
+    umask(002);
     if (chdir(workDir) != 0) {
         WriteMessage(reportFd, 2, errno);
         _exit(127);

@@ -46,8 +46,13 @@ std::optional<std::string> ResolveIPv4(const std::string& host) {
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr)
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
+        // "localhost" always means the loopback address, also on a system without /etc/hosts
+        // (the monitor link depends on it).
+        if (host == "localhost")
+            return std::string("127.0.0.1");
         return std::nullopt;
+    }
     const std::string text = DottedAddress(*reinterpret_cast<const sockaddr_in*>(result->ai_addr));
     freeaddrinfo(result);
     return text;
