@@ -1,4 +1,5 @@
 #include "mgr/DlgMail.h"
+#include "mgr/MgrWidgets.h"
 
 #include "mgr/PasswordStyle.h"
 
@@ -13,22 +14,6 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-namespace {
-
-template <class T> T* Make(QWidget* parent, const char* name) {
-    auto* widget = new T(parent);
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption) {
-    auto* label = Make<QLabel>(parent, name);
-    label->setTextFormat(Qt::PlainText);
-    label->setText(caption);
-    return label;
-}
-
-} // namespace
 
 TDlgMailP::TDlgMailP(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("DlgMailP"));

@@ -3,6 +3,7 @@
 #include "mgr/DlgMail.h"
 #include "mgr/DlgPage.h"
 #include "mgr/InfAbout.h"
+#include "mgr/MgrWidgets.h"
 #include "mgr/MsgBox.h"
 #include "mgr/PasswordStyle.h"
 #include "mgr/TBProcs.h"
@@ -37,26 +38,6 @@
 #include <climits>
 
 namespace {
-
-QString FromL1(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-std::string ToL1(const QString& text) {
-    return text.toLatin1().toStdString();
-}
-
-template <class T> T* Make(QWidget* parent, const char* name) {
-    auto* widget = new T(parent);
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption) {
-    auto* label = Make<QLabel>(parent, name);
-    label->setTextFormat(Qt::PlainText);
-    label->setText(caption);
-    return label;
-}
 
 template <class T> T* MakeCaptioned(QWidget* parent, const char* name, const QString& caption) {
     auto* widget = Make<T>(parent, name);

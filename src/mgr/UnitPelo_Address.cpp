@@ -5,6 +5,7 @@
 // window's thread; during an FTP transfer the window keeps repainting and receiving monitor
 // lines, but takes no user input.
 
+#include "mgr/MgrWidgets.h"
 #include "mgr/UnitPelo.h"
 
 #include "mgr/MsgBox.h"
@@ -29,13 +30,6 @@
 #include <exception>
 
 namespace {
-
-QString FromL1(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-std::string ToL1(const QString& text) {
-    return text.toLatin1().toStdString();
-}
 
 // The wait cursor for as long as the object lives.
 class WaitCursor {

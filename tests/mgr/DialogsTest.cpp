@@ -258,7 +258,7 @@ private slots:
     void anEscapedErrorEndsInTheStandardErrorBox() {
         // Qt's widgets have no cleanup for an exception passing through them: the event copies
         // Qt was delivering leak. That is Qt's, so the leak checker looks away here.
-        IgnoreLeaksInScope ignoreQtLeaks;
+        [[maybe_unused]] IgnoreLeaksInScope ignoreQtLeaks;
         QPushButton button;
         QObject::connect(&button, &QPushButton::clicked, [] { throw EPeloError("Zugriff fehlgeschlagen"); });
         QTest::mouseClick(&button, Qt::LeftButton);
