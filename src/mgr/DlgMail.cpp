@@ -14,7 +14,6 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-
 TDlgMailP::TDlgMailP(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("DlgMailP"));
     setWindowTitle(QStringLiteral("Pelorix - e-Mail-Parameter"));
