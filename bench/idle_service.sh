@@ -8,8 +8,8 @@
 #   MODE=router the service in router mode inside a private network namespace, with a real
 #               address page (http.server on port 80) and FTP server (pyftpdlib on port 21):
 #               the first check publishes, then Intervall=60 keeps the worker idling (ticks
-#               without checks) for the whole measurement. libcurl, loaded for the upload,
-#               is unloaded again; the script tells whether it is still mapped.
+#               without checks) for the whole measurement. The upload runs in a child
+#               process, so libcurl never enters the service; the script tells if it is mapped.
 #   MODE=noworker settings without FTP host, user and password: the checks at start fail, no
 #               worker runs, the service only waits to be stopped.
 #
