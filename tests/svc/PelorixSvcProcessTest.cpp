@@ -63,6 +63,18 @@ TEST(PelorixSvcProcessTest, SignalsPauseContinueAndStopTheRunningService) {
                        "-Service beendet *"}));
 }
 
+TEST(PelorixSvcProcessTest, HangUpStopsTheForegroundServiceInOrder) {
+    TempDir dir;
+    const std::string program = InstallService(dir, kValidIni);
+    ServerProcess svc({program, "-foreground"}, dir.File("stderr.txt"));
+    ASSERT_TRUE(WaitForText(dir, "stderr.txt", "+ServiceThread übernimmt"));
+    svc.Signal(SIGHUP);
+    EXPECT_EQ(svc.Wait(2000), 0);
+    EXPECT_TRUE(LogIs(dir.Read("Pelorix.log"), TodayHeader(),
+                      {"+Service gestartet *", "+ServiceThread erzeugt", "+ServiceThread übernimmt"_l1,
+                       "-Thread-Ende angefordert", "-Service beendet *"}));
+}
+
 TEST(PelorixSvcProcessTest, WithoutTheForegroundSwitchNothingStarts) {
     TempDir dir;
     const std::string program = InstallService(dir, kValidIni);
