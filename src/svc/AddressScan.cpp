@@ -148,7 +148,7 @@ bool SplitAddressSource(std::string_view page, std::string& host, std::string& p
 }
 
 AddressQueryResult QueryAddressPage(const std::string& host, const std::string& path, int port,
-                                    int connectTimeoutMs, int receiveTimeoutMs) {
+                                    int connectTimeoutMs, int receiveTimeoutMs, int deadlineMs) {
     AddressQueryResult result;
     try {
         TSimpSock sock;
@@ -157,6 +157,7 @@ AddressQueryResult QueryAddressPage(const std::string& host, const std::string& 
         sock.HttpPort = port;
         sock.ConnectTimeoutMs = connectTimeoutMs;
         sock.ReceiveTimeoutMs = receiveTimeoutMs;
+        sock.HttpDeadlineMs = deadlineMs;
         switch (sock.GetHTTP()) {
         case TSimpSock::kOk:
             if (sock.Data.empty()) {

@@ -7,6 +7,7 @@
 #include "platform/Clock.h"
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,8 +43,12 @@ private:
 // Splits text at CR LF, LF or CR; a line break at the very end gives no empty last line.
 PageLines SplitLines(std::string_view text);
 
+// The largest template read; a bigger file counts as unreadable.
+inline constexpr std::size_t kMaxTemplateBytes = 1024 * 1024;
+
 // Reads a template as bytes (its text ends at the first zero byte) into lines; false when
-// the file cannot be read.
+// the file cannot be read, is no regular file (a FIFO, a device, a directory) or is larger
+// than kMaxTemplateBytes.
 bool ReadTemplateLines(const std::string& path, PageLines& lines);
 
 // Writes every line followed by CR LF. The file is replaced at once through a temporary file

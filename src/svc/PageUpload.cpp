@@ -41,8 +41,8 @@ PageUploadResult UploadPageFile(const PageUploadParams& params) {
         if (!path.Directory.empty()) {
             if (!ftp.ChangeDir(path.Directory))
                 path.Directory.clear();
-            else if (path.Directory.size() > 1)
-                path.Directory += '/';
+            else if (path.Directory != "/")
+                path.Directory += '/'; // the root alone already ends in "/"
         }
         if (ftp.PutFile(params.LocalFile, path.FileName)) {
             result.Outcome = PageUploadOutcome::Uploaded;

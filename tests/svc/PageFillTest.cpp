@@ -99,6 +99,11 @@ TEST(PageFillTest, TemplatesAreReadAsBytesUpToTheFirstZero) {
     EXPECT_FALSE(ReadTemplateLines(dir.File("missing.htm"), lines));
     EXPECT_FALSE(ReadTemplateLines(dir.Path(), lines));
     EXPECT_FALSE(ReadTemplateLines("", lines));
+
+    dir.Write("big.htm", std::string(kMaxTemplateBytes, 'x'));
+    EXPECT_TRUE(ReadTemplateLines(dir.File("big.htm"), lines));
+    dir.Write("big.htm", std::string(kMaxTemplateBytes + 1, 'x'));
+    EXPECT_FALSE(ReadTemplateLines(dir.File("big.htm"), lines)) << "beyond 1 MiB";
 }
 
 TEST(PageFillTest, TemplateWithoutPlaceholdersIsCopiedWithCrLf) {
@@ -124,7 +129,7 @@ TEST(PageFillTest, MissingTemplateGivesTheFiveLineDefaultPage) {
         "<HTML><HEAD><META HTTP-EQUIV=\"expires\" CONTENT=\"0\"><TITLE>privater Server</TITLE></HEAD>\r\n"
         "<BODY BGCOLOR=\"#FFFFFF\"><DIV ALIGN=\"center\"><H1>&Uuml;bergang zum privaten "
         "Server</H1><HR><BR>\r\n"
-        "<H2><BR><a href=\"84.1.2.3\">84.1.2.3</a></H2>\r\n"
+        "<H2><BR><a href=\"http://84.1.2.3/\">84.1.2.3</a></H2>\r\n"
         "<SMALL>07.12.26 (Monday), 22:06</SMALL></DIV>\r\n"
         "</BODY></HTML>\r\n");
 
