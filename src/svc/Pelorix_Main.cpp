@@ -221,8 +221,7 @@ void TPeloThread::FlushLog() {
         LogBuffer.clear(); // never written: nothing to keep them for
         return;
     }
-    if (!LogBuffer.empty() && AppendToLogFile(ProgramDir, LogBuffer))
-        LogBuffer.clear();
+    FlushToLogFile(ProgramDir, LogBuffer); // also what an earlier flush could not write
 }
 
 std::string TPeloThread::TakeLog() {
@@ -404,8 +403,7 @@ void TPelorixService::FlushServiceLog() {
         ServiceLogBuffer.clear(); // never written: nothing to keep them for
         return;
     }
-    if (!ServiceLogBuffer.empty() && AppendToLogFile(ProgramDir, ServiceLogBuffer))
-        ServiceLogBuffer.clear();
+    FlushToLogFile(ProgramDir, ServiceLogBuffer);
 }
 
 bool TPelorixService::WaitForWorkerEnd(int timeoutMs) {
