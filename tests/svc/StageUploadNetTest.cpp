@@ -6,6 +6,7 @@
 #include "StageTestKit.h"
 #include "SvcProcess.h"
 
+#include "../net/LoopbackPeer.h"
 #include "FtpTestServer.h"
 #include "ServerProcess.h"
 #include "TempDir.h"
@@ -15,6 +16,9 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <thread>
 
 namespace pelorix {
 namespace {
@@ -119,6 +123,63 @@ TEST_F(StageUploadNetTest, LoginLineIsDetailOnly) {
     server.Stop();
     EXPECT_FALSE(Worker().UploadPage());
     EXPECT_EQ(kit.Lines(), (Lines{"-FTP-Upload gescheitert"}));
+}
+
+// Helpers of this process whose command line names them so, by process id.
+std::vector<pid_t> HelperChildren() {
+    std::vector<pid_t> helpers;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream children(task.path() / "children");
+        pid_t pid = 0;
+        while (children >> pid) {
+            std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
+            std::string name;
+            std::getline(cmdline, name, '\0');
+            if (name == "PelorixHelper")
+                helpers.push_back(pid);
+        }
+    }
+    return helpers;
+}
+
+bool CurlMappedHere() {
+    std::ifstream maps("/proc/self/maps");
+    const std::string all((std::istreambuf_iterator<char>(maps)), std::istreambuf_iterator<char>());
+    return all.find("libcurl") != std::string::npos;
+}
+
+// A helper that dies in the middle is a failed attempt, never a reason to upload in the
+// service's own process; the next attempt starts a new helper.
+TEST_F(StageUploadNetTest, KilledHelperFailsTheAttemptAndTheNextOneUsesANewHelper) {
+    server.Stop();
+    std::optional<test::LoopbackPeer> stalling;
+    stalling.emplace(
+        [&](int fd) { // greets, then says nothing more
+            test::LoopbackPeer::SendAll(fd, "220 hello\r\n");
+            stalling->WaitForClose(fd, 10000);
+        },
+        21);
+    ASSERT_TRUE(stalling->Listening());
+    bool uploaded = true;
+    std::thread attempt([&] { uploaded = Worker().UploadPage(); });
+    std::vector<pid_t> helpers;
+    for (int i = 0; i < 500 && helpers.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        helpers = HelperChildren();
+    }
+    ASSERT_EQ(helpers.size(), 1u);
+    ::kill(helpers.front(), SIGKILL);
+    attempt.join();
+    EXPECT_FALSE(uploaded);
+    EXPECT_EQ(kit.Lines(), (Lines{"+FTP-Login gestartet", "-Upload-Prozess unerwartet beendet",
+                                  "-FTP-Upload gescheitert"}));
+    EXPECT_FALSE(CurlMappedHere()) << "no upload in this process";
+
+    stalling.reset();
+    ASSERT_TRUE(server.Start());
+    EXPECT_TRUE(Worker().UploadPage());
+    EXPECT_EQ(server.Root().Read("myserver.htm"), "<p>1.2.3.4</p>\r\n");
+    EXPECT_FALSE(CurlMappedHere());
 }
 
 // The whole service: the FTP server is away at the first check, so the upload fails and is
