@@ -79,6 +79,35 @@ int TakeOverAttributes(int fd, const struct stat* old, const std::string& dir,
     return 0;
 }
 
+// The new file gets the old one's owner and group exactly, or the replacement does not happen.
+bool HandOverOwner(int fd, const struct stat& old) {
+    return ::fchown(fd, old.st_uid, old.st_gid) == 0;
+}
+
+int WriteAll(int fd, std::string_view bytes, const ReplaceOptions& options) {
+    return options.writer ? options.writer(fd, bytes) : WriteAllBytes(fd, bytes);
+}
+
+// The file itself is overwritten and cut to the new length: owner, group, mode and links stay.
+int RewriteInPlace(const std::string& target, std::string_view bytes, const ReplaceOptions& options) {
+    FileDescriptor fd(::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.Get() < 0)
+        return errno;
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return EINVAL;
+    int error = WriteAll(fd.Get(), bytes, options);
+    if (error == 0 && ::ftruncate(fd.Get(), static_cast<off_t>(bytes.size())) != 0)
+        error = errno;
+    if (error == 0 && ::fsync(fd.Get()) != 0)
+        error = errno;
+    if (!fd.Close() && error == 0)
+        error = errno;
+    return error;
+}
+
 } // namespace
 
 FileDescriptor::~FileDescriptor() {
@@ -119,15 +148,28 @@ int ReplaceFile(const std::string& path, std::string_view bytes, const ReplaceOp
         if ((old.st_mode & 0222) == 0)
             return EACCES;
     }
+    const bool inPlaceAllowed = exists && options.inPlaceUnlessKept;
+    if (inPlaceAllowed && !S_ISREG(old.st_mode))
+        return EINVAL;
+    if (inPlaceAllowed && old.st_nlink > 1)
+        return RewriteInPlace(target, bytes, options);
     const std::string dir = DirectoryOf(target);
     std::string temporary;
     FileDescriptor fd(
         CreateTemporaryBeside(target, options.exactNewFileMode ? 0600 : options.newFileMode, temporary));
-    if (fd.Get() < 0)
+    if (fd.Get() < 0) {
+        if (inPlaceAllowed && (errno == EACCES || errno == EPERM))
+            return RewriteInPlace(target, bytes, options);
         return errno;
+    }
     int error = TakeOverAttributes(fd.Get(), exists ? &old : nullptr, dir, options);
+    if (error == 0 && inPlaceAllowed && !HandOverOwner(fd.Get(), old)) {
+        fd.Close();
+        ::unlink(temporary.c_str());
+        return RewriteInPlace(target, bytes, options);
+    }
     if (error == 0)
-        error = options.writer ? options.writer(fd.Get(), bytes) : WriteAllBytes(fd.Get(), bytes);
+        error = WriteAll(fd.Get(), bytes, options);
     if (error == 0 && ::fsync(fd.Get()) != 0)
         error = errno;
     if (!fd.Close() && error == 0)

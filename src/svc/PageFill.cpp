@@ -167,8 +167,15 @@ bool ReadTemplateLines(const std::string& path, PageLines& lines) {
 }
 
 bool WriteLines(const std::string& path, const PageLines& lines) {
-    // Through a symbolic link the document it points to is replaced, not the link.
-    return ReplaceFile(path, JoinWithCrLf(lines)) == 0;
+    // Through a symbolic link the document it points to is replaced, not the link. A document
+    // others read (a web server's page) keeps its owner, group and mode; a new one is 0664, so
+    // whoever runs the service next may write it again.
+    ReplaceOptions options;
+    options.newFileMode = 0664;
+    options.exactNewFileMode = true;
+    options.keepWriteProtected = true;
+    options.inPlaceUnlessKept = true;
+    return ReplaceFile(FileSystemName(path), JoinWithCrLf(lines), options) == 0;
 }
 
 PageLines DefaultPageLines(bool offline) {
