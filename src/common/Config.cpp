@@ -1,6 +1,7 @@
 #include "common/Config.h"
 
 #include "common/Latin1.h"
+#include "platform/FileSystemName.h"
 #include "platform/ProfileFile.h"
 #include "platform/SystemMessage.h"
 
@@ -178,7 +179,8 @@ std::string ProgramDir() {
     if (length <= 0)
         return "./";
     path.resize(static_cast<std::size_t>(length));
-    return path.substr(0, path.rfind('/') + 1);
+    // Inside the system the directory is text like every other path of the settings.
+    return SystemTextOfName(path.substr(0, path.rfind('/') + 1));
 }
 
 std::string IniPath(const std::string& programDir) {

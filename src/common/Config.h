@@ -26,7 +26,7 @@ inline constexpr const char* kManagerDefaultPassword = "?";
 // programDir + "Pelorix.ini".
 std::string IniPath(const std::string& programDir);
 
-// Directory of the running program file, with its trailing "/".
+// Directory of the running program file, with its trailing "/", as system text (Latin-1).
 std::string ProgramDir();
 
 // Passwords are stored scrambled; both programs use the same offset sequence.

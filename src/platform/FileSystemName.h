@@ -13,6 +13,9 @@ namespace pelorix {
 // System text (Latin-1) → the name the file system knows (UTF-8).
 std::string FileSystemName(std::string_view text);
 
+// The same conversion for a name that goes to a server which takes UTF-8 names.
+std::string Utf8Name(std::string_view text);
+
 // A name as the file system gave it (UTF-8) → system text; characters beyond Latin-1 and
 // broken sequences become '?'.
 std::string SystemTextOfName(std::string_view name);

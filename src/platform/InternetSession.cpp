@@ -1,5 +1,7 @@
 #include "platform/InternetSession.h"
 
+#include "platform/FileSystemName.h"
+
 #include <curl/curl.h>
 
 #include <arpa/inet.h>
@@ -19,6 +21,7 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -282,6 +285,28 @@ std::string CommandVerb(const char* data, std::size_t size) {
     return verb;
 }
 
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Whether a FEAT reply lists UTF8 among the features (one per line, indented by a blank).
+bool AnnouncesUtf8(const std::string& reply) {
+    std::istringstream lines(reply);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto first = line.find_first_not_of(' ');
+        const auto end = line.find_last_not_of(" \r");
+        if (first != 0 && first != std::string::npos && end != std::string::npos) {
+            std::string feature = line.substr(first, end - first + 1);
+            std::transform(feature.begin(), feature.end(), feature.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+            if (feature == "UTF8")
+                return true;
+        }
+    }
+    return false;
+}
+
 // The path of a 257 reply: the text between the first quote and its partner, "" standing for
 // one quote inside.
 bool ParsePwdReply(const std::string& reply, std::string& path) {
@@ -371,6 +396,11 @@ struct FtpConnection::Impl {
     // server did not tell its absolute entry path (empty: the login directory itself).
     std::string currentDir;
 
+    // Names are Latin-1 text; a server that announces UTF8 takes them in UTF-8. Asked only
+    // when a name goes beyond ASCII, where the two differ.
+    bool utf8Asked = false;
+    bool utf8Names = false;
+
     curl_socket_t controlFd = CURL_SOCKET_BAD;
     curl_socket_t pendingFd = CURL_SOCKET_BAD;
     std::string pendingAddress;
@@ -402,8 +432,29 @@ struct FtpConnection::Impl {
     std::string Url(const std::string& directory, const std::string& name) const {
         std::string path;
         if (!directory.empty())
-            path = Escape(directory) + "/";
-        return BaseUrl() + path + Escape(name);
+            path = Escape(OnTheWire(directory)) + "/";
+        return BaseUrl() + path + Escape(OnTheWire(name));
+    }
+
+    std::string OnTheWire(const std::string& name) const { return utf8Names ? Utf8Name(name) : name; }
+
+    // Before the first name beyond ASCII: FEAT, and OPTS UTF8 ON where the server announced UTF8.
+    void AgreeOnNames(const std::string& names) {
+        if (utf8Asked || IsAscii(names))
+            return;
+        utf8Asked = true;
+        char feat[] = "*FEAT";
+        curl_slist askFeatures{feat, nullptr};
+        if (Perform(Url(currentDir, {}), Call::PrintDir, &askFeatures) != CURLE_OK)
+            return;
+        const bool announced = std::any_of(replies.begin(), replies.end(), [](const Reply& reply) {
+            return reply.command == "FEAT" && AnnouncesUtf8(reply.text);
+        });
+        if (!announced)
+            return;
+        char opts[] = "*OPTS UTF8 ON";
+        curl_slist switchOn{opts, nullptr};
+        utf8Names = Perform(Url(currentDir, {}), Call::PrintDir, &switchOn) == CURLE_OK;
     }
 
     std::string Escape(const std::string& text) const {
@@ -772,6 +823,7 @@ bool FtpConnection::SetCurrentDirectory(const std::string& directory) {
     const std::string target =
         directory.front() == '/' ? directory : JoinDirectory(impl_->currentDir, directory);
     impl_->activeContext = impl_->context;
+    impl_->AgreeOnNames(target);
     if (impl_->Perform(impl_->Url(target, {}), Impl::Call::ChangeDir) != CURLE_OK)
         return false;
     impl_->currentDir = target;
@@ -786,8 +838,11 @@ bool FtpConnection::GetCurrentDirectory(std::string& directory) {
     if (impl_->Perform(impl_->Url(impl_->currentDir, {}), Impl::Call::PrintDir, &quote) != CURLE_OK)
         return false;
     for (const auto& reply : impl_->replies) {
-        if (reply.command == "PWD" && ParsePwdReply(reply.text, directory))
+        if (reply.command == "PWD" && ParsePwdReply(reply.text, directory)) {
+            if (impl_->utf8Names)
+                directory = SystemTextOfName(directory);
             return true;
+        }
     }
     tLastError = kErrorInternetExtendedError;
     return false;
@@ -799,7 +854,7 @@ bool FtpConnection::PutFile(const std::string& localPath, const std::string& rem
         tLastError = kErrorInvalidParameter;
         return false;
     }
-    FilePtr file(std::fopen(localPath.c_str(), "rb"));
+    FilePtr file(std::fopen(FileSystemName(localPath).c_str(), "rb"));
     if (!file) {
         tLastError = errno == ENOENT ? kErrorFileNotFound : kErrorInternetInternalError;
         return false;
@@ -809,6 +864,7 @@ bool FtpConnection::PutFile(const std::string& localPath, const std::string& rem
         size = std::ftell(file.get());
         std::rewind(file.get());
     }
+    impl_->AgreeOnNames(impl_->currentDir + remoteName);
     impl_->source = file.get();
     impl_->activeContext = context;
     const bool ascii = (transferFlags & 3u) == kTransferTypeAscii;

@@ -25,8 +25,9 @@ public:
     // A file bigger than this is not taken for a profile file (reads give defaults, commit fails).
     static constexpr std::size_t kMaxFileSize = 16u * 1024u * 1024u;
 
-    // Reads path at once. newFileMode is the mode of a file that Commit creates (in a setgid
-    // directory the group gets the owner's rights as well); an existing file keeps its mode.
+    // Reads path (system text, as the Windows calls take it) at once. newFileMode is the mode of a file that
+    // Commit creates (in a setgid directory the group gets the owner's rights as well); an existing file
+    // keeps its mode.
     explicit ProfileFile(std::string path, FileWriter writer = {}, mode_t newFileMode = 0600);
 
     // The value of key in section, without surrounding blanks and one pair of matching quotes,

@@ -229,5 +229,38 @@ TEST(ServiceUploadNetTest, PublishesOnceTheFtpServerIsBack) {
         << "the retry uploads the page generated before";
 }
 
+// Umlauts in the program directory, the template's directory and the remote name: the
+// settings hold them in Latin-1, the file system and a server that announces UTF8 get UTF-8.
+TEST(ServiceUploadNetTest, UmlautsInPathsReachDiskAndServerInUtf8) {
+    TempDir root;
+    const std::string home = root.File("Prüfung/"); // UTF-8, as on disk
+    const std::string homeText = root.File("Pr\xFC"
+                                           "fung/"); // the same as Latin-1 text
+    std::filesystem::create_directories(home + "jürgen");
+    std::filesystem::copy_file(test::BinaryPath("src/svc/PelorixSvc"), home + "PelorixSvc");
+    std::ofstream(home + "jürgen/Vorlage.htm") << "<p>Vorlage %IP%</p>\n";
+    std::ofstream(home + "Pelorix.ini") << "[Settings]\r\nHTMLTemplate=" + homeText + "j\xFCrgen/Vorlage.htm"
+                                        << "\r\nFTPHost=127.0.0.1\r\nFTPUser=" << FtpTestServer::kUser
+                                        << "\r\nFTPPass=" << ScramblePassword(FtpTestServer::kPassword)
+                                        << "\r\nFTPSite=/\xDC"
+                                           "bergang.htm\r\nMessages=0\r\nMsgLevel=4\r\nLogFile=1\r\n";
+    FtpTestServer ftp(21);
+    ASSERT_TRUE(ftp.Ready());
+    ServerProcess service({home + "PelorixSvc", "-foreground"}, root.File("console.log"));
+    const auto published = [&] {
+        std::ifstream log(home + "Pelorix.log");
+        const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+        return text.find("+FTP-Upload OK mit 127.0.0.1 als /\xDC"
+                         "bergang.htm") != std::string::npos;
+    };
+    for (int i = 0; i < 300 && !published(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    service.Signal(SIGTERM);
+    service.Wait(5000);
+    ASSERT_TRUE(published()) << root.Read("console.log");
+    EXPECT_EQ(ftp.Root().Read("Übergang.htm"), "<p>Vorlage 127.0.0.1</p>\r\n");
+    EXPECT_TRUE(std::filesystem::exists(home + "PelorTmp.htm")) << "the default beside the program";
+}
+
 } // namespace
 } // namespace pelorix
