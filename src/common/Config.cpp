@@ -58,6 +58,7 @@ public:
     bool Flag(std::string_view section, std::string_view key, bool def) const {
         return Integer(section, key, def ? 1 : 0) != 0;
     }
+    int ReadError() const { return file_.ReadError(); }
     std::string Password(std::string_view section, std::string_view key) const {
         return UnscramblePassword(Text(section, key, ""));
     }
@@ -313,6 +314,7 @@ ServiceSettings ReadServiceSettings(const std::string& programDir) {
     s.Messages = in.Flag(kSettings, "Messages", true);
     s.MsgLevel = in.Integer(kSettings, "MsgLevel", 0);
     s.LogFile = in.Flag(kSettings, "LogFile", false);
+    s.IniError = in.ReadError();
     return s;
 }
 

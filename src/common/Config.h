@@ -79,6 +79,8 @@ struct ServiceSettings {
     bool Messages = true;
     int MsgLevel = 0;
     bool LogFile = false;
+    // Why Pelorix.ini could not be read (an errno, ENOENT for a missing file); 0 when it was.
+    int IniError = 0;
 };
 
 // Reads programDir + Pelorix.ini key by key in the service's order; a missing file or key

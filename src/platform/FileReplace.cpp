@@ -1,10 +1,14 @@
 #include "platform/FileReplace.h"
 
+#include <dirent.h>
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,6 +63,38 @@ int CreateTemporaryBeside(const std::string& target, mode_t mode, std::string& n
             return fd;
     }
     return -1;
+}
+
+// ".NAME.PID-N.tmp", the form CreateTemporaryBeside gives.
+bool IsTemporaryOf(const std::string& entry, const std::string& prefix) {
+    constexpr std::string_view kSuffix = ".tmp";
+    if (entry.size() <= prefix.size() + kSuffix.size() || entry.compare(0, prefix.size(), prefix) != 0 ||
+        entry.compare(entry.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0)
+        return false;
+    const std::string middle = entry.substr(prefix.size(), entry.size() - prefix.size() - kSuffix.size());
+    const auto dash = middle.find('-');
+    const auto digits = [](std::string_view s) {
+        return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    return dash != std::string::npos && digits(std::string_view(middle).substr(0, dash)) &&
+           digits(std::string_view(middle).substr(dash + 1));
+}
+
+// now is the time stamp the file system gave the file just written, so no clock is read here.
+void RemoveStaleTemporaries(const std::string& target, time_t now) {
+    constexpr time_t kStaleSeconds = 3600;
+    const std::string dir = DirectoryOf(target);
+    const std::string prefix = "." + BaseNameOf(target) + ".";
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(dir.empty() ? "." : dir.c_str()), &::closedir);
+    if (!listing)
+        return;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const std::string name = entry->d_name;
+        struct stat st {};
+        if (IsTemporaryOf(name, prefix) && ::lstat((dir + name).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_mtime < now - kStaleSeconds)
+            ::unlink((dir + name).c_str());
+    }
 }
 
 // Gives the temporary file the mode (and owner) the replaced or new file should have.
@@ -181,6 +217,9 @@ int ReplaceFile(const std::string& path, std::string_view bytes, const ReplaceOp
         return error;
     }
     SyncDirectory(dir);
+    struct stat written {};
+    if (options.removeStaleTemporaries && ::stat(target.c_str(), &written) == 0)
+        RemoveStaleTemporaries(target, written.st_mtime);
     return 0;
 }
 

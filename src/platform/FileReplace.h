@@ -49,6 +49,9 @@ struct ReplaceOptions {
     // rewritten in place instead, which its own permissions then decide. Only a regular file
     // is rewritten so (anything else gives EINVAL).
     bool inPlaceUnlessKept = false;
+    // Temporary files of earlier replacements of the same file that a killed writer left
+    // behind, older than an hour, are removed after the replacement.
+    bool removeStaleTemporaries = false;
     // Through a symbolic link the file it points to is replaced rather than the link (a link
     // pointing nowhere is replaced itself).
     bool followLink = true;

@@ -280,6 +280,7 @@ bool ProfileFile::Commit() {
     options.exactNewFileMode = true;
     options.keepOwner = true;
     options.keepWriteProtected = true;
+    options.removeStaleTemporaries = true;
     options.writer = writer_;
     const int error = ReplaceFile(path_, bytes, options);
     if (error != 0) {

@@ -10,6 +10,7 @@
 
 #include "platform/FileReplace.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -52,6 +53,8 @@ public:
 
     // Whether the file could be read (a missing file counts as readable and empty).
     bool Readable() const { return readError_ == 0; }
+    // Why it could not be read, ENOENT for a missing file; 0 when it was read.
+    int ReadError() const { return readError_ != 0 ? readError_ : existed_ ? 0 : ENOENT; }
 
 private:
     enum class LineKind { Other, Blank, Comment, Section, Key };

@@ -106,10 +106,8 @@ std::map<std::string, std::string>& Backlogs() {
 }
 
 void SayLogUnwritable(const std::string& name, int error) {
-    const std::string text = "Pelorix-Protokoll " + name +
-                             " kann nicht geschrieben werden: " + SystemErrorText(error) +
-                             " Die Meldungen werden aufgehoben.";
-    WriteAllBytes(STDERR_FILENO, Latin1ToUtf8(text) + "\n");
+    SayOnStandardError("Pelorix-Protokoll " + name + " kann nicht geschrieben werden: " +
+                       SystemErrorText(error) + " Die Meldungen werden aufgehoben.");
 }
 
 } // namespace
@@ -148,6 +146,10 @@ void SendMonitorLine(const std::string& line) {
     socket.ConnectTimeoutMs = kMonitorTimeoutMs;
     socket.ReceiveTimeoutMs = kMonitorTimeoutMs;
     socket.SendToMonitor(line + "\r\n");
+}
+
+void SayOnStandardError(std::string_view text) {
+    WriteAllBytes(STDERR_FILENO, Latin1ToUtf8(text) + "\n");
 }
 
 void SetConsoleEcho(bool on) {

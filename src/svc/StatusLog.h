@@ -49,6 +49,9 @@ bool FlushToLogFile(const std::string& programDir, std::string& buffer);
 // CR LF, closed again. The result is of no interest; a line nobody takes is dropped.
 void SendMonitorLine(const std::string& line);
 
+// One line of Latin-1 text on standard error (the terminal, or the journal), in UTF-8.
+void SayOnStandardError(std::string_view text);
+
 // Foreground mode: every kept line also goes to standard error, in UTF-8.
 void SetConsoleEcho(bool on);
 void EchoKeptLine(std::string_view line);
