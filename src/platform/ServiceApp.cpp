@@ -71,7 +71,7 @@ void PrintUsage(const char* program) {
         name.erase(0, slash + 1);
     WriteError("Aufruf: " + name +
                " -foreground\n"
-               "  läuft als Dienst im Vordergrund: SIGTERM oder SIGINT beendet ihn,\n"
+               "  läuft als Dienst im Vordergrund: SIGTERM, SIGINT oder SIGHUP beendet ihn,\n"
                "  SIGUSR1 hält ihn an, SIGUSR2 setzt ihn fort.\n"
                "oder als Dienst einrichten und starten (mit Administrator-Rechten):\n  " +
                name + " /INSTALL [/SILENT]   danach: pelorix-sc start PelorixService\n  " + name +
