@@ -164,13 +164,17 @@ std::optional<Status> LoadStatus(const std::string& dir, const std::string& name
     if (!(in >> status.pid >> status.startTime >> status.state >> status.controlsAccepted >>
           status.exitCode >> status.checkPoint >> status.waitHint))
         return std::nullopt;
+    std::getline(in >> std::ws, status.note);
     return status;
 }
 
 bool SaveStatus(const std::string& dir, const std::string& name, const Status& status) {
     std::ostringstream out;
     out << status.pid << ' ' << status.startTime << ' ' << status.state << ' ' << status.controlsAccepted
-        << ' ' << status.exitCode << ' ' << status.checkPoint << ' ' << status.waitHint << '\n';
+        << ' ' << status.exitCode << ' ' << status.checkPoint << ' ' << status.waitHint;
+    if (SafeValue(status.note) && !status.note.empty())
+        out << ' ' << status.note;
+    out << '\n';
     return WriteAtomically(StatusPath(dir, name), out.str());
 }
 

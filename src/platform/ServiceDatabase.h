@@ -38,6 +38,8 @@ struct Status {
     std::uint32_t exitCode = 0;
     std::uint32_t checkPoint = 0;
     std::uint32_t waitHint = 0;
+    // Why a service did not start, Latin-1, one line; empty otherwise.
+    std::string note;
 };
 
 // The database directory with its trailing "/".
