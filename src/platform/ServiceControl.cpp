@@ -423,6 +423,10 @@ bool SendControl(const std::string& dir, const std::string& name, DWORD control,
     if (path.size() >= sizeof address.sun_path)
         return Fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    // Only the service's own socket, never one a link in the database points at.
+    struct stat entry {};
+    if (lstat(path.c_str(), &entry) == 0 && !S_ISSOCK(entry.st_mode))
+        return Fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     db::Fd socketFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!socketFd.Valid())
         return Fail(ERROR_ACCESS_DENIED);

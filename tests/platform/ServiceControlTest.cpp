@@ -427,6 +427,19 @@ TEST_F(ServiceControlTest, RootRefusesAProgramOthersCouldHaveWrittenAndSaysWhy) 
     EXPECT_EQ(reason, "");
 }
 
+// What a member may put under a service's file names: root neither follows nor waits on it.
+TEST_F(ServiceControlTest, LinksAndFifosPlantedInTheDatabaseAreNotFollowed) {
+    const ScHandle service = Create("Planted");
+    ASSERT_TRUE(service);
+    ASSERT_EQ(mkfifo((dir_ + "/planted.status").c_str(), 0664), 0);
+    unlink((dir_ + "/planted.lock").c_str());
+    ASSERT_EQ(symlink(temp_.File("created-by-root").c_str(), (dir_ + "/planted.lock").c_str()), 0);
+    EXPECT_EQ(State(service.Get()), SERVICE_STOPPED);
+    EXPECT_FALSE(StartServiceA(service.Get(), 0, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(temp_.Exists("created-by-root"));
+}
+
 TEST_F(ServiceControlTest, RequestsSentAtOnceAreHandledOneAfterTheOther) {
     setenv(kDelayVariable, "150", 1);
     const ScHandle service = Create("Busy");
