@@ -1,5 +1,6 @@
 # Run by CPack after it built the Debian package: drops the entry of the directory /opt from the
 # package's data archive (what lies below it stays), so that dpkg neither lists nor removes it.
+# Needs ar (binutils), GNU tar and the archive's compressor.
 foreach(deb IN LISTS CPACK_PACKAGE_FILES)
     if(NOT deb MATCHES "\\.deb$")
         continue()
@@ -20,8 +21,19 @@ foreach(deb IN LISTS CPACK_PACKAGE_FILES)
     list(GET filters ${at} tool)
     execute_process(COMMAND ar x ${deb} ${data} WORKING_DIRECTORY ${work} COMMAND_ERROR_IS_FATAL ANY)
     execute_process(COMMAND ${tool} -d -f ${data} WORKING_DIRECTORY ${work} COMMAND_ERROR_IS_FATAL ANY)
-    execute_process(COMMAND tar --delete --no-recursion -f data.tar ./opt/ WORKING_DIRECTORY ${work}
+    # Unpacked and packed again in the same order without that entry ("tar --delete" loses
+    # entries after the deleted one); owners are root whoever builds.
+    execute_process(COMMAND tar -tf data.tar OUTPUT_FILE ${work}/all WORKING_DIRECTORY ${work}
                     COMMAND_ERROR_IS_FATAL ANY)
+    file(STRINGS ${work}/all entries)
+    list(REMOVE_ITEM entries "./opt/")
+    list(JOIN entries "\n" kept)
+    file(WRITE ${work}/kept "${kept}\n")
+    file(MAKE_DIRECTORY ${work}/tree)
+    execute_process(COMMAND tar -xpf ../data.tar WORKING_DIRECTORY ${work}/tree COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND tar -cf ../data.tar --format=gnu --no-recursion --owner=0 --group=0 --numeric-owner
+                            -T ../kept
+                    WORKING_DIRECTORY ${work}/tree COMMAND_ERROR_IS_FATAL ANY)
     execute_process(COMMAND ${tool} -f data.tar WORKING_DIRECTORY ${work} COMMAND_ERROR_IS_FATAL ANY)
     # "ar r" replaces the member where it stands: dpkg wants debian-binary, control, data in order.
     execute_process(COMMAND ar r ${deb} ${data} WORKING_DIRECTORY ${work} COMMAND_ERROR_IS_FATAL ANY)

@@ -343,8 +343,15 @@ check "… bis zu seinem Ende" count_is 2 '-Service beendet' "$data/Pelorix.log"
 check "Mitglied: delete des eigenen Programms" quiet as_member pelorix-sc delete Fremdprogramm
 cp "$data/Pelorix.ini" "$tmp/ini.before"
 
-# ---- Installed again over itself ----
+# ---- Installed again over itself, with links a member put into the data directory ----
+shadow_mode=$(stat -c '%U:%G %a' /etc/shadow)
+as_member rm -f "$data/PelorixTmp.htm" "$data/PelorTmp.htm"
+as_member ln -s /etc/pelorix-probe "$data/PelorixTmp.htm"
+as_member ln -s /etc/shadow "$data/PelorTmp.htm"
 check "dpkg -i noch einmal" quiet dpkg -i "$deb"
+check "die Paketskripte folgen keinem Link eines Mitglieds" \
+    test ! -e /etc/pelorix-probe -a "$(stat -c '%U:%G %a' /etc/shadow)" = "$shadow_mode"
+rm -f "$data/PelorixTmp.htm" "$data/PelorTmp.htm"
 check "Pelorix.ini übersteht es" cmp -s "$tmp/ini.before" "$prog/Pelorix.ini"
 check "Programmverzeichnis weiter root:root 755" test "$(stat -c '%U:%G %a' $prog)" = "root:root 755"
 check "PelorixService weiter installiert" test "$(pelorix-sc query PelorixService)" = STOPPED
