@@ -83,6 +83,7 @@ TEST(PelorixSvcProcessTest, ASecondInstanceOnTheSameDirectoryIsTurnedAwayAtOnce)
     const std::string program = InstallService(dir, kValidIni);
     ServerProcess first({program, "-foreground"}, dir.File("first.txt"));
     ASSERT_TRUE(WaitForText(dir, "first.txt", "+ServiceThread übernimmt"));
+    ASSERT_TRUE(WaitForText(dir, "Pelorix.log", "+ServiceThread erzeugt"));
     const std::string logBefore = dir.Read("Pelorix.log");
     ServerProcess second({program, "-foreground"}, dir.File("second.txt"));
     EXPECT_EQ(second.Wait(2000), 1);
