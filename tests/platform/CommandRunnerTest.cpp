@@ -1,6 +1,6 @@
 // The shell command runner with real commands: what the command gets (environment, working
 // directory, no stdin), the lines kept of its output, its exit code, and how it is ended at
-// the time limit or a stop, process group included.
+// the time limit, process group included.
 
 #include "TempDir.h"
 
@@ -84,19 +84,6 @@ TEST(CommandRunnerTest, TimeLimitEndsTheWholeProcessGroup) {
     for (int i = 0; i < 50 && Alive(pid); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(Alive(pid)) << "the background sleep lives on";
-}
-
-TEST(CommandRunnerTest, StopEndsARunningCommandAndEveryLaterOne) {
-    TShellCommandRunner runner(SystemClock::Instance(), false);
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        runner.Stop();
-    });
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(runner.Run(Request("sleep 30", 60000)).Outcome, CommandOutcome::Stopped);
-    stopper.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
-    EXPECT_EQ(runner.Run(Request("true")).Outcome, CommandOutcome::Stopped);
 }
 
 TEST(CommandRunnerTest, NothingStartsWithoutItsDirectoryOrAsRoot) {
