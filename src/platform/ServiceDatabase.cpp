@@ -209,20 +209,6 @@ void RemoveAll(const std::string& dir, const std::string& name) {
         unlink(path.c_str());
 }
 
-Fd& Fd::operator=(Fd&& other) noexcept {
-    if (this != &other) {
-        Reset(other.fd_);
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
-void Fd::Reset(int fd) {
-    if (fd_ >= 0)
-        close(fd_);
-    fd_ = fd;
-}
-
 bool SendLine(int fd, const std::string& line) {
     const std::string text = line + "\n";
     std::size_t done = 0;
