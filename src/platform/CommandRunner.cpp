@@ -1,5 +1,7 @@
 #include "platform/CommandRunner.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -52,28 +54,6 @@ std::vector<std::string> TOutputLines::Finish() {
 // TShellCommandRunner
 
 namespace {
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return fd_; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
 
 // A service started with its standard descriptors closed would get them back from pipe(); the
 // child's own standard output must never be one of the pipe's ends.
@@ -251,10 +231,10 @@ private:
     }
 
     pid_t pid_;
-    UniqueFd output_;
+    Fd output_;
     int stopFd_;
     const IClock& clock_;
-    UniqueFd pidFd_;
+    Fd pidFd_;
     TOutputLines lines_;
     int status_ = 0;
     bool reaped_ = false;
@@ -265,31 +245,26 @@ private:
 TShellCommandRunner::TShellCommandRunner(const IClock& clock, bool refuseRoot)
     : clock_(clock), refuseRoot_(refuseRoot), stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-TShellCommandRunner::~TShellCommandRunner() {
-    if (stopFd_ >= 0)
-        ::close(stopFd_);
-}
-
 void TShellCommandRunner::Stop() {
     const std::uint64_t one = 1;
-    if (stopFd_ >= 0 && ::write(stopFd_, &one, sizeof one) < 0) {
+    if (stopFd_.Valid() && ::write(stopFd_.Get(), &one, sizeof one) < 0) {
         // the counter is already set: the stop stands
     }
 }
 
 CommandResult TShellCommandRunner::Run(const CommandRequest& request) {
     CommandResult result;
-    if (stopFd_ < 0 || (refuseRoot_ && ::geteuid() == 0))
+    if (!stopFd_.Valid() || (refuseRoot_ && ::geteuid() == 0))
         return result;
-    if (Readable(stopFd_)) {
+    if (Readable(stopFd_.Get())) {
         result.Outcome = CommandOutcome::Stopped;
         return result;
     }
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
         return result;
-    UniqueFd readEnd(AboveStandardFds(ends[0]));
-    UniqueFd writeEnd(AboveStandardFds(ends[1]));
+    Fd readEnd(AboveStandardFds(ends[0]));
+    Fd writeEnd(AboveStandardFds(ends[1]));
     if (readEnd.Get() < 0 || writeEnd.Get() < 0)
         return result;
     ::fcntl(readEnd.Get(), F_SETFL, O_NONBLOCK);
@@ -299,7 +274,7 @@ CommandResult TShellCommandRunner::Run(const CommandRequest& request) {
     if (pid < 0)
         return result;
 
-    RunningCommand command(pid, readEnd.Release(), stopFd_, clock_);
+    RunningCommand command(pid, readEnd.Release(), stopFd_.Get(), clock_);
     switch (command.WaitUntil(deadline, true)) {
     case RunningCommand::Wake::Exited:
         result.Outcome = CommandOutcome::Exited;

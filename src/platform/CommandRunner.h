@@ -5,6 +5,7 @@
 // behind the same interface.
 
 #include "platform/Clock.h"
+#include "platform/FileDescriptor.h"
 
 #include <cstddef>
 #include <string>
@@ -74,9 +75,6 @@ public:
     // refuseRoot: a process running as root runs no command at all (NotStarted), so what
     // anyone who may edit the settings writes never runs with root's rights.
     explicit TShellCommandRunner(const IClock& clock, bool refuseRoot = true);
-    ~TShellCommandRunner() override;
-    TShellCommandRunner(const TShellCommandRunner&) = delete;
-    TShellCommandRunner& operator=(const TShellCommandRunner&) = delete;
 
     CommandResult Run(const CommandRequest& request) override;
     void Stop() override;
@@ -84,7 +82,7 @@ public:
 private:
     const IClock& clock_;
     bool refuseRoot_;
-    int stopFd_ = -1; // an eventfd that stays readable once Stop wrote to it
+    Fd stopFd_; // an eventfd that stays readable once Stop wrote to it
 };
 
 } // namespace pelorix
