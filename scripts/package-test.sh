@@ -423,6 +423,10 @@ else
     ok "der Rechner ist wie vorher"
 fi
 
+# ---- Command after publication, boot start (scripts/package-test-command.sh) ----
+. "$root/scripts/package-test-command.sh"
+command_after_publication_at_boot
+
 if [ "$failures" != 0 ]; then
     die "$failures Prüfung(en) fehlgeschlagen"
 fi

@@ -79,6 +79,7 @@ struct ServiceSettings {
     bool Messages = true;
     int MsgLevel = 0;
     bool LogFile = false;
+    std::string OnPublish; // command line run after each publication; empty: none
     // Why Pelorix.ini could not be read (an errno, ENOENT for a missing file); 0 when it was.
     int IniError = 0;
 };
@@ -113,6 +114,7 @@ struct ManagerSettings {
     bool Hidden = false;
     int Left = 1;
     int Top = 1;
+    std::string OnPublish;
     std::vector<std::string> HostHistory;
     std::vector<std::string> UserHistory;
     std::vector<std::string> SiteHistory;
