@@ -107,6 +107,9 @@ void ApplicationError(const QString& text) {
 void InstallTestSeam() {
     TheSeam().installed = true;
 }
+void UninstallTestSeam() {
+    TheSeam().installed = false;
+}
 void setNextAnswer(Answer answer) {
     TheSeam().answers.push_back(answer);
 }

@@ -35,6 +35,8 @@ struct Shown {
     QString text;
 };
 void InstallTestSeam();
+// Real boxes again, for a test that needs the box's own modal loop.
+void UninstallTestSeam();
 void setNextAnswer(Answer answer);
 const std::vector<Shown>& shown();
 void clearShown();
