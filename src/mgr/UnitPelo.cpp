@@ -35,6 +35,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <climits>
 
 namespace {
@@ -536,7 +537,8 @@ void TFrmPelo::BindOtherPages() {
 void TFrmPelo::FormCreate() {
     loading_ = true;
     const pelorix::ManagerSettings s = pelorix::LoadManagerSettings(programDir_);
-    move(s.Left, s.Top);
+    restoredPosition_ = QPoint(s.Left, s.Top);
+    move(restoredPosition_);
 
     EdVorl->setText(FromL1(s.HTMLTemplate));
     EdOffl->setText(FromL1(s.OfflTemplate));
@@ -602,11 +604,34 @@ void TFrmPelo::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     for (QLabel* image : {ImageDot, ImageKrz})
         image->move(450, qMax(0, (StatusBar->height() - image->height()) / 2));
+    if (!restoreMeasured_)
+        WatchForFrame(kFrameWatchTicks);
     if (!activated_) {
         activated_ = true;
         // Hiding into the tray from within the show event would be undone by the show.
         QTimer::singleShot(0, this, &TFrmPelo::FormActivate);
     }
+}
+
+// Where move() before the first show puts the window depends on the platform: some place the
+// frame's corner there, others the client area's and frame it where it stands. Once the frame
+// is known, the difference between the frame's place and the restored one is how this
+// platform restores; the position saved at close is taken back by it, so a window that was not
+// moved saves exactly what was restored, and a moved one comes back where it was left.
+void TFrmPelo::WatchForFrame(int ticksLeft) {
+    if (restoreMeasured_ || ticksLeft <= 0 || !isVisible())
+        return;
+    const QWindow* handle = windowHandle();
+    if (!handle || handle->frameMargins().isNull()) {
+        QTimer::singleShot(kFrameWatchMs, this, [this, ticksLeft] { WatchForFrame(ticksLeft - 1); });
+        return;
+    }
+    restoreOffset_ = pos() - restoredPosition_;
+    restoreMeasured_ = true;
+}
+
+QPoint TFrmPelo::StoredPosition() const {
+    return pos() - restoreOffset_;
 }
 
 void TFrmPelo::FormActivate() {
@@ -660,8 +685,9 @@ pelorix::ManagerSettings TFrmPelo::SettingsFromControls() const {
     s.LogFile = CbLog->isChecked();
     s.ShowErr = CbErr->isChecked();
     s.Hidden = RbHide->isChecked();
-    s.Left = x();
-    s.Top = y();
+    const QPoint position = StoredPosition();
+    s.Left = position.x();
+    s.Top = position.y();
     const std::pair<QComboBox*, std::vector<std::string>*> histories[] = {{EdHost, &s.HostHistory},
                                                                           {EdUser, &s.UserHistory},
                                                                           {EdSite, &s.SiteHistory},

@@ -13,6 +13,7 @@
 #include "mgr/OpenDialog.h"
 
 #include <QMainWindow>
+#include <QPoint>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -274,6 +275,16 @@ private:
     void MonitorInit();
     void ServiceInit();
     void AddressInit();
+
+    // The window's position: what the file gave, and how far from it the platform put the
+    // frame (known once the window manager has framed the window).
+    void WatchForFrame(int ticksLeft);
+    QPoint StoredPosition() const;
+    static constexpr int kFrameWatchMs = 50;
+    static constexpr int kFrameWatchTicks = 40;
+    QPoint restoredPosition_;
+    QPoint restoreOffset_;
+    bool restoreMeasured_ = false;
 
     std::string programDir_;
     bool loading_ = false;
