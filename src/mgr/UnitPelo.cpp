@@ -141,6 +141,12 @@ TFrmPelo::TFrmPelo(const std::string& programDir, QWidget* parent)
 
 TFrmPelo::~TFrmPelo() = default;
 
+std::string TFrmPelo::ProgramPath(const std::string& path) const {
+    if (path.empty() || path.front() == '/')
+        return path;
+    return programDir_ + path;
+}
+
 // --- Building the window ------------------------------------------------------------------
 
 void TFrmPelo::BuildWindow() {
@@ -782,7 +788,7 @@ void TFrmPelo::BtnOpenClick(QObject* Sender) {
                                              : nullptr;
     if (!field)
         return;
-    DlgOpen.FileName = field->text();
+    DlgOpen.FileName = FromL1(ProgramPath(ToL1(field->text())));
     if (DlgOpen.Execute(this))
         field->setText(DlgOpen.FileName);
 }

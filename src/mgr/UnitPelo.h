@@ -59,6 +59,10 @@ public:
 
     const std::string& ProgramDirectory() const { return programDir_; }
 
+    // A relative path (such as the default "Offline.htm") taken from the program directory, not
+    // from wherever the program was started; absolute and empty paths as they are.
+    std::string ProgramPath(const std::string& path) const;
+
     static int Tag(const QObject* control);
     static void SetTag(QObject* control, int tag);
 

@@ -129,13 +129,17 @@ void TFrmPelo::Btn4UpClick(QObject* Sender) {
     const bool online = Sender == Btn4Up;
     const pelorix::TPageFiller filler(ToL1(Ed4IP->text()), pelorix::SystemClock::Instance());
 
-    if (CbPages->isChecked())
-        for (const std::string& failed : pelorix::FillAdditionalPages(AddPageFiles, filler))
+    if (CbPages->isChecked()) {
+        std::array<std::string, 10> pages = AddPageFiles;
+        for (std::string& path : pages)
+            path = ProgramPath(path);
+        for (const std::string& failed : pelorix::FillAdditionalPages(pages, filler))
             MsgBox::Warning(QStringLiteral("-Zusatzseite '%1' nicht gefunden oder nicht zu schreiben")
                                 .arg(FromL1(failed)));
+    }
 
-    const std::string templatePath = ToL1(online ? EdVorl->text() : EdOffl->text());
-    const std::string localPage = ToL1(EdGen->text());
+    const std::string templatePath = ProgramPath(ToL1(online ? EdVorl->text() : EdOffl->text()));
+    const std::string localPage = ProgramPath(ToL1(EdGen->text()));
     const pelorix::MainPageOutcome page = pelorix::FillMainPage(templatePath, localPage, filler, !online);
     if (page.templateMissing)
         MsgBox::Warning(
