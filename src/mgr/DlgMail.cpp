@@ -1,5 +1,7 @@
 #include "mgr/DlgMail.h"
+
 #include "mgr/MgrWidgets.h"
+#include "mgr/MsgBox.h"
 
 #include "mgr/PasswordStyle.h"
 
@@ -141,4 +143,13 @@ void TDlgMailP::RbAuthClick(QObject* Sender) {
 
 void TDlgMailP::EdChange() {
     Changed = true;
+}
+
+void TDlgMailP::accept() {
+    const QStringList refused = NotLatin1Fields(this);
+    if (!refused.isEmpty()) {
+        MsgBox::Warning(NotLatin1Text(refused));
+        return;
+    }
+    QDialog::accept();
 }

@@ -1,5 +1,8 @@
 #include "mgr/DlgPage.h"
 
+#include "mgr/MgrWidgets.h"
+#include "mgr/MsgBox.h"
+
 #include "mgr/OpenDialog.h"
 
 #include <QDialogButtonBox>
@@ -86,4 +89,13 @@ void TDlgPages::BtnOpenClick(QObject* Sender) {
     FileDialog->FileName = field->text();
     if (FileDialog->Execute(this))
         field->setText(FileDialog->FileName);
+}
+
+void TDlgPages::accept() {
+    const QStringList refused = NotLatin1Fields(this);
+    if (!refused.isEmpty()) {
+        MsgBox::Warning(NotLatin1Text(refused));
+        return;
+    }
+    QDialog::accept();
 }

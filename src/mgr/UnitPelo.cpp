@@ -37,6 +37,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 #include <climits>
+#include <optional>
 
 namespace {
 
@@ -700,18 +701,51 @@ pelorix::ManagerSettings TFrmPelo::SettingsFromControls() const {
                                                                           {EdRout, &s.SourceHistory}};
     for (const auto& [box, entries] : histories)
         for (int i = 0; i < box->count(); ++i)
-            entries->push_back(ToL1(box->itemText(i)));
+            if (IsLatin1(box->itemText(i))) // the field's warning covers the others
+                entries->push_back(ToL1(box->itemText(i)));
     return s;
 }
 
 void TFrmPelo::SaveSettings() {
+    pelorix::ManagerSettings settings = SettingsFromControls();
+    const QStringList refused = KeepStoredForNotLatin1(settings);
+    if (!refused.isEmpty())
+        MsgBox::Warning(NotLatin1Text(refused));
     std::string errorText;
-    if (!pelorix::SaveManagerSettings(programDir_, SettingsFromControls(), errorText)) {
+    if (!pelorix::SaveManagerSettings(programDir_, settings, errorText)) {
         MsgBox::Error(FromL1(pelorix::SaveFailedMessage(errorText)));
         return;
     }
-    SettingsChanged = false;
+    // A refused field still differs from the file.
+    SettingsChanged = !refused.isEmpty();
     MsgBox::Information(QStringLiteral("Änderungen werden erst nach Neustart des Dienstes wirksam!"));
+}
+
+// A text with characters Latin-1 cannot hold would be stored with "?" in their place (a
+// password "pw€x" as "pw?x"); such a field keeps the value the file has, and its caption is
+// returned for the warning.
+QStringList TFrmPelo::KeepStoredForNotLatin1(pelorix::ManagerSettings& settings) const {
+    using S = pelorix::ManagerSettings;
+    const struct {
+        const QWidget* field;
+        QString text;
+        std::string S::*value;
+    } fields[] = {
+        {EdVorl, EdVorl->text(), &S::HTMLTemplate},   {EdOffl, EdOffl->text(), &S::OfflTemplate},
+        {EdGen, EdGen->text(), &S::TempSite},         {EdHost, EdHost->currentText(), &S::FTPHost},
+        {EdUser, EdUser->currentText(), &S::FTPUser}, {EdPass, EdPass->text(), &S::FTPPass},
+        {EdSite, EdSite->currentText(), &S::FTPSite}, {EdRout, EdRout->currentText(), &S::IPSource}};
+    QStringList refused;
+    std::optional<pelorix::ManagerSettings> stored;
+    for (const auto& entry : fields) {
+        if (IsLatin1(entry.text))
+            continue;
+        if (!stored)
+            stored = pelorix::LoadManagerSettings(programDir_);
+        settings.*entry.value = (*stored).*entry.value;
+        refused << FieldCaption(entry.field);
+    }
+    return refused;
 }
 
 void TFrmPelo::SettingsChange() {

@@ -14,6 +14,7 @@
 
 #include <QMainWindow>
 #include <QPoint>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -274,6 +275,7 @@ private:
     void CommitFocusedEdit();
     void RecallUserPassword();
     pelorix::ManagerSettings SettingsFromControls() const;
+    QStringList KeepStoredForNotLatin1(pelorix::ManagerSettings& settings) const;
 
     // Hooks of the other pages' files, run once at the end of construction.
     void MonitorInit();

@@ -101,6 +101,34 @@ private slots:
         QVERIFY(!w->SettingsChanged);
     }
 
+    void okWithTextLatin1CannotHoldIsRefusedNamingTheField() {
+        TempDir dir;
+        dir.Write("Pelorix.ini", kMailIni);
+        auto w = OpenWindow(dir);
+        const std::string password = w->MailData.AuthPw;
+        OpenMailDialog(w.get(), [](TDlgMailP* d) {
+            d->EdPw->setText(QString::fromUtf8("pw€x"));
+            QTest::mouseClick(d->BtnOK, Qt::LeftButton);
+            QVERIFY(d->isVisible());
+            QCOMPARE(d->EdPw->text(), QString::fromUtf8("pw€x"));
+            const auto boxes = TakeBoxes();
+            QCOMPARE(boxes.size(), std::size_t(1));
+            QCOMPARE(boxes[0].kind, MsgBox::Kind::Warning);
+            QVERIFY2(boxes[0].text.startsWith(QStringLiteral("Das Feld \"Passwort\" enthält Zeichen")),
+                     qPrintable(boxes[0].text));
+            QVERIFY(boxes[0].text.contains(
+                QString::fromUtf8("nur Latin-1-Zeichen (westeuropäische Buchstaben)")));
+        });
+        QCOMPARE(w->MailData.AuthPw, password);
+        OpenPagesDialog(w.get(), [](TDlgPages* d) {
+            d->findChild<QLineEdit*>(QStringLiteral("EdP7"))->setText(QString::fromUtf8("/tmp/😀.htm"));
+            QTest::mouseClick(d->BtnOK, Qt::LeftButton);
+            QVERIFY(d->isVisible());
+            QVERIFY(TakeBoxes().at(0).text.startsWith(QStringLiteral("Das Feld \"Ergebnis3\"")));
+        });
+        QVERIFY(!w->SettingsChanged);
+    }
+
     void authenticationModesEnableTheirFields() {
         TempDir dir;
         dir.Write("Pelorix.ini", kMailIni);
