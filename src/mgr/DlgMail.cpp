@@ -54,6 +54,7 @@ TDlgMailP::TDlgMailP(QWidget* parent) : QDialog(parent) {
     EdText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     EdText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     EdText->setMinimumSize(300, 110);
+    EdText->setTabChangesFocus(true); // Tab moves on, as in every other field
     grid->addWidget(EdText, row, 1);
     grid->setColumnStretch(1, 1);
     panelLayout->addWidget(Gr);

@@ -77,6 +77,11 @@ private slots:
             QVERIFY(d->EdID->isEnabled());
             QCOMPARE(d->EdPop3->text(), QStringLiteral("pop.example.org"));
             QCOMPARE(d->EdPw->echoMode(), QLineEdit::Password);
+            // Tab in the mail text moves on and inserts nothing.
+            d->EdText->setFocus();
+            QTest::keyClick(d->EdText, Qt::Key_Tab);
+            QCOMPARE(d->EdText->toPlainText(), QStringLiteral("eins\nzwei"));
+            QVERIFY(!d->EdText->hasFocus());
             QVERIFY(!d->Changed);
             QCOMPARE(d->BtnOK->text(), QStringLiteral("OK"));
             QCOMPARE(d->BtnEsc->text(), QStringLiteral("Abbrechen"));
