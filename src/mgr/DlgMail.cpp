@@ -114,7 +114,7 @@ TDlgMailP::TDlgMailP(QWidget* parent) : QDialog(parent) {
         connect(edit, &QLineEdit::textChanged, this, &TDlgMailP::EdChange);
     connect(EdText, &QPlainTextEdit::textChanged, this, &TDlgMailP::EdChange);
 
-    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
+    MakeFixedDialog(this);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 

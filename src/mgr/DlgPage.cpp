@@ -74,7 +74,7 @@ TDlgPages::TDlgPages(QWidget* parent) : QDialog(parent) {
     for (int n = 0; n + 1 < 10; ++n)
         setTabOrder(buttons[n], buttons[n + 1]);
 
-    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
+    MakeFixedDialog(this);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
@@ -87,8 +87,10 @@ void TDlgPages::BtnOpenClick(QObject* Sender) {
     if (!field || !FileDialog)
         return;
     FileDialog->FileName = field->text();
-    if (FileDialog->Execute(this))
+    if (FileDialog->Execute(this)) {
         field->setText(FileDialog->FileName);
+        field->setCursorPosition(0);
+    }
 }
 
 void TDlgPages::accept() {

@@ -3,10 +3,14 @@
 // strings and Qt's texts, and making a named control (object names are the control names,
 // so tests and readers find EdHost or Btn3Start by name).
 
+#include <QDialog>
+#include <QEvent>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -90,4 +94,38 @@ inline QLabel* MakeLabel(QWidget* parent, const char* name, const QString& capti
     label->setTextFormat(Qt::PlainText);
     label->setText(caption);
     return label;
+}
+
+// Shows the beginning of every single-line field of a form (after setText the cursor, and so
+// the view, stands at the end of a long value).
+inline void ShowBeginnings(QWidget* form) {
+    for (QLineEdit* edit : form->findChildren<QLineEdit*>())
+        edit->setCursorPosition(0);
+}
+
+// Puts a window into the middle of its screen each time it is shown.
+class ScreenCentring : public QObject {
+public:
+    explicit ScreenCentring(QWidget* window) : QObject(window) { window->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* window = qobject_cast<QWidget*>(watched);
+        if (event->type() != QEvent::Show || !window || window != parent())
+            return false;
+        const QWidget* owner = window->parentWidget();
+        const QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+        if (screen) {
+            QRect frame = window->frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            window->move(frame.topLeft());
+        }
+        return false;
+    }
+};
+
+// A fixed-size dialog: a caption with a close button only, no minimise or maximise button,
+// opened in the middle of the screen rather than over the main window (which may be hidden).
+inline void MakeFixedDialog(QDialog* dialog) {
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    new ScreenCentring(dialog);
 }

@@ -604,6 +604,7 @@ void TFrmPelo::FormCreate() {
     TrayMode = RbHide->isChecked();
     for (QComboBox* box : {EdHost, EdUser, EdSite, EdRout})
         SetTag(box, 0);
+    ShowBeginnings(this);
     loading_ = false;
 }
 
@@ -767,6 +768,7 @@ void TFrmPelo::BtnPagesClick() {
     for (int n = 0; n < 10; ++n)
         dialog.findChild<QLineEdit*>(QStringLiteral("EdP%1").arg(n))->setText(FromL1(AddPageFiles[n]));
     dialog.FileDialog = &DlgOpen;
+    ShowBeginnings(&dialog);
     dialog.Changed = false;
     if (dialog.exec() != QDialog::Accepted || !dialog.Changed)
         return;
@@ -792,6 +794,7 @@ void TFrmPelo::BtnMailClick() {
     dialog.EdPop3->setText(FromL1(MailData.POP3Srv));
     dialog.EdID->setText(FromL1(MailData.AuthID));
     dialog.EdPw->setText(FromL1(MailData.AuthPw));
+    ShowBeginnings(&dialog);
     dialog.Changed = false;
     if (dialog.exec() != QDialog::Accepted || !dialog.Changed)
         return;
@@ -823,8 +826,10 @@ void TFrmPelo::BtnOpenClick(QObject* Sender) {
     if (!field)
         return;
     DlgOpen.FileName = FromL1(ProgramPath(ToL1(field->text())));
-    if (DlgOpen.Execute(this))
+    if (DlgOpen.Execute(this)) {
         field->setText(DlgOpen.FileName);
+        field->setCursorPosition(0);
+    }
 }
 
 void TFrmPelo::LoopChanged() {

@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QToolButton>
 
 using namespace mgrtest;
@@ -286,6 +287,30 @@ private slots:
                                  });
         }
         QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    // Fixed dialogs open in the middle of the screen, also with the window moved aside, and
+    // have no minimise or maximise button; long values show their beginning.
+    void dialogsAreCentredOnTheScreenWithoutMinimiseOrMaximise() {
+        TempDir dir;
+        const std::string longPath = "/ein/sehr/langer/Pfad/" + std::string(200, 'x') + "/Vorlage.htm";
+        dir.Write("Pelorix.ini", "[Settings]\nHTMLTemplate=" + longPath + "\n" + kMailIni.substr(11));
+        auto w = OpenWindow(dir);
+        QCOMPARE(w->EdVorl->text(), QString::fromStdString(longPath));
+        QCOMPARE(w->EdVorl->cursorPosition(), 0);
+        w->move(0, 0);
+        const QPoint screenCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
+        const auto check = [&](QDialog* dialog) {
+            const QPoint offset = dialog->frameGeometry().center() - screenCentre;
+            QVERIFY2(offset.manhattanLength() <= 4,
+                     qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+            QVERIFY(!(dialog->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+            QVERIFY(dialog->windowFlags() & Qt::WindowCloseButtonHint);
+            dialog->reject();
+        };
+        OpenMailDialog(w.get(), [&](TDlgMailP* d) { check(d); });
+        OpenPagesDialog(w.get(), [&](TDlgPages* d) { check(d); });
+        WithModal<TAboutBox>([&w] { w->BtnInfoClick(); }, [&](TAboutBox* box) { check(box); });
     }
 
     void anEscapedErrorEndsInTheStandardErrorBox() {
