@@ -4,7 +4,9 @@
 #include "mgr/UnitPelo.h"
 
 int main(int argc, char** argv) {
+    TNoDisplayExit noDisplay; // without a display: a German line and exit code 1, not Qt's abort
     TPeloApplication app(argc, argv);
+    noDisplay.Release();
     // The program ends when the main window closes, also when it closes hidden in the tray.
     QApplication::setQuitOnLastWindowClosed(false);
     TFrmPelo FrmPelo;
