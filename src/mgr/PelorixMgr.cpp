@@ -2,8 +2,12 @@
 
 #include "mgr/PeloApplication.h"
 #include "mgr/UnitPelo.h"
+#include "svc/ServiceHelpers.h"
 
 int main(int argc, char** argv) {
+    // Started as helper of its own network work, the manager opens no window.
+    if (const auto helper_exit = pelorix::RunHelperIfAsked(argc, argv, pelorix::ServiceHelperVerbs()))
+        return *helper_exit;
     TNoDisplayExit noDisplay; // without a display: a German line and exit code 1, not Qt's abort
     TPeloApplication app(argc, argv);
     noDisplay.Release();

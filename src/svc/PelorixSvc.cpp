@@ -6,11 +6,14 @@
 #include "platform/HostAddresses.h"
 #include "platform/ServiceApp.h"
 #include "svc/Pelorix_Main.h"
+#include "svc/ServiceHelpers.h"
 
 #include <cstdlib>
 
 int main(int argc, char** argv) {
     using namespace pelorix;
+    if (const auto helper_exit = RunHelperIfAsked(argc, argv, ServiceHelperVerbs()))
+        return *helper_exit;
     TPelorixService service(ProgramDir(), SystemClock::Instance(), SystemHostAddresses::Instance());
     const int code = RunServiceApp(argc, argv, service);
     // The worker ends at its next look at the termination request; a stage under way is

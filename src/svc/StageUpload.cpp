@@ -1,8 +1,8 @@
 // Upload stage: the generated page to the web space by FTP, then the mail when it is on.
 
-#include "platform/ChildProcess.h"
 #include "svc/PageUpload.h"
 #include "svc/Pelorix_Main.h"
+#include "svc/ServiceHelpers.h"
 
 #include <optional>
 #include <string>
@@ -11,32 +11,12 @@ namespace pelorix {
 
 namespace {
 
-std::string EncodeResult(const PageUploadResult& result) {
-    std::string bytes(1, static_cast<char>('0' + static_cast<int>(result.Outcome)));
-    return bytes + result.StoredAs + '\0' + result.ErrorText;
-}
-
-std::optional<PageUploadResult> DecodeResult(const std::string& bytes) {
-    const auto zero = bytes.find('\0');
-    if (bytes.empty() || zero == std::string::npos || bytes[0] < '0' ||
-        bytes[0] > '0' + static_cast<int>(PageUploadOutcome::Error))
-        return std::nullopt;
-    PageUploadResult result;
-    result.Outcome = static_cast<PageUploadOutcome>(bytes[0] - '0');
-    result.StoredAs = bytes.substr(1, zero - 1);
-    result.ErrorText = bytes.substr(zero + 1);
-    return result;
-}
-
-// The transfer runs in a child process: the FTP engine and the TLS libraries it loads stay
+// The transfer runs in a helper process: the FTP engine and the TLS libraries it loads stay
 // out of the long-running service (they would keep megabytes resident after the first
-// upload). Where no child can be made, the upload runs here.
+// upload). Where no helper can be started, the upload runs here.
 PageUploadResult UploadPageApart(const PageUploadParams& params) {
-    const auto answer = RunInChildProcess([&params] { return EncodeResult(UploadPageFile(params)); });
-    if (answer) {
-        if (auto result = DecodeResult(*answer))
-            return *result;
-    }
+    if (auto result = UploadPageInHelper(params))
+        return *result;
     return UploadPageFile(params);
 }
 

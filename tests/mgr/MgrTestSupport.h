@@ -9,6 +9,7 @@
 #include "mgr/PeloApplication.h"
 #include "mgr/TBProcs.h"
 #include "mgr/UnitPelo.h"
+#include "svc/ServiceHelpers.h"
 
 #include "TempDir.h"
 
@@ -149,6 +150,8 @@ void WithModal(const std::function<void()>& action, const std::function<void(T*)
 
 #define PELORIX_MGR_TEST_MAIN(TestClass)                                                                     \
     int main(int argc, char** argv) {                                                                        \
+        if (const auto helper_exit = pelorix::RunHelperIfAsked(argc, argv, pelorix::ServiceHelperVerbs()))   \
+            return *helper_exit;                                                                             \
         mgrtest::PrepareEnvironment();                                                                       \
         int result = 0;                                                                                      \
         {                                                                                                    \

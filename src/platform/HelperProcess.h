@@ -1,0 +1,44 @@
+#pragma once
+// Work that loads heavy or hostile-facing libraries (the FTP engine with its TLS and SSH stacks,
+// the TLS library of the mail clients) runs in a helper: a fresh instance of the calling
+// program, started with posix_spawn and a helper switch. A fresh program rather than a fork,
+// because a child forked from a threaded process may only make async-signal-safe calls until
+// it execs. The request goes to the helper's standard input, the answer comes back on its
+// standard output; a crash the helper suffers, and the memory its libraries pin, leave with it.
+
+#include <chrono>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace pelorix {
+
+// One kind of work a program offers as helper: the request bytes in, the answer bytes out.
+using HelperWork = std::string (*)(const std::string& request);
+struct HelperVerb {
+    const char* Name;
+    HelperWork Work;
+};
+
+// The first thing main() calls: when the program was started as a helper, runs the verb named
+// on the command line with its standard input as request and gives the process's exit code;
+// otherwise nullopt and main goes on as usual.
+std::optional<int> RunHelperIfAsked(int argc, char** argv, std::span<const HelperVerb> verbs);
+
+// Starts a helper for verb, hands it the request and waits at most limit for its answer. The
+// helper is killed when the limit passes, and when the calling thread ends. nullopt when no
+// helper could be started, it died or failed, or it did not answer in time.
+std::optional<std::string> RunInHelperProcess(const std::string& verb, const std::string& request,
+                                              std::chrono::milliseconds limit);
+
+// The program started as helper: the running program's own file unless a test points
+// elsewhere.
+void SetHelperProgram(std::string path);
+
+// Requests and answers as a list of fields, each with its length in front, so any byte may
+// stand in a field.
+std::string PackFields(const std::vector<std::string>& fields);
+std::optional<std::vector<std::string>> UnpackFields(const std::string& bytes);
+
+} // namespace pelorix
