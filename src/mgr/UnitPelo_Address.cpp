@@ -18,6 +18,7 @@
 #include "svc/MailCompose.h"
 #include "svc/PageFill.h"
 #include "svc/PageUpload.h"
+#include "svc/ServiceHelpers.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -26,6 +27,7 @@
 #include <QPushButton>
 #include <cerrno>
 #include <exception>
+#include <optional>
 
 namespace {
 
@@ -158,8 +160,13 @@ void TFrmPelo::Btn4UpClick(QObject* Sender) {
     params.Passive = CbPassive->isChecked();
     params.LocalFile = localPage;
     params.RemoteSite = ToL1(EdSite->currentText());
+    // The FTP engine and its libraries load only in a helper process, which the action's
+    // deadline ends; a helper that fails or is ended counts as a failed upload.
     pelorix::PageUploadResult upload;
-    RunNetworkAction(this, [&] { upload = pelorix::UploadPageFile(params); });
+    RunNetworkAction(this, [&] {
+        if (const std::optional<pelorix::PageUploadResult> done = pelorix::UploadPageInHelper(params))
+            upload = *done;
+    });
     switch (upload.Outcome) {
     case pelorix::PageUploadOutcome::Uploaded:
         MsgBox::Information(QStringLiteral("FTP-Upload OK mit ") + FromL1(upload.StoredAs));
