@@ -12,7 +12,7 @@ PACKAGES=(
     python3 python3-pyftpdlib python3-aiosmtpd
     iproute2 util-linux procps locales-all
     dpkg-dev file adduser systemd
-    xvfb xdotool imagemagick
+    xvfb xdotool imagemagick openbox xauth
 )
 
 as_root() {

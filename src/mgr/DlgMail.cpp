@@ -1,5 +1,7 @@
 #include "mgr/DlgMail.h"
+
 #include "mgr/MgrWidgets.h"
+#include "mgr/MsgBox.h"
 
 #include "mgr/PasswordStyle.h"
 
@@ -52,6 +54,7 @@ TDlgMailP::TDlgMailP(QWidget* parent) : QDialog(parent) {
     EdText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     EdText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     EdText->setMinimumSize(300, 110);
+    EdText->setTabChangesFocus(true); // Tab moves on, as in every other field
     grid->addWidget(EdText, row, 1);
     grid->setColumnStretch(1, 1);
     panelLayout->addWidget(Gr);
@@ -111,7 +114,7 @@ TDlgMailP::TDlgMailP(QWidget* parent) : QDialog(parent) {
         connect(edit, &QLineEdit::textChanged, this, &TDlgMailP::EdChange);
     connect(EdText, &QPlainTextEdit::textChanged, this, &TDlgMailP::EdChange);
 
-    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
+    MakeFixedDialog(this);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
@@ -141,4 +144,13 @@ void TDlgMailP::RbAuthClick(QObject* Sender) {
 
 void TDlgMailP::EdChange() {
     Changed = true;
+}
+
+void TDlgMailP::accept() {
+    const QStringList refused = NotLatin1Fields(this);
+    if (!refused.isEmpty()) {
+        MsgBox::Warning(NotLatin1Text(refused));
+        return;
+    }
+    QDialog::accept();
 }

@@ -48,6 +48,10 @@ public:
     // Set by any edit or click of an authentication mode.
     bool Changed = false;
 
+    // OK only when every field can be stored; otherwise a warning names the fields and the
+    // dialog stays open with their texts.
+    void accept() override;
+
 public slots:
     void RbAuthClick(QObject* Sender);
     void EdChange();

@@ -1,5 +1,8 @@
 #include "mgr/DlgPage.h"
 
+#include "mgr/MgrWidgets.h"
+#include "mgr/MsgBox.h"
+
 #include "mgr/OpenDialog.h"
 
 #include <QDialogButtonBox>
@@ -71,7 +74,7 @@ TDlgPages::TDlgPages(QWidget* parent) : QDialog(parent) {
     for (int n = 0; n + 1 < 10; ++n)
         setTabOrder(buttons[n], buttons[n + 1]);
 
-    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
+    MakeFixedDialog(this);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
@@ -84,6 +87,17 @@ void TDlgPages::BtnOpenClick(QObject* Sender) {
     if (!field || !FileDialog)
         return;
     FileDialog->FileName = field->text();
-    if (FileDialog->Execute(this))
+    if (FileDialog->Execute(this)) {
         field->setText(FileDialog->FileName);
+        field->setCursorPosition(0);
+    }
+}
+
+void TDlgPages::accept() {
+    const QStringList refused = NotLatin1Fields(this);
+    if (!refused.isEmpty()) {
+        MsgBox::Warning(NotLatin1Text(refused));
+        return;
+    }
+    QDialog::accept();
 }

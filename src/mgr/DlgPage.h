@@ -23,6 +23,10 @@ public:
     bool Changed = false;
     TOpenDialog* FileDialog = nullptr; // lent by the main window
 
+    // OK only when every field can be stored; otherwise a warning names the fields and the
+    // dialog stays open with their texts.
+    void accept() override;
+
 public slots:
     void EdPChange();
     void BtnOpenClick(QObject* Sender);

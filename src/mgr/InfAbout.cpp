@@ -1,5 +1,6 @@
 #include "mgr/InfAbout.h"
 
+#include "mgr/MgrWidgets.h"
 #include "mgr/TBProcs.h"
 
 #include <QFrame>
@@ -65,7 +66,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     connect(BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
     layout->addWidget(BitBtn1, 0, Qt::AlignHCenter);
 
-    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
+    MakeFixedDialog(this);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     FormCreate();
 }

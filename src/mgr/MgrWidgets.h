@@ -3,8 +3,16 @@
 // strings and Qt's texts, and making a named control (object names are the control names,
 // so tests and readers find EdHost or Btn3Start by name).
 
+#include <QDialog>
+#include <QEvent>
+#include <QGridLayout>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScreen>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <string>
 
@@ -14,6 +22,65 @@ inline QString FromL1(const std::string& text) {
 
 inline std::string ToL1(const QString& text) {
     return text.toLatin1().toStdString();
+}
+
+// Whether every character of text can be stored as Latin-1 (ToL1 turns the others into "?").
+inline bool IsLatin1(const QString& text) {
+    for (const QChar c : text)
+        if (c.unicode() > 0xFF)
+            return false;
+    return true;
+}
+
+// The caption of the label in front of a field in its grid row, as the user reads it: without
+// its colon (and what follows a colon and a blank) and with single blanks; the field's name
+// when it has no label there.
+inline QString FieldCaption(const QWidget* field) {
+    const auto* grid =
+        field->parentWidget() ? qobject_cast<QGridLayout*>(field->parentWidget()->layout()) : nullptr;
+    const int index = grid ? grid->indexOf(field) : -1;
+    if (index >= 0) {
+        int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
+        grid->getItemPosition(index, &row, &column, &rowSpan, &columnSpan);
+        for (int c = column - 1; c >= 0; --c) {
+            const QLayoutItem* item = grid->itemAtPosition(row, c);
+            const auto* label = item ? qobject_cast<const QLabel*>(item->widget()) : nullptr;
+            if (!label)
+                continue;
+            QString caption = label->text().simplified();
+            const qsizetype colon = caption.indexOf(QLatin1Char(':'));
+            if (colon >= 0 && (colon + 1 == caption.size() || caption[colon + 1] == QLatin1Char(' ')))
+                caption.truncate(colon);
+            return caption;
+        }
+    }
+    return field->objectName();
+}
+
+// The captions of the fields of a form whose text Latin-1 cannot store.
+inline QStringList NotLatin1Fields(const QWidget* form) {
+    QStringList fields;
+    for (const QLineEdit* edit : form->findChildren<QLineEdit*>())
+        if (!IsLatin1(edit->text()))
+            fields << FieldCaption(edit);
+    for (const QPlainTextEdit* edit : form->findChildren<QPlainTextEdit*>())
+        if (!IsLatin1(edit->toPlainText()))
+            fields << FieldCaption(edit);
+    return fields;
+}
+
+// The warning that names fields whose text cannot be stored.
+inline QString NotLatin1Text(const QStringList& fields) {
+    const QString names = QLatin1Char('"') + fields.join(QStringLiteral("\", \"")) + QLatin1Char('"');
+    const QString what =
+        fields.size() == 1
+            ? QStringLiteral("Das Feld %1 enthält Zeichen, die nicht gespeichert werden können; "
+                             "es wird nicht gespeichert.")
+            : QStringLiteral("Die Felder %1 enthalten Zeichen, die nicht gespeichert werden "
+                             "können; sie werden nicht gespeichert.");
+    return what.arg(names) +
+           QStringLiteral(
+               "\r\n\nGespeichert werden können nur Latin-1-Zeichen (westeuropäische Buchstaben).");
 }
 
 template <class T> T* Make(QWidget* parent, const char* name) {
@@ -27,4 +94,38 @@ inline QLabel* MakeLabel(QWidget* parent, const char* name, const QString& capti
     label->setTextFormat(Qt::PlainText);
     label->setText(caption);
     return label;
+}
+
+// Shows the beginning of every single-line field of a form (after setText the cursor, and so
+// the view, stands at the end of a long value).
+inline void ShowBeginnings(QWidget* form) {
+    for (QLineEdit* edit : form->findChildren<QLineEdit*>())
+        edit->setCursorPosition(0);
+}
+
+// Puts a window into the middle of its screen each time it is shown.
+class ScreenCentring : public QObject {
+public:
+    explicit ScreenCentring(QWidget* window) : QObject(window) { window->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* window = qobject_cast<QWidget*>(watched);
+        if (event->type() != QEvent::Show || !window || window != parent())
+            return false;
+        const QWidget* owner = window->parentWidget();
+        const QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+        if (screen) {
+            QRect frame = window->frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            window->move(frame.topLeft());
+        }
+        return false;
+    }
+};
+
+// A fixed-size dialog: a caption with a close button only, no minimise or maximise button,
+// opened in the middle of the screen rather than over the main window (which may be hidden).
+inline void MakeFixedDialog(QDialog* dialog) {
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    new ScreenCentring(dialog);
 }

@@ -58,7 +58,7 @@ QMessageBox::Icon IconOf(Kind kind) {
 }
 
 // Shows (or records) one box; true when it was answered with Yes.
-bool Show(Kind kind, const QString& text) {
+bool Show(Kind kind, const QString& text, Answer defaultAnswer = Answer::Yes) {
     Seam& seam = TheSeam();
     if (seam.installed) {
         seam.shown.push_back({kind, text});
@@ -72,6 +72,8 @@ bool Show(Kind kind, const QString& text) {
     }
     const auto buttons = kind == Kind::Confirmation ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok;
     QMessageBox box(IconOf(kind), CaptionOf(kind), ForDisplay(text), buttons, QApplication::activeWindow());
+    if (kind == Kind::Confirmation)
+        box.setDefaultButton(defaultAnswer == Answer::Yes ? QMessageBox::Yes : QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 
@@ -90,8 +92,8 @@ void Warning(const QString& text) {
 void Error(const QString& text) {
     Show(Kind::Error, text);
 }
-bool Confirm(const QString& text) {
-    return Show(Kind::Confirmation, text);
+bool Confirm(const QString& text, Answer defaultAnswer) {
+    return Show(Kind::Confirmation, text, defaultAnswer);
 }
 
 QString ApplicationErrorText(const QString& text) {
@@ -106,6 +108,9 @@ void ApplicationError(const QString& text) {
 
 void InstallTestSeam() {
     TheSeam().installed = true;
+}
+void UninstallTestSeam() {
+    TheSeam().installed = false;
 }
 void setNextAnswer(Answer answer) {
     TheSeam().answers.push_back(answer);

@@ -21,8 +21,8 @@ QString ApplicationTitle();
 void Information(const QString& text);
 void Warning(const QString& text);
 void Error(const QString& text);
-// True when the user answered Yes.
-bool Confirm(const QString& text);
+// True when the user answered Yes; defaultAnswer is the button Enter gives.
+bool Confirm(const QString& text, Answer defaultAnswer = Answer::Yes);
 
 // The standard error box: application title as caption, stop icon, OK button; a period is
 // appended when the text's last character sorts above ".".
@@ -35,6 +35,8 @@ struct Shown {
     QString text;
 };
 void InstallTestSeam();
+// Real boxes again, for a test that needs the box's own modal loop.
+void UninstallTestSeam();
 void setNextAnswer(Answer answer);
 const std::vector<Shown>& shown();
 void clearShown();

@@ -35,7 +35,9 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <climits>
+#include <optional>
 
 namespace {
 
@@ -139,6 +141,12 @@ TFrmPelo::TFrmPelo(const std::string& programDir, QWidget* parent)
 }
 
 TFrmPelo::~TFrmPelo() = default;
+
+std::string TFrmPelo::ProgramPath(const std::string& path) const {
+    if (path.empty() || path.front() == '/')
+        return path;
+    return programDir_ + path;
+}
 
 // --- Building the window ------------------------------------------------------------------
 
@@ -547,7 +555,8 @@ void TFrmPelo::BindOtherPages() {
 void TFrmPelo::FormCreate() {
     loading_ = true;
     const pelorix::ManagerSettings s = pelorix::LoadManagerSettings(programDir_);
-    move(s.Left, s.Top);
+    restoredPosition_ = QPoint(s.Left, s.Top);
+    move(restoredPosition_);
 
     EdVorl->setText(FromL1(s.HTMLTemplate));
     EdOffl->setText(FromL1(s.OfflTemplate));
@@ -607,6 +616,7 @@ void TFrmPelo::FormCreate() {
     TrayMode = RbHide->isChecked();
     for (QComboBox* box : {EdHost, EdUser, EdSite, EdRout})
         SetTag(box, 0);
+    ShowBeginnings(this);
     loading_ = false;
 }
 
@@ -614,11 +624,34 @@ void TFrmPelo::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     for (QLabel* image : {ImageDot, ImageKrz})
         image->move(450, qMax(0, (StatusBar->height() - image->height()) / 2));
+    if (!restoreMeasured_)
+        WatchForFrame(kFrameWatchTicks);
     if (!activated_) {
         activated_ = true;
         // Hiding into the tray from within the show event would be undone by the show.
         QTimer::singleShot(0, this, &TFrmPelo::FormActivate);
     }
+}
+
+// Where move() before the first show puts the window depends on the platform: some place the
+// frame's corner there, others the client area's and frame it where it stands. Once the frame
+// is known, the difference between the frame's place and the restored one is how this
+// platform restores; the position saved at close is taken back by it, so a window that was not
+// moved saves exactly what was restored, and a moved one comes back where it was left.
+void TFrmPelo::WatchForFrame(int ticksLeft) {
+    if (restoreMeasured_ || ticksLeft <= 0 || !isVisible())
+        return;
+    const QWindow* handle = windowHandle();
+    if (!handle || handle->frameMargins().isNull()) {
+        QTimer::singleShot(kFrameWatchMs, this, [this, ticksLeft] { WatchForFrame(ticksLeft - 1); });
+        return;
+    }
+    restoreOffset_ = pos() - restoredPosition_;
+    restoreMeasured_ = true;
+}
+
+QPoint TFrmPelo::StoredPosition() const {
+    return pos() - restoreOffset_;
 }
 
 void TFrmPelo::FormActivate() {
@@ -673,26 +706,60 @@ pelorix::ManagerSettings TFrmPelo::SettingsFromControls() const {
     s.LogFile = CbLog->isChecked();
     s.ShowErr = CbErr->isChecked();
     s.Hidden = RbHide->isChecked();
-    s.Left = x();
-    s.Top = y();
+    const QPoint position = StoredPosition();
+    s.Left = position.x();
+    s.Top = position.y();
     const std::pair<QComboBox*, std::vector<std::string>*> histories[] = {{EdHost, &s.HostHistory},
                                                                           {EdUser, &s.UserHistory},
                                                                           {EdSite, &s.SiteHistory},
                                                                           {EdRout, &s.SourceHistory}};
     for (const auto& [box, entries] : histories)
         for (int i = 0; i < box->count(); ++i)
-            entries->push_back(ToL1(box->itemText(i)));
+            if (IsLatin1(box->itemText(i))) // the field's warning covers the others
+                entries->push_back(ToL1(box->itemText(i)));
     return s;
 }
 
 void TFrmPelo::SaveSettings() {
+    pelorix::ManagerSettings settings = SettingsFromControls();
+    const QStringList refused = KeepStoredForNotLatin1(settings);
+    if (!refused.isEmpty())
+        MsgBox::Warning(NotLatin1Text(refused));
     std::string errorText;
-    if (!pelorix::SaveManagerSettings(programDir_, SettingsFromControls(), errorText)) {
+    if (!pelorix::SaveManagerSettings(programDir_, settings, errorText)) {
         MsgBox::Error(FromL1(pelorix::SaveFailedMessage(errorText)));
         return;
     }
-    SettingsChanged = false;
+    // A refused field still differs from the file.
+    SettingsChanged = !refused.isEmpty();
     MsgBox::Information(QStringLiteral("Änderungen werden erst nach Neustart des Dienstes wirksam!"));
+}
+
+// A text with characters Latin-1 cannot hold would be stored with "?" in their place (a
+// password "pw€x" as "pw?x"); such a field keeps the value the file has, and its caption is
+// returned for the warning.
+QStringList TFrmPelo::KeepStoredForNotLatin1(pelorix::ManagerSettings& settings) const {
+    using S = pelorix::ManagerSettings;
+    const struct {
+        const QWidget* field;
+        QString text;
+        std::string S::*value;
+    } fields[] = {
+        {EdVorl, EdVorl->text(), &S::HTMLTemplate},   {EdOffl, EdOffl->text(), &S::OfflTemplate},
+        {EdGen, EdGen->text(), &S::TempSite},         {EdHost, EdHost->currentText(), &S::FTPHost},
+        {EdUser, EdUser->currentText(), &S::FTPUser}, {EdPass, EdPass->text(), &S::FTPPass},
+        {EdSite, EdSite->currentText(), &S::FTPSite}, {EdRout, EdRout->currentText(), &S::IPSource}};
+    QStringList refused;
+    std::optional<pelorix::ManagerSettings> stored;
+    for (const auto& entry : fields) {
+        if (IsLatin1(entry.text))
+            continue;
+        if (!stored)
+            stored = pelorix::LoadManagerSettings(programDir_);
+        settings.*entry.value = (*stored).*entry.value;
+        refused << FieldCaption(entry.field);
+    }
+    return refused;
 }
 
 void TFrmPelo::SettingsChange() {
@@ -714,6 +781,7 @@ void TFrmPelo::BtnPagesClick() {
     for (int n = 0; n < 10; ++n)
         dialog.findChild<QLineEdit*>(QStringLiteral("EdP%1").arg(n))->setText(FromL1(AddPageFiles[n]));
     dialog.FileDialog = &DlgOpen;
+    ShowBeginnings(&dialog);
     dialog.Changed = false;
     if (dialog.exec() != QDialog::Accepted || !dialog.Changed)
         return;
@@ -739,6 +807,7 @@ void TFrmPelo::BtnMailClick() {
     dialog.EdPop3->setText(FromL1(MailData.POP3Srv));
     dialog.EdID->setText(FromL1(MailData.AuthID));
     dialog.EdPw->setText(FromL1(MailData.AuthPw));
+    ShowBeginnings(&dialog);
     dialog.Changed = false;
     if (dialog.exec() != QDialog::Accepted || !dialog.Changed)
         return;
@@ -769,9 +838,11 @@ void TFrmPelo::BtnOpenClick(QObject* Sender) {
                                              : nullptr;
     if (!field)
         return;
-    DlgOpen.FileName = field->text();
-    if (DlgOpen.Execute(this))
+    DlgOpen.FileName = FromL1(ProgramPath(ToL1(field->text())));
+    if (DlgOpen.Execute(this)) {
         field->setText(DlgOpen.FileName);
+        field->setCursorPosition(0);
+    }
 }
 
 void TFrmPelo::LoopChanged() {

@@ -13,6 +13,8 @@
 #include "mgr/OpenDialog.h"
 
 #include <QMainWindow>
+#include <QPoint>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -57,6 +59,10 @@ public:
     TFrmPelo& operator=(const TFrmPelo&) = delete;
 
     const std::string& ProgramDirectory() const { return programDir_; }
+
+    // A relative path (such as the default "Offline.htm") taken from the program directory, not
+    // from wherever the program was started; absolute and empty paths as they are.
+    std::string ProgramPath(const std::string& path) const;
 
     static int Tag(const QObject* control);
     static void SetTag(QObject* control, int tag);
@@ -271,11 +277,22 @@ private:
     void CommitFocusedEdit();
     void RecallUserPassword();
     pelorix::ManagerSettings SettingsFromControls() const;
+    QStringList KeepStoredForNotLatin1(pelorix::ManagerSettings& settings) const;
 
     // Hooks of the other pages' files, run once at the end of construction.
     void MonitorInit();
     void ServiceInit();
     void AddressInit();
+
+    // The window's position: what the file gave, and how far from it the platform put the
+    // frame (known once the window manager has framed the window).
+    void WatchForFrame(int ticksLeft);
+    QPoint StoredPosition() const;
+    static constexpr int kFrameWatchMs = 50;
+    static constexpr int kFrameWatchTicks = 40;
+    QPoint restoredPosition_;
+    QPoint restoreOffset_;
+    bool restoreMeasured_ = false;
 
     std::string programDir_;
     bool loading_ = false;

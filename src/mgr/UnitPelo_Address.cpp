@@ -1,15 +1,15 @@
 // Page "IP-Adressen": the host's name and addresses, the external address as an address-source
 // page reports it, and the manual run of page generation, FTP upload and address mail. It uses
 // the window's settings as they stand (saved or not), takes the address from whatever Ed4IP
-// shows, and reports every outcome in a box or in Ed4IP. Everything runs synchronously on the
-// window's thread; during an FTP transfer the window keeps repainting and receiving monitor
-// lines, but takes no user input.
+// shows, and reports every outcome in a box or in Ed4IP. The network exchanges run as network
+// actions (NetworkAction.h): the window keeps painting and receiving monitor lines, takes no
+// user input meanwhile, and each action ends within its limit.
 
 #include "mgr/MgrWidgets.h"
 #include "mgr/UnitPelo.h"
 
 #include "mgr/MsgBox.h"
-#include "net/SimpFTP.h"
+#include "mgr/NetworkAction.h"
 #include "platform/Clock.h"
 #include "platform/HostAddresses.h"
 #include "platform/SystemMessage.h"
@@ -18,27 +18,18 @@
 #include "svc/MailCompose.h"
 #include "svc/PageFill.h"
 #include "svc/PageUpload.h"
+#include "svc/ServiceHelpers.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCursor>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <cerrno>
 #include <exception>
+#include <optional>
 
 namespace {
-
-// The wait cursor for as long as the object lives.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 // What Ed4IP shows for a query that found no address.
 QString QueryFailureText(pelorix::AddressQueryOutcome outcome) {
@@ -57,6 +48,28 @@ QString QueryFailureText(pelorix::AddressQueryOutcome outcome) {
         break;
     }
     return QStringLiteral("ungültige Verbindungs-Parameter!");
+}
+
+// One address-source query as Ed4IP reports it. Runs inside a network action.
+struct PageQuery {
+    bool found = false;
+    QString text;
+};
+
+PageQuery QueryPage(const std::string& page) {
+    PageQuery query;
+    try {
+        std::string host;
+        std::string path;
+        // Without a host of two characters or more and a path, the fetch refuses the parameters.
+        pelorix::SplitAddressSource(page, host, path);
+        const pelorix::AddressQueryResult result = pelorix::QueryAddressPage(host, path);
+        query.found = result.outcome == pelorix::AddressQueryOutcome::Found;
+        query.text = query.found ? FromL1(result.address) : QueryFailureText(result.outcome);
+    } catch (const std::exception& error) {
+        query.text = FromL1(error.what());
+    }
+    return query;
 }
 
 } // namespace
@@ -93,27 +106,23 @@ void TFrmPelo::Btn4AktClick(QObject* Sender) {
 
     if (!Sender)
         return; // showing the page only shows the local data
-    const WaitCursor wait;
-    if (!QueryAddressPage(ToL1(EdRout->currentText())))
-        QueryAddressPage(IPSourceX);
+    // Both pages within one action, so the whole query ends within one limit.
+    const std::string first = ToL1(EdRout->currentText());
+    const std::string second = IPSourceX;
+    PageQuery query;
+    RunNetworkAction(this, [&] {
+        query = QueryPage(first);
+        if (!query.found)
+            query = QueryPage(second);
+    });
+    Ed4IP->setText(query.text);
 }
 
 bool TFrmPelo::QueryAddressPage(const std::string& page) {
-    try {
-        std::string host;
-        std::string path;
-        // Without a host of two characters or more and a path, the fetch refuses the parameters.
-        pelorix::SplitAddressSource(page, host, path);
-        const pelorix::AddressQueryResult result = pelorix::QueryAddressPage(host, path);
-        if (result.outcome == pelorix::AddressQueryOutcome::Found) {
-            Ed4IP->setText(FromL1(result.address));
-            return true;
-        }
-        Ed4IP->setText(QueryFailureText(result.outcome));
-    } catch (const std::exception& error) {
-        Ed4IP->setText(FromL1(error.what()));
-    }
-    return false;
+    PageQuery query;
+    RunNetworkAction(this, [&] { query = QueryPage(page); });
+    Ed4IP->setText(query.text);
+    return query.found;
 }
 
 // --- Manual upload ----------------------------------------------------------------------------
@@ -122,13 +131,17 @@ void TFrmPelo::Btn4UpClick(QObject* Sender) {
     const bool online = Sender == Btn4Up;
     const pelorix::TPageFiller filler(ToL1(Ed4IP->text()), pelorix::SystemClock::Instance());
 
-    if (CbPages->isChecked())
-        for (const std::string& failed : pelorix::FillAdditionalPages(AddPageFiles, filler))
+    if (CbPages->isChecked()) {
+        std::array<std::string, 10> pages = AddPageFiles;
+        for (std::string& path : pages)
+            path = ProgramPath(path);
+        for (const std::string& failed : pelorix::FillAdditionalPages(pages, filler))
             MsgBox::Warning(QStringLiteral("-Zusatzseite '%1' nicht gefunden oder nicht zu schreiben")
                                 .arg(FromL1(failed)));
+    }
 
-    const std::string templatePath = ToL1(online ? EdVorl->text() : EdOffl->text());
-    const std::string localPage = ToL1(EdGen->text());
+    const std::string templatePath = ProgramPath(ToL1(online ? EdVorl->text() : EdOffl->text()));
+    const std::string localPage = ProgramPath(ToL1(EdGen->text()));
     const pelorix::MainPageOutcome page = pelorix::FillMainPage(templatePath, localPage, filler, !online);
     if (page.templateMissing)
         MsgBox::Warning(
@@ -147,11 +160,13 @@ void TFrmPelo::Btn4UpClick(QObject* Sender) {
     params.Passive = CbPassive->isChecked();
     params.LocalFile = localPage;
     params.RemoteSite = ToL1(EdSite->currentText());
-    params.Prepare = [](pelorix::TSimpleFTP& ftp) {
-        // Repaint and take monitor lines while the transfer runs; clicks wait until it is over.
-        ftp.ProcessMessages = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
-    };
-    const pelorix::PageUploadResult upload = pelorix::UploadPageFile(params);
+    // The FTP engine and its libraries load only in a helper process, which the action's
+    // deadline ends; a helper that fails or is ended counts as a failed upload.
+    pelorix::PageUploadResult upload;
+    RunNetworkAction(this, [&] {
+        if (const std::optional<pelorix::PageUploadResult> done = pelorix::UploadPageInHelper(params))
+            upload = *done;
+    });
     switch (upload.Outcome) {
     case pelorix::PageUploadOutcome::Uploaded:
         MsgBox::Information(QStringLiteral("FTP-Upload OK mit ") + FromL1(upload.StoredAs));
@@ -175,13 +190,16 @@ void TFrmPelo::Btn4UpClick(QObject* Sender) {
 
 bool TFrmPelo::SendAddressMail(bool online) {
     const std::string address = pelorix::MailAddressText(online, ToL1(Ed4IP->text()));
-    const int result =
-        pelorix::DeliverAddressMail(MailData, address, pelorix::SystemClock::Instance(), [](int pop3Code) {
-            // A failed check does not stop the mail.
-            if (pop3Code != 0)
-                MsgBox::Error(QStringLiteral("POP3-Check gescheitert: ") +
-                              FromL1(pelorix::Pop3ResultText(pop3Code)));
-        });
+    const pelorix::TMailData mail = MailData;
+    int pop3Code = 0;
+    int result = 0;
+    RunNetworkAction(this, [&] {
+        result = pelorix::DeliverAddressMail(mail, address, pelorix::SystemClock::Instance(),
+                                             [&pop3Code](int code) { pop3Code = code; });
+    });
+    // A failed check does not stop the mail; its box comes before the mail's own.
+    if (pop3Code != 0)
+        MsgBox::Error(QStringLiteral("POP3-Check gescheitert: ") + FromL1(pelorix::Pop3ResultText(pop3Code)));
     if (result == 0) {
         MsgBox::Information(QStringLiteral("Mailversand erfolgreich"));
         return true;

@@ -215,9 +215,9 @@ void TFrmPelo::SrvSockClientConnect(QTcpSocket* Socket) {
         return;
     }
     Socket->setReadBufferSize(kMaxLineBytes + 1);
-    // While many connections come in at once, the notice that a new connection has data can
-    // come late; the connection is therefore read as soon as it is taken, and looked at again
-    // while it stays open, until it has been silent too long.
+    // A connection is read only when the event loop reports its data: reading it from here
+    // (or from a timer) would run the line's handlers inside this call, and a modal box opened
+    // there would outlive the connection. Data that is already waiting is reported at once.
     auto silence = std::make_shared<QElapsedTimer>();
     silence->start();
     auto* watch = new QTimer(Socket);
@@ -226,8 +226,6 @@ void TFrmPelo::SrvSockClientConnect(QTcpSocket* Socket) {
     connect(watch, &QTimer::timeout, Socket, [Socket, silence, closed] {
         if (silence->hasExpired(kIdleConnectionMs))
             ReleaseConnection(Socket, closed);
-        else
-            Socket->waitForReadyRead(0);
     });
     connect(Socket, &QTcpSocket::readyRead, this, [this, Socket, silence] {
         silence->restart();
@@ -236,12 +234,10 @@ void TFrmPelo::SrvSockClientConnect(QTcpSocket* Socket) {
     connect(Socket, &QTcpSocket::disconnected, Socket,
             [Socket, closed] { ReleaseConnection(Socket, closed); });
     watch->start();
-    Socket->waitForReadyRead(0);
 }
 
 void TFrmPelo::SrvSockClientRead(QTcpSocket* Socket) {
-    QPointer<QTcpSocket> guard(Socket);
-    while (guard && Socket->canReadLine()) {
+    while (Socket->canReadLine()) {
         QByteArray line = Socket->readLine(kMaxLineBytes + 1);
         if (!line.endsWith('\n'))
             break; // longer than any line may be; closed below
@@ -261,9 +257,12 @@ void TFrmPelo::SrvSockClientRead(QTcpSocket* Socket) {
             ImageKrz->show();
             ImageKrz->raise();
         }
-        // May open a modal box, during which this connection can go away.
-        TrayIconUpdate(!informationLine, text);
+        // The tray's reaction may open a modal box, whose event loop lets connections come and
+        // go: it runs from the event loop once this connection's signal has returned.
+        QMetaObject::invokeMethod(
+            this, [this, informationLine, text] { TrayIconUpdate(!informationLine, text); },
+            Qt::QueuedConnection);
     }
-    if (guard && Socket->bytesAvailable() > kMaxLineBytes)
+    if (Socket->bytesAvailable() > kMaxLineBytes)
         ReleaseConnection(Socket, monitor_->closed);
 }

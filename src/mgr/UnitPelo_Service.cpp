@@ -67,6 +67,10 @@ void Finish(TFrmPelo& w, const std::string& status, const std::optional<std::str
     if (!stamp.empty() && stamp.back() == ' ')
         stamp.pop_back();
     w.LabStat->setText(QString::fromLatin1(stamp + ": " + status));
+    // A clicked button may just have been disabled; the focus would then move on to the next
+    // one, "Deinstallieren". The refresh is always enabled and harmless.
+    if (w.Btn3Stat->isVisible())
+        w.Btn3Stat->setFocus(Qt::OtherFocusReason);
     if (error)
         MsgBox::ApplicationError(QString::fromLatin1(*error));
 }
@@ -165,8 +169,10 @@ void TFrmPelo::BtnSvcClick(QObject* Sender) {
         ApplyButtonSet(*this, ButtonSet::Running);
         break;
     case 6:
+        // Enter alone must not remove the service.
         if (MsgBox::Confirm(
-                QStringLiteral("Wollen Sie den NT-Dienst \"Pelorix-Publisher\" wirklich löschen?"))) {
+                QStringLiteral("Wollen Sie den NT-Dienst \"Pelorix-Publisher\" wirklich löschen?"),
+                MsgBox::Answer::No)) {
             ControlService(service.Get(), SERVICE_CONTROL_STOP, &ignored);
             DeleteService(service.Get());
             status = "deinstalliert";

@@ -1,5 +1,7 @@
 #include "platform/HelperProcess.h"
 
+#include "platform/NetworkDeadline.h"
+
 #include "platform/FileDescriptor.h"
 
 #include <csignal>
@@ -10,8 +12,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstring>
 #include <mutex>
 
@@ -195,7 +199,11 @@ std::optional<int> RunHelperIfAsked(int argc, char** argv, std::span<const Helpe
 
 std::optional<std::string> RunInHelperProcess(const std::string& verb, const std::string& request,
                                               std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
+    // A network deadline of the calling thread (a network action of the manager) bounds the
+    // helper too: it is killed when the deadline passes.
+    const long long capped =
+        CapToNetworkDeadline(static_cast<int>(std::min<long long>(limit.count(), INT_MAX)));
+    const auto deadline = Clock::now() + std::chrono::milliseconds(capped);
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return std::nullopt;

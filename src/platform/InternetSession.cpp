@@ -1,6 +1,7 @@
 #include "platform/InternetSession.h"
 
 #include "platform/FileSystemName.h"
+#include "platform/NetworkDeadline.h"
 
 #include <curl/curl.h>
 
@@ -409,6 +410,10 @@ struct FtpConnection::Impl {
     std::FILE* source = nullptr;
 
     ~Impl() {
+        // Past the thread's network deadline the server's goodbye is not waited for: the
+        // control connection is cut, so the QUIT of the clean-up ends at once.
+        if (controlFd != CURL_SOCKET_BAD && NetworkDeadlinePassed())
+            ::shutdown(controlFd, SHUT_RDWR);
         if (curl)
             api->easy_cleanup(curl);
     }
@@ -552,7 +557,9 @@ int FtpConnection::Impl::Progress(void* p, curl_off_t, curl_off_t, curl_off_t, c
         self->uploaded = ulNow;
         self->NotifyCount(kStatusRequestSent, static_cast<std::uint64_t>(sent));
     }
-    return 0;
+    // libcurl asks about once a second also while nothing moves: the thread's network deadline
+    // ends a stalled exchange (a non-zero answer aborts it).
+    return NetworkDeadlinePassed() ? 1 : 0;
 }
 
 size_t FtpConnection::Impl::Read(char* buffer, size_t size, size_t count, void* p) {
@@ -684,6 +691,7 @@ std::uint32_t FtpConnection::Impl::ErrorNumber(CURLcode code, Call call) const {
         return kErrorInternetCannotConnect;
     case CURLE_OPERATION_TIMEDOUT:
     case CURLE_FTP_ACCEPT_TIMEOUT:
+    case CURLE_ABORTED_BY_CALLBACK: // only the network deadline aborts
         return kErrorInternetTimeout;
     case CURLE_LOGIN_DENIED: {
         const bool atUser = !replies.empty() && replies.back().command == "USER";

@@ -1,5 +1,7 @@
 #include "platform/TcpSocket.h"
 
+#include "platform/NetworkDeadline.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -23,11 +25,12 @@ std::string DottedAddress(const sockaddr_in& addr) {
     return text;
 }
 
-// Waits until fd is ready for the given events; false on timeout or error.
+// Waits until fd is ready for the given events; false on timeout or error. The calling
+// thread's network deadline ends the wait early.
 TcpResult WaitFor(int fd, short events, int timeoutMs) {
     pollfd p{fd, events, 0};
     for (;;) {
-        const int n = poll(&p, 1, timeoutMs);
+        const int n = poll(&p, 1, CapToNetworkDeadline(timeoutMs));
         if (n > 0)
             return TcpResult::Ok;
         if (n == 0)

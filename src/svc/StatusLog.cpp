@@ -68,13 +68,27 @@ namespace {
 
 constexpr mode_t kLogFileMode = 0664;
 
+// Where a missing log is created: the installed program directory links its shared files into
+// the data directory, and an exclusive create does not follow a link, so it goes to the target.
+std::string CreationPath(const std::string& name) {
+    char target[4096];
+    const ssize_t n = ::readlink(name.c_str(), target, sizeof target - 1);
+    if (n <= 0)
+        return name;
+    const std::string linked(target, static_cast<std::size_t>(n));
+    const auto slash = name.rfind('/');
+    if (linked[0] == '/' || slash == std::string::npos)
+        return linked;
+    return name.substr(0, slash + 1) + linked;
+}
+
 // The open log file for appending; created with exactly kLogFileMode when missing.
 int OpenForAppend(const std::string& name) {
     const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd >= 0 || errno != ENOENT)
         return fd;
     const int created =
-        ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kLogFileMode);
+        ::open(CreationPath(name).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kLogFileMode);
     if (created < 0)
         return errno == EEXIST ? ::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
     ::fchmod(created, kLogFileMode); // the umask took the group's write permission

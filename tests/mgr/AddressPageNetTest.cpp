@@ -231,6 +231,26 @@ private slots:
                 std::string::npos);
     }
 
+    // The default offline template "Offline.htm" and other relative paths are looked up in the
+    // program directory, wherever the manager was started from.
+    void relativePathsAreTakenFromTheProgramDirectory() {
+        auto home = Home();
+        home->Write("Offline.htm", "<p>weg seit %Time%</p>\r\n");
+        home->Write("Pelorix.ini", "[Settings]\r\nTempSite=PelorTmp.htm\r\nFTPHost=127.0.0.1\r\nFTPUser=" +
+                                       std::string(FtpTestServer::kUser) +
+                                       "\r\nFTPPass=" + pelorix::ScramblePassword(FtpTestServer::kPassword) +
+                                       "\r\nFTPSite=/page.htm\r\nFTPPassive=1\r\n");
+        const QString started = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(QDir::tempPath()));
+        auto w = OpenWindow(*home);
+        QCOMPARE(w->EdOffl->text(), QStringLiteral("Offline.htm"));
+        QTest::mouseClick(w->Btn4Off, Qt::LeftButton);
+        QDir::setCurrent(started);
+        QCOMPARE(Boxes(), std::vector<Box>{Info(QStringLiteral("FTP-Upload OK mit /page.htm"))});
+        QVERIFY(Uploaded("page.htm").starts_with("<p>weg seit "));
+        QCOMPARE(home->Read("PelorTmp.htm"), Uploaded("page.htm"));
+    }
+
     void additionalPagesAreMadeAndTheirFailuresReported() {
         auto home = Home();
         home->Write("add.htm", "IP=%IP%\n");

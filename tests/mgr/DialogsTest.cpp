@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QToolButton>
 
 using namespace mgrtest;
@@ -77,6 +78,11 @@ private slots:
             QVERIFY(d->EdID->isEnabled());
             QCOMPARE(d->EdPop3->text(), QStringLiteral("pop.example.org"));
             QCOMPARE(d->EdPw->echoMode(), QLineEdit::Password);
+            // Tab in the mail text moves on and inserts nothing.
+            d->EdText->setFocus();
+            QTest::keyClick(d->EdText, Qt::Key_Tab);
+            QCOMPARE(d->EdText->toPlainText(), QStringLiteral("eins\nzwei"));
+            QVERIFY(!d->EdText->hasFocus());
             QVERIFY(!d->Changed);
             QCOMPARE(d->BtnOK->text(), QStringLiteral("OK"));
             QCOMPARE(d->BtnEsc->text(), QStringLiteral("Abbrechen"));
@@ -98,6 +104,34 @@ private slots:
         });
         QCOMPARE(w->MailData.Server, std::string("smtp.example.org"));
         QCOMPARE(w->MailData.Auth, std::string("Pop3"));
+        QVERIFY(!w->SettingsChanged);
+    }
+
+    void okWithTextLatin1CannotHoldIsRefusedNamingTheField() {
+        TempDir dir;
+        dir.Write("Pelorix.ini", kMailIni);
+        auto w = OpenWindow(dir);
+        const std::string password = w->MailData.AuthPw;
+        OpenMailDialog(w.get(), [](TDlgMailP* d) {
+            d->EdPw->setText(QString::fromUtf8("pw€x"));
+            QTest::mouseClick(d->BtnOK, Qt::LeftButton);
+            QVERIFY(d->isVisible());
+            QCOMPARE(d->EdPw->text(), QString::fromUtf8("pw€x"));
+            const auto boxes = TakeBoxes();
+            QCOMPARE(boxes.size(), std::size_t(1));
+            QCOMPARE(boxes[0].kind, MsgBox::Kind::Warning);
+            QVERIFY2(boxes[0].text.startsWith(QStringLiteral("Das Feld \"Passwort\" enthält Zeichen")),
+                     qPrintable(boxes[0].text));
+            QVERIFY(boxes[0].text.contains(
+                QString::fromUtf8("nur Latin-1-Zeichen (westeuropäische Buchstaben)")));
+        });
+        QCOMPARE(w->MailData.AuthPw, password);
+        OpenPagesDialog(w.get(), [](TDlgPages* d) {
+            d->findChild<QLineEdit*>(QStringLiteral("EdP7"))->setText(QString::fromUtf8("/tmp/😀.htm"));
+            QTest::mouseClick(d->BtnOK, Qt::LeftButton);
+            QVERIFY(d->isVisible());
+            QVERIFY(TakeBoxes().at(0).text.startsWith(QStringLiteral("Das Feld \"Ergebnis3\"")));
+        });
         QVERIFY(!w->SettingsChanged);
     }
 
@@ -253,6 +287,30 @@ private slots:
                                  });
         }
         QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    // Fixed dialogs open in the middle of the screen, also with the window moved aside, and
+    // have no minimise or maximise button; long values show their beginning.
+    void dialogsAreCentredOnTheScreenWithoutMinimiseOrMaximise() {
+        TempDir dir;
+        const std::string longPath = "/ein/sehr/langer/Pfad/" + std::string(200, 'x') + "/Vorlage.htm";
+        dir.Write("Pelorix.ini", "[Settings]\nHTMLTemplate=" + longPath + "\n" + kMailIni.substr(11));
+        auto w = OpenWindow(dir);
+        QCOMPARE(w->EdVorl->text(), QString::fromStdString(longPath));
+        QCOMPARE(w->EdVorl->cursorPosition(), 0);
+        w->move(0, 0);
+        const QPoint screenCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
+        const auto check = [&](QDialog* dialog) {
+            const QPoint offset = dialog->frameGeometry().center() - screenCentre;
+            QVERIFY2(offset.manhattanLength() <= 4,
+                     qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+            QVERIFY(!(dialog->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+            QVERIFY(dialog->windowFlags() & Qt::WindowCloseButtonHint);
+            dialog->reject();
+        };
+        OpenMailDialog(w.get(), [&](TDlgMailP* d) { check(d); });
+        OpenPagesDialog(w.get(), [&](TDlgPages* d) { check(d); });
+        WithModal<TAboutBox>([&w] { w->BtnInfoClick(); }, [&](TAboutBox* box) { check(box); });
     }
 
     void anEscapedErrorEndsInTheStandardErrorBox() {

@@ -7,6 +7,7 @@
 #include "ServiceTestKit.h"
 
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTextEdit>
@@ -272,16 +273,56 @@ private slots:
         TBProcsSeam::Calls().clear();
         QVERIFY(SendToMonitor(Line("+Seite hochgeladen")));
         QVERIFY(WaitForLine(w->List, QStringLiteral("+Seite hochgeladen"), 3000) >= 0);
-        QCOMPARE(TBProcsSeam::CurrentIcon(w.get(), 0), QStringLiteral("PIC_GN"));
+        QTRY_COMPARE(TBProcsSeam::CurrentIcon(w.get(), 0), QStringLiteral("PIC_GN"));
 
         const std::string error = Line("-Thread-Ende angefordert");
         QVERIFY(SendToMonitor(error));
         QVERIFY(WaitForLine(w->List, QStringLiteral("-Thread-Ende angefordert"), 3000) >= 0);
-        QCOMPARE(TBProcsSeam::CurrentIcon(w.get(), 0), QStringLiteral("PIC_RT"));
+        QTRY_COMPARE(TBProcsSeam::CurrentIcon(w.get(), 0), QStringLiteral("PIC_RT"));
         const auto boxes = TakeBoxes();
         QCOMPARE(boxes.size(), std::size_t(1));
         QCOMPARE(boxes[0].kind, MsgBox::Kind::Error);
         QCOMPARE(boxes[0].text, QStringLiteral("Pelorix\r\n\r\n[12:34:56] -Thread-Ende angefordert"));
+        w->mOpenClick();
+    }
+
+    // Tray mode with "bei Fehlern melden": a real modal error box, opened by a line whose
+    // connection ends at once, stays open while further lines arrive, each on a connection of
+    // its own that ends at once; every error line opens its box, and closing them all leaves
+    // the window alive with every line shown.
+    void aModalErrorBoxSurvivesLinesAndDisconnects() {
+        TempDir dir;
+        dir.Write("Pelorix.ini", Settings(true) + "Hidden=1\r\nShowErr=1\r\n");
+        auto w = OpenWindow(dir);
+        QTRY_VERIFY(w->TrayMode && w->isHidden());
+        MsgBox::UninstallTestSeam();
+        const std::vector<std::string> further = {"-noch ein Fehler", "+weiter",      "-Fehler drei",
+                                                  "+weiter zwei",     "-Fehler vier", "+weiter drei"};
+        std::size_t sent = 0;
+        int closed = 0;
+        QTimer driver;
+        driver.setInterval(20);
+        connect(&driver, &QTimer::timeout, [&] {
+            if (sent < further.size()) {
+                (void)SendToMonitor(Line(further[sent++]));
+                return;
+            }
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                box->buttons().constFirst()->click();
+                ++closed;
+            }
+        });
+        driver.start();
+        QVERIFY(SendToMonitor(Line("-FTP-Upload gescheitert")));
+        QTRY_VERIFY_WITH_TIMEOUT(closed == 4 && !QApplication::activeModalWidget(), 15000);
+        driver.stop();
+        MsgBox::InstallTestSeam();
+        QTest::qWait(100);
+        QVERIFY(!QApplication::activeModalWidget());
+        QVERIFY(WaitForLine(w->List, QStringLiteral("-FTP-Upload gescheitert"), 3000) > 0);
+        for (const std::string& line : further)
+            QVERIFY(FindLine(w->List, QString::fromStdString(line)) > 0);
+        QCOMPARE(TBProcsSeam::CurrentIcon(w.get(), 0), QStringLiteral("PIC_RT"));
         w->mOpenClick();
     }
 };

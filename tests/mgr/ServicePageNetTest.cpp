@@ -5,7 +5,9 @@
 // the started service's monitor lines and FTP probes stay there.
 
 #include "MgrTestSupport.h"
+
 #include "ServiceTestKit.h"
+#include <QMessageBox>
 
 #include <QLabel>
 #include <QPushButton>
@@ -141,21 +143,34 @@ private slots:
 
         // A start the service cannot take still shows the request's word.
         QTest::mouseClick(w->Btn3Start, Qt::LeftButton);
+        // The focus leaves the now disabled button for the harmless refresh, not "Deinstallieren".
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w->Btn3Stat));
         QVERIFY(RefreshUntil(*w, QStringLiteral("aktiviert")));
         w->BtnSvcClick(w->Btn3Start); // already running (the button is disabled then)
         QCOMPARE(StatusWord(*w), QStringLiteral("gestartet"));
         QVERIFY(TakeBoxes().empty());
 
-        // Uninstall answered with No sends nothing.
-        MsgBox::setNextAnswer(MsgBox::Answer::No);
+        // The real question, answered with Enter: its default is "Nein", which sends nothing.
+        MsgBox::UninstallTestSeam();
+        QString asked;
+        QString defaultButton;
+        QTimer::singleShot(50, w.get(), [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            asked = box->text();
+            defaultButton =
+                box->defaultButton() ? box->defaultButton()->text().remove(QLatin1Char('&')) : QString();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
         QTest::mouseClick(w->Btn3Del, Qt::LeftButton);
+        MsgBox::InstallTestSeam();
+        QCOMPARE(asked,
+                 QString::fromUtf8("Wollen Sie den NT-Dienst \"Pelorix-Publisher\" wirklich löschen?"));
+        QCOMPARE(defaultButton, QStringLiteral("Nein"));
         QCOMPARE(StatusWord(*w), QString::fromUtf8("unverändert"));
         QCOMPARE(Buttons(*w), kRunning);
-        boxes = TakeBoxes();
-        QCOMPARE(boxes.size(), std::size_t(1));
-        QCOMPARE(boxes[0].kind, MsgBox::Kind::Confirmation);
-        QCOMPARE(boxes[0].text,
-                 QString::fromUtf8("Wollen Sie den NT-Dienst \"Pelorix-Publisher\" wirklich löschen?"));
+        QVERIFY(TakeBoxes().empty());
         QVERIFY(RefreshUntil(*w, QStringLiteral("aktiviert")));
 
         // Answered with Yes: the running service is stopped and removed.

@@ -496,13 +496,44 @@ private slots:
         QCOMPARE(IniValue(dir.Read("Pelorix.ini"), "Settings", "Messages"), std::optional<std::string>("1"));
     }
 
+    // "€" is no Latin-1 character: the password is not saved (the file keeps its value), the
+    // warning names the field, the field keeps its text; the other changes are saved.
+    void aFieldLatin1CannotHoldIsNotSaved() {
+        TempDir dir;
+        dir.Write("Pelorix.ini", "[Settings]\nFTPHost=h\nFTPPass=" + pelorix::ScramblePassword("alt") + "\n");
+        auto w = OpenWindow(dir);
+        w->PageSet->setCurrentIndex(TFrmPelo::kPageParameter);
+        FocusTo(w->EdPass);
+        w->EdPass->selectAll();
+        QTest::keyClicks(w->EdPass, QStringLiteral("pw"));
+        QTest::sendKeyEvent(QTest::Click, w->EdPass, Qt::Key_unknown, QString::fromUtf8("€"), Qt::NoModifier);
+        QTest::keyClicks(w->EdPass, QStringLiteral("x"));
+        TypeInto(w->EdUser, QStringLiteral("dora"), w->EdHost);
+        w->PageSet->setCurrentIndex(TFrmPelo::kPageMonitor);
+        const auto boxes = TakeBoxes();
+        QCOMPARE(boxes.size(), std::size_t(2));
+        QCOMPARE(boxes[0].kind, MsgBox::Kind::Warning);
+        QCOMPARE(boxes[0].text,
+                 QString::fromUtf8("Das Feld \"FTP-Passwort\" enthält Zeichen, die nicht gespeichert "
+                                   "werden können; es wird nicht gespeichert.\r\n\nGespeichert "
+                                   "werden können nur Latin-1-Zeichen (westeuropäische Buchstaben)."));
+        QCOMPARE(boxes[1].text, kNotice);
+        const std::string ini = dir.Read("Pelorix.ini");
+        QCOMPARE(IniValue(ini, "Settings", "FTPPass"),
+                 std::optional<std::string>(pelorix::ScramblePassword("alt")));
+        QCOMPARE(IniValue(ini, "Settings", "FTPUser"), std::optional<std::string>("dora"));
+        QCOMPARE(w->EdPass->text(), QString::fromUtf8("pw€x"));
+        QVERIFY(w->SettingsChanged);
+    }
+
     void filePickersFillTheirFields() {
         TempDir dir;
         auto w = OpenWindow(dir);
         TOpenDialog::Presets().clear();
         TOpenDialog::SetNextResult(dir.File("chosen.htm").c_str());
         QTest::mouseClick(w->BtnOpen1b, Qt::LeftButton);
-        QCOMPARE(TOpenDialog::Presets(), QStringList({QStringLiteral("Offline.htm")}));
+        // The relative default is shown in the program directory, where it is looked up.
+        QCOMPARE(TOpenDialog::Presets(), QStringList({Q(dir.Path() + "Offline.htm")}));
         QCOMPARE(w->EdOffl->text(), Q(dir.File("chosen.htm")));
         QVERIFY(w->SettingsChanged);
         TOpenDialog::SetNextResult(std::nullopt); // cancelled

@@ -4,11 +4,14 @@
 
 #include "MgrTestSupport.h"
 
+#include "ServerProcess.h"
+
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QProcess>
 #include <QRadioButton>
 #include <QSignalSpy>
 
@@ -48,6 +51,20 @@ private slots:
         TBProcsSeam::Install(true);
         TBProcsSeam::Calls().clear();
         TFrmPelo::IdleIntervalMs = 1500;
+    }
+
+    // Without a display the program says so in German and ends with code 1, not with Qt's abort.
+    void withoutADisplayTheProgramEndsWithAGermanLine() {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QString::fromLatin1(name));
+        program.setProcessEnvironment(environment);
+        program.start(QString::fromStdString(pelorix::test::BinaryPath("src/mgr/PelorixMgr")), {});
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 1);
+        QCOMPARE(program.readAllStandardError(), QByteArray(TNoDisplayExit::Text));
     }
 
     void startingHiddenLeavesOnlyTheIdleIcon() {

@@ -105,6 +105,13 @@ TEST(StatusLogTest, NewLogIsGroupWritableWhateverTheUmask) {
     struct stat st {};
     ASSERT_EQ(::stat(dir.File("Pelorix.log").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0664u);
+
+    // The installed program directory reaches the log through a link into the data directory.
+    TempDir program;
+    ASSERT_EQ(::mkdir(dir.File("data").c_str(), 0770), 0);
+    ASSERT_EQ(::symlink(dir.File("data/Pelorix.log").c_str(), program.File("Pelorix.log").c_str()), 0);
+    EXPECT_TRUE(AppendToLogFile(program.Path(), "\r\n#08.12.26#"));
+    EXPECT_EQ(dir.Read("data/Pelorix.log"), "\r\n#08.12.26#");
 }
 
 } // namespace

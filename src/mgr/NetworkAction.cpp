@@ -1,0 +1,117 @@
+#include "mgr/NetworkAction.h"
+
+#include "platform/Clock.h"
+#include "platform/NetworkDeadline.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QEvent>
+#include <QEventLoop>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <exception>
+#include <thread>
+
+namespace {
+
+int gLimitMs = 0;
+int gRunning = 0;
+
+// How often a held-back close looks whether it may happen now.
+constexpr int kCloseRetryMs = 100;
+
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+class RunningMark {
+public:
+    RunningMark() { ++gRunning; }
+    ~RunningMark() { --gRunning; }
+    RunningMark(const RunningMark&) = delete;
+    RunningMark& operator=(const RunningMark&) = delete;
+};
+
+// The held-back close, once the handler that ran the action is back in the event loop and no
+// box it shows afterwards is open.
+void CloseWhenFree(const QPointer<QWidget>& window) {
+    if (!window)
+        return;
+    QTimer::singleShot(kCloseRetryMs, window, [window] {
+        if (QApplication::activeModalWidget() || NetworkActionRunning())
+            CloseWhenFree(window);
+        else
+            window->close();
+    });
+}
+
+// Holds back the window's close while it lives, and carries it out afterwards.
+class CloseKeeper : public QObject {
+public:
+    explicit CloseKeeper(QWidget* window) : window_(window) {
+        if (window_)
+            window_->installEventFilter(this);
+    }
+    ~CloseKeeper() override {
+        if (!window_)
+            return;
+        window_->removeEventFilter(this);
+        if (closeAsked_)
+            CloseWhenFree(window_);
+    }
+    CloseKeeper(const CloseKeeper&) = delete;
+    CloseKeeper& operator=(const CloseKeeper&) = delete;
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != window_ || event->type() != QEvent::Close)
+            return false;
+        closeAsked_ = true;
+        event->ignore();
+        return true;
+    }
+
+private:
+    QPointer<QWidget> window_;
+    bool closeAsked_ = false;
+};
+
+} // namespace
+
+void RunNetworkAction(QWidget* window, const std::function<void()>& work) {
+    const WaitCursor wait;
+    const CloseKeeper keeper(window);
+    const RunningMark running;
+    const pelorix::IClock& clock = pelorix::SystemClock::Instance();
+    const long long deadline = clock.MonotonicMs() + (gLimitMs > 0 ? gLimitMs : kNetworkActionLimitMs);
+
+    QEventLoop loop;
+    std::exception_ptr error;
+    std::thread worker([&] {
+        {
+            const pelorix::ScopedNetworkDeadline limit(clock, deadline);
+            try {
+                work();
+            } catch (...) {
+                error = std::current_exception();
+            }
+        }
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    if (error)
+        std::rethrow_exception(error);
+}
+
+bool NetworkActionRunning() {
+    return gRunning > 0;
+}
+
+void SetNetworkActionLimitMs(int ms) {
+    gLimitMs = ms;
+}
