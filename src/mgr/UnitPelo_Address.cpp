@@ -10,6 +10,7 @@
 
 #include "mgr/MsgBox.h"
 #include "net/SimpFTP.h"
+#include "net/Trust.h"
 #include "platform/Clock.h"
 #include "platform/HostAddresses.h"
 #include "platform/SystemMessage.h"
@@ -53,6 +54,7 @@ QString QueryFailureText(pelorix::AddressQueryOutcome outcome) {
     case AddressQueryOutcome::NoNetwork:
         return QStringLiteral("keine Netzwerksverbindung");
     case AddressQueryOutcome::BadParameters:
+    case AddressQueryOutcome::Refused:
     case AddressQueryOutcome::Found:
         break;
     }
@@ -102,12 +104,26 @@ bool TFrmPelo::QueryAddressPage(const std::string& page) {
     try {
         std::string host;
         std::string path;
+        // The same rule as the service: "https://" over TLS, "http://" as if it were not there.
+        std::string source = page;
+        const bool secure = pelorix::SplitSourceScheme(source);
         // Without a host of two characters or more and a path, the fetch refuses the parameters.
-        pelorix::SplitAddressSource(page, host, path);
-        const pelorix::AddressQueryResult result = pelorix::QueryAddressPage(host, path);
+        pelorix::SplitAddressSource(source, host, path);
+        std::string untrustedKey;
+        std::string reason;
+        const pelorix::AddressQueryResult result =
+            secure ? pelorix::QueryAddressPageHttps(host, path, untrustedKey, reason, false)
+                   : pelorix::QueryAddressPage(host, path);
         if (result.outcome == pelorix::AddressQueryOutcome::Found) {
             Ed4IP->setText(FromL1(result.address));
             return true;
+        }
+        if (result.outcome == pelorix::AddressQueryOutcome::Refused) {
+            // The status line's text without its leading "-".
+            const std::string line = untrustedKey.empty() ? "-" + pelorix::CleanServerReply(reason)
+                                                          : pelorix::UntrustedCertificateLine(untrustedKey);
+            Ed4IP->setText(FromL1(line.substr(1)));
+            return false;
         }
         Ed4IP->setText(QueryFailureText(result.outcome));
     } catch (const std::exception& error) {
@@ -140,11 +156,7 @@ void TFrmPelo::Btn4UpClick(QObject* Sender) {
         return;
     }
 
-    pelorix::PageUploadParams params;
-    params.Host = ToL1(EdHost->currentText());
-    params.User = ToL1(EdUser->currentText());
-    params.Password = ToL1(EdPass->text());
-    params.Passive = CbPassive->isChecked();
+    pelorix::PageUploadParams params = ConnectionParams();
     params.LocalFile = localPage;
     params.RemoteSite = ToL1(EdSite->currentText());
     params.Prepare = [](pelorix::TSimpleFTP& ftp) {
@@ -164,11 +176,56 @@ void TFrmPelo::Btn4UpClick(QObject* Sender) {
         break;
     case pelorix::PageUploadOutcome::NoFileName: // nothing can be stored without a file name
     case pelorix::PageUploadOutcome::UploadFailed:
+    case pelorix::PageUploadOutcome::LoggedIn:
         MsgBox::Error(QStringLiteral("FTP-Upload gescheitert"));
         break;
     }
     if (upload.Succeeded() && CbMail->isChecked())
         SendAddressMail(online);
+}
+
+// --- Connection check -------------------------------------------------------------------------
+
+pelorix::PageUploadParams TFrmPelo::ConnectionParams() const {
+    pelorix::PageUploadParams params;
+    params.Host = ToL1(EdHost->currentText());
+    params.User = ToL1(EdUser->currentText());
+    params.Password = ToL1(EdPass->text());
+    params.Passive = CbPassive->isChecked();
+    params.Mode = CbMode->currentIndex();
+    params.Port = EdPort->text().toInt();
+    params.Trust = FTPTrust;
+    return params;
+}
+
+void TFrmPelo::Btn2CheckClick() {
+    pelorix::PageUploadResult result;
+    {
+        const WaitCursor wait;
+        result = pelorix::CheckLogin(ConnectionParams());
+    }
+    switch (result.Outcome) {
+    case pelorix::PageUploadOutcome::LoggedIn:
+        MsgBox::Information(QStringLiteral("Verbindung OK: ") +
+                            FromL1(pelorix::CleanServerReply(result.ServerReply)));
+        return;
+    case pelorix::PageUploadOutcome::Error:
+        MsgBox::Error(QStringLiteral("FTP-Fehler: ") + FromL1(result.ErrorText));
+        return;
+    default:
+        break;
+    }
+    if (!result.UntrustedKey.empty()) {
+        // The only fault is a key nobody vouched for: the user may vouch for it.
+        const std::string line = pelorix::UntrustedKeyLine(result.UntrustedKey).substr(1);
+        if (MsgBox::Confirm(FromL1(line) + QStringLiteral("\r\n\nDiesem Server künftig vertrauen?"))) {
+            FTPTrust = result.UntrustedKey;
+            SettingsChange();
+        }
+        return;
+    }
+    MsgBox::Error(QStringLiteral("FTP-Login gescheitert: ") +
+                  FromL1(pelorix::CleanServerReply(result.ServerReply)));
 }
 
 // --- Address mail -----------------------------------------------------------------------------

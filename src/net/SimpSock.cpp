@@ -62,7 +62,7 @@ int TSimpSock::PingFTP() {
 int TSimpSock::PingBody() {
     TcpSocket socket;
     const int result = Connect(socket);
-    if (result != kOk)
+    if (result != kOk || !ExpectGreeting)
         return result;
     char buffer[kGreetingBytes];
     std::size_t n = 0;

@@ -122,6 +122,7 @@ public:
     bool MonitorEnabled = false;   // send kept lines to the monitor
     bool LogToFile = false;        // write Pelorix.log
     std::string PageIP;            // the address the generated page shows
+    bool DirectUpload = false;     // the server refused to rename: store under the final name
 
 protected:
     // One tick of the loop: an idle tick or a check tick.
@@ -215,6 +216,10 @@ public:
     bool LogFile = false;
     bool Messages = true;
     bool FTPPassive = false;
+    int FTPMode = 0; // 0 FTP, 1 FTP with explicit TLS, 2 FTPS, 3 SFTP
+    int FTPPort = 0; // 0: the mode's standard port
+    std::string FTPTrust;
+    bool SourceSecure = false; // the address-source page is fetched over HTTPS
     bool Router = false;
     bool AddPages = false;
     std::string ServiceLogBuffer;

@@ -92,7 +92,7 @@ private slots:
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral(", "))));
         // the design size, or what the German captions need beyond it
         QVERIFY(w->width() >= 500 && w->width() <= 640);
-        QVERIFY(w->height() >= 569 && w->height() <= 650);
+        QVERIFY2(w->height() >= 569 && w->height() <= 650, qPrintable(QString::number(w->height())));
         MsgBox::clearShown();
     }
 

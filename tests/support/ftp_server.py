@@ -1,16 +1,17 @@
 """A small FTP server for the tests: one user with a password and full rights on a
 temporary root, listening on 127.0.0.1 only.
 
-usage: ftp_server.py ROOT PORT USER PASSWORD [--masquerade ADDRESS]
+usage: ftp_server.py ROOT PORT USER PASSWORD [--masquerade ADDRESS] [--throttle BYTES]
 
 --masquerade makes the server announce ADDRESS in its PASV replies, so a test can check
-that the client connects to the control connection's peer instead.
+that the client connects to the control connection's peer instead. --throttle takes at most
+BYTES per second on a data connection, so a test can break a transfer half way.
 """
 import argparse
 import logging
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -21,6 +22,7 @@ def main():
     parser.add_argument("user")
     parser.add_argument("password")
     parser.add_argument("--masquerade", default=None)
+    parser.add_argument("--throttle", type=int, default=0)
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.DEBUG)
@@ -34,6 +36,9 @@ def main():
     Handler.authorizer = authorizer
     if args.masquerade:
         Handler.masquerade_address = args.masquerade
+    if args.throttle:
+        ThrottledDTPHandler.read_limit = args.throttle
+        Handler.dtp_handler = ThrottledDTPHandler
     server = FTPServer(("127.0.0.1", args.port), Handler)
     server.serve_forever()
 
