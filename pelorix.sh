@@ -13,6 +13,7 @@ PACKAGES=(
     iproute2 util-linux procps locales-all
     dpkg-dev file adduser
     xvfb xdotool imagemagick
+    vsftpd openssh-server openssh-client openssl passwd
 )
 
 as_root() {
