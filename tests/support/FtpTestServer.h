@@ -36,10 +36,11 @@ public:
     static constexpr const char* kPassword = "secret";
 
     // port 0 picks a free one; masquerade makes the server announce that address in PASV.
-    // throttle > 0 limits a data connection to that many bytes per second.
-    explicit FtpTestServer(int port = 0, std::string masquerade = {}, int throttle = 0)
+    // throttle > 0 limits a data connection to that many bytes per second; noRename refuses
+    // every rename.
+    explicit FtpTestServer(int port = 0, std::string masquerade = {}, int throttle = 0, bool noRename = false)
         : port_(port == 0 ? FreeLoopbackPort() : port), masquerade_(std::move(masquerade)),
-          throttle_(throttle) {
+          throttle_(throttle), noRename_(noRename) {
         Start();
     }
 
@@ -51,6 +52,8 @@ public:
             argv.push_back("--masquerade");
             argv.push_back(masquerade_);
         }
+        if (noRename_)
+            argv.push_back("--no-rename");
         if (throttle_ > 0) {
             argv.push_back("--throttle");
             argv.push_back(std::to_string(throttle_));
@@ -76,6 +79,7 @@ private:
     int port_;
     std::string masquerade_;
     int throttle_ = 0;
+    bool noRename_ = false;
     std::unique_ptr<ServerProcess> process_;
     bool ready_ = false;
 };

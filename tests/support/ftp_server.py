@@ -1,11 +1,12 @@
 """A small FTP server for the tests: one user with a password and full rights on a
 temporary root, listening on 127.0.0.1 only.
 
-usage: ftp_server.py ROOT PORT USER PASSWORD [--masquerade ADDRESS] [--throttle BYTES]
+usage: ftp_server.py ROOT PORT USER PASSWORD [--masquerade ADDRESS] [--throttle BYTES] [--no-rename]
 
 --masquerade makes the server announce ADDRESS in its PASV replies, so a test can check
 that the client connects to the control connection's peer instead. --throttle takes at most
-BYTES per second on a data connection, so a test can break a transfer half way.
+BYTES per second on a data connection, so a test can break a transfer half way; --no-rename
+refuses every rename.
 """
 import argparse
 import logging
@@ -23,11 +24,13 @@ def main():
     parser.add_argument("password")
     parser.add_argument("--masquerade", default=None)
     parser.add_argument("--throttle", type=int, default=0)
+    parser.add_argument("--no-rename", action="store_true")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.DEBUG)
     authorizer = DummyAuthorizer()
-    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    perm = "elradmwMT" if args.no_rename else "elradfmwMT"
+    authorizer.add_user(args.user, args.password, args.root, perm=perm)
 
     class Handler(FTPHandler):
         banner = "Pelorix test server ready."

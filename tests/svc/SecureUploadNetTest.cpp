@@ -81,6 +81,7 @@ TEST_F(SecureUploadNetTest, ExplicitTlsRefusesAnUnknownCertificateAndPublishesWi
     EXPECT_EQ(user.Read("myserver.htm"), kPage);
     EXPECT_FALSE(user.Exists(std::string("myserver.htm") + kTemporarySuffix));
     EXPECT_NE(server.Log().find("RNTO"), std::string::npos) << "stored under a temporary name, then renamed";
+    EXPECT_NE(server.Log().find("PASS"), std::string::npos) << "the log shows a password sent";
 }
 
 TEST_F(SecureUploadNetTest, ImplicitTlsOn990) {
@@ -117,6 +118,7 @@ TEST_F(SecureUploadNetTest, SftpRefusesAnUnknownHostKeyBeforeThePassword) {
 
     kit.service.FTPTrust = server.Fingerprint();
     EXPECT_TRUE(Upload()) << server.Log();
+    EXPECT_NE(server.Log().find("Accepted password"), std::string::npos) << "the log shows a password sent";
     EXPECT_EQ(user.Read("myserver.htm"), kPage);
     // A second publication replaces the page (SFTP's rename does not overwrite by itself).
     local.Write("page.htm", "neu");
@@ -151,6 +153,34 @@ TEST(BrokenTransferNetTest, LeavesThePreviousPageInPlace) {
     ASSERT_TRUE(result);
     EXPECT_FALSE(result->Succeeded());
     EXPECT_EQ(server.Root().Read("myserver.htm"), "die gute alte Seite");
+}
+
+// A server that refuses to rename gets the page directly, and from then on for the whole run.
+TEST(RenameRefusedNetTest, FallsBackToTheDirectUploadForTheRun) {
+    test::FtpTestServer server(0, {}, 0, true);
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    TempDir local;
+    local.Write("page.htm", kPage);
+    StageKit kit;
+    kit.service.FTPHost = "127.0.0.1";
+    kit.service.FTPPort = server.Port();
+    kit.service.FTPUser = test::FtpTestServer::kUser;
+    kit.service.FTPPass = test::FtpTestServer::kPassword;
+    kit.service.FTPSite = "/myserver.htm";
+    kit.service.FTPPassive = true;
+    kit.service.TempSite = local.File("page.htm");
+    kit.Worker().CurrentIP = "1.2.3.4";
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_TRUE(kit.Worker().UploadPage());
+        EXPECT_EQ(server.Root().Read("myserver.htm"), kPage);
+        EXPECT_FALSE(server.Root().Exists(std::string("myserver.htm") + kTemporarySuffix));
+        EXPECT_TRUE(kit.Worker().DirectUpload);
+    }
+    const std::string log = server.Log();
+    const auto first = log.find(std::string("STOR myserver.htm") + kTemporarySuffix);
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find(std::string("STOR myserver.htm") + kTemporarySuffix, first + 1), std::string::npos)
+        << "the second upload goes straight to the page's name";
 }
 
 // Router mode with an address page over HTTPS; the server's certificate comes from a test
