@@ -55,12 +55,12 @@ constexpr const char* kProbePin = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA
 // The same for an SSH host key: the check comes before the authentication.
 constexpr const char* kProbeHostKey = "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
 
-std::mutex tAuthorityMutex;
-std::string tAuthorityFile;
+std::mutex authorityMutex;
+std::string authorityFile;
 
 std::string AuthorityFile() {
-    std::lock_guard lock(tAuthorityMutex);
-    return tAuthorityFile;
+    std::lock_guard lock(authorityMutex);
+    return authorityFile;
 }
 
 // libcurl reports each pin check as " public key hash: sha256//…".
@@ -427,8 +427,8 @@ std::string LastFailureReason() {
 }
 
 void SetAuthorityFile(std::string file) {
-    std::lock_guard lock(tAuthorityMutex);
-    tAuthorityFile = std::move(file);
+    std::lock_guard lock(authorityMutex);
+    authorityFile = std::move(file);
 }
 
 bool GetLastResponseInfo(std::uint32_t& error, std::string& text) {

@@ -3,8 +3,10 @@
 // InternetOpenA (an InternetSession), InternetConnectA for FTP (InternetSession::ConnectFtp,
 // which logs in at once), InternetSetStatusCallback, InternetSetOptionA / InternetQueryOptionA,
 // InternetGetLastResponseInfoA, InternetCloseHandle (destroying the object),
-// FtpSetCurrentDirectoryA, FtpGetCurrentDirectoryA and FtpPutFileA. Built on libcurl; one
-// FtpConnection keeps its control connection alive between calls.
+// FtpSetCurrentDirectoryA, FtpGetCurrentDirectoryA, FtpPutFileA, FtpRenameFileA and
+// FtpDeleteFileA. Built on libcurl; one FtpConnection keeps its control connection alive between
+// calls. Besides plain FTP the same operations run over FTP with TLS, FTPS and SFTP
+// (SetSecurity), with the server's certificate or host key checked before the login.
 //
 // libcurl is not linked but loaded when the first FTP connection is made and unloaded when the
 // last one is closed, so a program that uploads now and then stays small while it idles. Where

@@ -23,6 +23,19 @@ namespace {
 
 constexpr std::size_t kReplyLineMax = 200;
 
+bool KnownMode(int mode) {
+    return mode >= 0 && mode <= 3;
+}
+
+// A mode this program does not know is not taken for plain FTP: the password stays here.
+bool RefuseUnknownMode(const PageUploadParams& params, PageUploadResult& result) {
+    if (KnownMode(params.Mode))
+        return false;
+    result.Outcome = PageUploadOutcome::LoginFailed;
+    result.ServerReply = "FTPMode " + std::to_string(params.Mode) + " unbekannt";
+    return true;
+}
+
 void Configure(TSimpleFTP& ftp, const PageUploadParams& params) {
     ftp.HostName = params.Host;
     ftp.UserName = params.User;
@@ -92,6 +105,8 @@ PageUploadResult UploadPageFile(const PageUploadParams& params) {
         result.Outcome = PageUploadOutcome::NoFileName;
         return result;
     }
+    if (RefuseUnknownMode(params, result))
+        return result;
     try {
         TSimpleFTP ftp;
         Configure(ftp, params);
@@ -123,6 +138,8 @@ PageUploadResult UploadPageFile(const PageUploadParams& params) {
 
 PageUploadResult CheckLogin(const PageUploadParams& params) {
     PageUploadResult result;
+    if (RefuseUnknownMode(params, result))
+        return result;
     try {
         TSimpleFTP ftp;
         Configure(ftp, params);
