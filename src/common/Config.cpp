@@ -1,6 +1,7 @@
 #include "common/Config.h"
 
 #include "common/Latin1.h"
+#include "platform/FileSystemName.h"
 #include "platform/ProfileFile.h"
 #include "platform/SystemMessage.h"
 
@@ -61,6 +62,7 @@ public:
     bool Flag(std::string_view section, std::string_view key, bool def) const {
         return Integer(section, key, def ? 1 : 0) != 0;
     }
+    int ReadError() const { return file_.ReadError(); }
     std::string Password(std::string_view section, std::string_view key) const {
         return UnscramblePassword(Text(section, key, ""));
     }
@@ -186,7 +188,8 @@ std::string ProgramDir() {
     if (length <= 0)
         return "./";
     path.resize(static_cast<std::size_t>(length));
-    return path.substr(0, path.rfind('/') + 1);
+    // Inside the system the directory is text like every other path of the settings.
+    return SystemTextOfName(path.substr(0, path.rfind('/') + 1));
 }
 
 std::string IniPath(const std::string& programDir) {
@@ -323,6 +326,7 @@ ServiceSettings ReadServiceSettings(const std::string& programDir) {
     s.MsgLevel = in.Integer(kSettings, "MsgLevel", 0);
     s.LogFile = in.Flag(kSettings, "LogFile", false);
     s.OnPublish = in.Text(kSettings, "OnPublish", "");
+    s.IniError = in.ReadError();
     return s;
 }
 

@@ -27,7 +27,7 @@ inline constexpr const char* kManagerDefaultPassword = "?";
 // programDir + "Pelorix.ini".
 std::string IniPath(const std::string& programDir);
 
-// Directory of the running program file, with its trailing "/".
+// Directory of the running program file, with its trailing "/", as system text (Latin-1).
 std::string ProgramDir();
 
 // Passwords are stored scrambled; both programs use the same offset sequence.
@@ -84,6 +84,8 @@ struct ServiceSettings {
     int MsgLevel = 0;
     bool LogFile = false;
     std::string OnPublish; // command line run after each publication; empty: none
+    // Why Pelorix.ini could not be read (an errno, ENOENT for a missing file); 0 when it was.
+    int IniError = 0;
 };
 
 // Reads programDir + Pelorix.ini key by key in the service's order; a missing file or key

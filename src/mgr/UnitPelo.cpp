@@ -878,8 +878,7 @@ void TFrmPelo::CbRoutClick() {
 }
 
 void TFrmPelo::BtnHelpClick() {
-    QDesktopServices::openUrl(
-        QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(programDir_ + "LiesMich.htm"))));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(FromL1(programDir_ + "LiesMich.htm")));
 }
 
 // --- Page change ----------------------------------------------------------------------------

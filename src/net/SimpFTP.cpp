@@ -1,6 +1,7 @@
 #include "net/SimpFTP.h"
 
 #include "net/Trust.h"
+#include "platform/FileSystemName.h"
 
 #include <sys/stat.h>
 
@@ -22,13 +23,14 @@ std::string NamePart(const std::string& path) {
 
 bool FileExists(const std::string& path) {
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+    return ::stat(FileSystemName(path).c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
 // Opens the file for reading to measure it; an error passes to the caller.
 std::int32_t MeasureFile(const std::string& path) {
     errno = 0;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(FileSystemName(path).c_str(), "rb"),
+                                                         &std::fclose);
     struct stat info {};
     if (file && ::fstat(::fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode))
         errno = EISDIR;

@@ -31,11 +31,11 @@ bool EndsWithPageEnd(const std::string& data) {
 
 } // namespace
 
-int TSimpSock::Connect(TcpSocket& socket) {
+int TSimpSock::Connect(TcpSocket& socket, const ExchangeDeadline& deadline) {
     LocalIP.clear();
     if (Port <= 0 || Port > 65535)
         return kUnreachable;
-    switch (socket.Connect(Host, static_cast<std::uint16_t>(Port), ConnectTimeoutMs)) {
+    switch (socket.Connect(Host, static_cast<std::uint16_t>(Port), deadline.Cap(ConnectTimeoutMs))) {
     case TcpResult::Ok:
         break;
     case TcpResult::ConnectFailed:
@@ -60,16 +60,19 @@ int TSimpSock::PingFTP() {
 }
 
 int TSimpSock::PingBody() {
+    const ExchangeDeadline deadline(PingDeadlineMs);
     TcpSocket socket;
-    const int result = Connect(socket);
+    const int result = Connect(socket, deadline);
     if (result != kOk || !ExpectGreeting)
         return result;
+    // The address is known once connected: a greeting or goodbye that is late only ends the wait.
     char buffer[kGreetingBytes];
     std::size_t n = 0;
-    socket.Receive(buffer, sizeof buffer, ReceiveTimeoutMs, n);
+    socket.Receive(buffer, sizeof buffer, deadline.Cap(ReceiveTimeoutMs), n);
     if (n > 0) {
-        socket.SendAll("QUIT\r\n", ReceiveTimeoutMs);
-        socket.Receive(buffer, sizeof buffer, ReceiveTimeoutMs, n); // the goodbye, not looked at
+        socket.SendAll("QUIT\r\n", deadline.Cap(ReceiveTimeoutMs));
+        socket.Receive(buffer, sizeof buffer, deadline.Cap(ReceiveTimeoutMs),
+                       n); // the goodbye, not looked at
     }
     return kOk;
 }
@@ -86,18 +89,23 @@ int TSimpSock::GetHTTP() {
 }
 
 int TSimpSock::HttpBody() {
+    const ExchangeDeadline deadline(HttpDeadlineMs);
     TcpSocket socket;
-    const int result = Connect(socket);
+    const int result = Connect(socket, deadline);
     if (result != kOk)
         return result;
-    socket.SendAll("GET " + Data + " HTTP/1.0\r\nHost: " + Host + "\r\n\r\n", ReceiveTimeoutMs);
+    socket.SendAll("GET " + Data + " HTTP/1.0\r\nHost: " + Host + "\r\n\r\n", deadline.Cap(ReceiveTimeoutMs));
 
     Data.clear();
     char buffer[kChunkBytes + 1];
     for (;;) {
         const std::size_t room = std::min(kChunkBytes, kMaxResponseBytes - Data.size());
         std::size_t n = 0;
-        const TcpResult received = socket.Receive(buffer, room, ReceiveTimeoutMs, n);
+        const TcpResult received = socket.Receive(buffer, room, deadline.Cap(ReceiveTimeoutMs), n);
+        if (received == TcpResult::Timeout && deadline.Passed()) {
+            Data.clear();
+            return kUnreachable;
+        }
         if (received != TcpResult::Ok || n == 0)
             break; // closed, failed, or the peer went silent
         Data.append(buffer, TextLength(buffer, n));
@@ -118,8 +126,10 @@ int TSimpSock::SendToMonitor(const std::string& text) {
 }
 
 int TSimpSock::MonitorBody(const std::string& text) {
+    // Bounded by the connect and send limits alone.
+    const ExchangeDeadline deadline(ConnectTimeoutMs + ReceiveTimeoutMs);
     TcpSocket socket;
-    const int result = Connect(socket);
+    const int result = Connect(socket, deadline);
     if (result == kOk)
         socket.SendAll(text, ReceiveTimeoutMs);
     return result;

@@ -9,6 +9,7 @@
 
 namespace pelorix {
 
+class ExchangeDeadline;
 class TcpSocket;
 
 class TSimpSock {
@@ -22,6 +23,9 @@ public:
     // Default time limits: a peer that never answers must not hold the caller forever.
     static constexpr int kDefaultConnectTimeoutMs = 20000;
     static constexpr int kDefaultReceiveTimeoutMs = 30000;
+    // Besides the limit per receive, each exchange as a whole ends after this long.
+    static constexpr int kDefaultHttpDeadlineMs = 60000;
+    static constexpr int kDefaultPingDeadlineMs = 30000;
     // GetHTTP stops reading once the response holds this many bytes.
     static constexpr std::size_t kMaxResponseBytes = 1024 * 1024;
 
@@ -29,7 +33,9 @@ public:
 
     // Connects to Host on FtpPort, reads the greeting, says QUIT when greeted; fills LocalIP.
     int PingFTP();
-    // Fetches the path in Data from Host on HttpPort; Data becomes the whole response.
+    // Fetches the path in Data from Host on HttpPort; Data becomes the whole response. A
+    // response still coming in when HttpDeadlineMs is over counts as no answer: Data is
+    // emptied and the result is kUnreachable.
     int GetHTTP();
     // Sends text unchanged to "localhost" on MonitorPort; nothing is read.
     int SendToMonitor(const std::string& text);
@@ -48,9 +54,11 @@ public:
 
     int ConnectTimeoutMs = kDefaultConnectTimeoutMs;
     int ReceiveTimeoutMs = kDefaultReceiveTimeoutMs;
+    int HttpDeadlineMs = kDefaultHttpDeadlineMs;
+    int PingDeadlineMs = kDefaultPingDeadlineMs;
 
 private:
-    int Connect(TcpSocket& socket);
+    int Connect(TcpSocket& socket, const ExchangeDeadline& deadline);
     int PingBody();
     int HttpBody();
     int MonitorBody(const std::string& text);

@@ -1,6 +1,7 @@
 #include "platform/CommandRunner.h"
 
 #include "platform/FileDescriptor.h"
+#include "platform/FileSystemName.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -125,14 +126,14 @@ pid_t SpawnShell(const CommandRequest& request, int outputFd) {
     posix_spawn_file_actions_adddup2(&setup.actions, outputFd, 1);
     posix_spawn_file_actions_adddup2(&setup.actions, outputFd, 2);
     if (!request.WorkDir.empty())
-        posix_spawn_file_actions_addchdir_np(&setup.actions, request.WorkDir.c_str());
+        posix_spawn_file_actions_addchdir_np(&setup.actions, FileSystemName(request.WorkDir).c_str());
 
     std::vector<std::string> env = BuildEnvironment(request);
     std::vector<char*> envp;
     for (std::string& entry : env)
         envp.push_back(entry.data());
     envp.push_back(nullptr);
-    std::string shell = "sh", option = "-c", line = request.CommandLine;
+    std::string shell = "sh", option = "-c", line = FileSystemName(request.CommandLine);
     char* argv[] = {shell.data(), option.data(), line.data(), nullptr};
 
     pid_t pid = -1;

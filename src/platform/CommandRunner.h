@@ -15,6 +15,7 @@
 
 namespace pelorix {
 
+// Texts are system text (Latin-1); the shell and the file system get them in UTF-8.
 struct CommandRequest {
     std::string CommandLine; // handed to the shell as it stands
     std::string WorkDir;     // the command's working directory

@@ -1,10 +1,14 @@
 #include "platform/FileReplace.h"
 
+#include <dirent.h>
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,6 +65,38 @@ int CreateTemporaryBeside(const std::string& target, mode_t mode, std::string& n
     return -1;
 }
 
+// ".NAME.PID-N.tmp", the form CreateTemporaryBeside gives.
+bool IsTemporaryOf(const std::string& entry, const std::string& prefix) {
+    constexpr std::string_view kSuffix = ".tmp";
+    if (entry.size() <= prefix.size() + kSuffix.size() || entry.compare(0, prefix.size(), prefix) != 0 ||
+        entry.compare(entry.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0)
+        return false;
+    const std::string middle = entry.substr(prefix.size(), entry.size() - prefix.size() - kSuffix.size());
+    const auto dash = middle.find('-');
+    const auto digits = [](std::string_view s) {
+        return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    return dash != std::string::npos && digits(std::string_view(middle).substr(0, dash)) &&
+           digits(std::string_view(middle).substr(dash + 1));
+}
+
+// now is the time stamp the file system gave the file just written, so no clock is read here.
+void RemoveStaleTemporaries(const std::string& target, time_t now) {
+    constexpr time_t kStaleSeconds = 3600;
+    const std::string dir = DirectoryOf(target);
+    const std::string prefix = "." + BaseNameOf(target) + ".";
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(dir.empty() ? "." : dir.c_str()), &::closedir);
+    if (!listing)
+        return;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const std::string name = entry->d_name;
+        struct stat st {};
+        if (IsTemporaryOf(name, prefix) && ::lstat((dir + name).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_mtime < now - kStaleSeconds)
+            ::unlink((dir + name).c_str());
+    }
+}
+
 // Gives the temporary file the mode (and owner) the replaced or new file should have.
 int TakeOverAttributes(int fd, const struct stat* old, const std::string& dir,
                        const ReplaceOptions& options) {
@@ -77,6 +113,35 @@ int TakeOverAttributes(int fd, const struct stat* old, const std::string& dir,
         [[maybe_unused]] const int kept = ::fchown(fd, static_cast<uid_t>(-1), old->st_gid);
     }
     return 0;
+}
+
+// The new file gets the old one's owner and group exactly, or the replacement does not happen.
+bool HandOverOwner(int fd, const struct stat& old) {
+    return ::fchown(fd, old.st_uid, old.st_gid) == 0;
+}
+
+int WriteAll(int fd, std::string_view bytes, const ReplaceOptions& options) {
+    return options.writer ? options.writer(fd, bytes) : WriteAllBytes(fd, bytes);
+}
+
+// The file itself is overwritten and cut to the new length: owner, group, mode and links stay.
+int RewriteInPlace(const std::string& target, std::string_view bytes, const ReplaceOptions& options) {
+    FileDescriptor fd(::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.Get() < 0)
+        return errno;
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return EINVAL;
+    int error = WriteAll(fd.Get(), bytes, options);
+    if (error == 0 && ::ftruncate(fd.Get(), static_cast<off_t>(bytes.size())) != 0)
+        error = errno;
+    if (error == 0 && ::fsync(fd.Get()) != 0)
+        error = errno;
+    if (!fd.Close() && error == 0)
+        error = errno;
+    return error;
 }
 
 } // namespace
@@ -119,15 +184,28 @@ int ReplaceFile(const std::string& path, std::string_view bytes, const ReplaceOp
         if ((old.st_mode & 0222) == 0)
             return EACCES;
     }
+    const bool inPlaceAllowed = exists && options.inPlaceUnlessKept;
+    if (inPlaceAllowed && !S_ISREG(old.st_mode))
+        return EINVAL;
+    if (inPlaceAllowed && old.st_nlink > 1)
+        return RewriteInPlace(target, bytes, options);
     const std::string dir = DirectoryOf(target);
     std::string temporary;
     FileDescriptor fd(
         CreateTemporaryBeside(target, options.exactNewFileMode ? 0600 : options.newFileMode, temporary));
-    if (fd.Get() < 0)
+    if (fd.Get() < 0) {
+        if (inPlaceAllowed && (errno == EACCES || errno == EPERM))
+            return RewriteInPlace(target, bytes, options);
         return errno;
+    }
     int error = TakeOverAttributes(fd.Get(), exists ? &old : nullptr, dir, options);
+    if (error == 0 && inPlaceAllowed && !HandOverOwner(fd.Get(), old)) {
+        fd.Close();
+        ::unlink(temporary.c_str());
+        return RewriteInPlace(target, bytes, options);
+    }
     if (error == 0)
-        error = options.writer ? options.writer(fd.Get(), bytes) : WriteAllBytes(fd.Get(), bytes);
+        error = WriteAll(fd.Get(), bytes, options);
     if (error == 0 && ::fsync(fd.Get()) != 0)
         error = errno;
     if (!fd.Close() && error == 0)
@@ -139,6 +217,9 @@ int ReplaceFile(const std::string& path, std::string_view bytes, const ReplaceOp
         return error;
     }
     SyncDirectory(dir);
+    struct stat written {};
+    if (options.removeStaleTemporaries && ::stat(target.c_str(), &written) == 0)
+        RemoveStaleTemporaries(target, written.st_mtime);
     return 0;
 }
 

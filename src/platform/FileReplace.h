@@ -43,6 +43,15 @@ struct ReplaceOptions {
     // An existing file without write permission is left alone (EACCES or the access error),
     // although the rename would not need its write permission.
     bool keepWriteProtected = false;
+    // An existing file keeps its owner, group and mode without fail: where the new file cannot
+    // be given them (another owner, a group the writer is not in), where a rename would split
+    // further hard links, or where no temporary file can be made beside it, the file is
+    // rewritten in place instead, which its own permissions then decide. Only a regular file
+    // is rewritten so (anything else gives EINVAL).
+    bool inPlaceUnlessKept = false;
+    // Temporary files of earlier replacements of the same file that a killed writer left
+    // behind, older than an hour, are removed after the replacement.
+    bool removeStaleTemporaries = false;
     // Through a symbolic link the file it points to is replaced rather than the link (a link
     // pointing nowhere is replaced itself).
     bool followLink = true;
@@ -51,7 +60,8 @@ struct ReplaceOptions {
 };
 
 // Replaces path by bytes in one rename. An existing file keeps its mode. Returns 0 or the errno
-// of the failure; on failure the file is as it was and no temporary file is left.
+// of the failure; on failure the file is as it was (short of a failed rewrite in place) and no
+// temporary file is left.
 int ReplaceFile(const std::string& path, std::string_view bytes, const ReplaceOptions& options = {});
 
 } // namespace pelorix

@@ -1,5 +1,7 @@
 #include "platform/InternetSession.h"
 
+#include "platform/FileSystemName.h"
+
 #include <curl/curl.h>
 
 #include <arpa/inet.h>
@@ -346,6 +348,28 @@ std::string CommandVerb(const char* data, std::size_t size) {
     return verb;
 }
 
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Whether a FEAT reply lists UTF8 among the features (one per line, indented by a blank).
+bool AnnouncesUtf8(const std::string& reply) {
+    std::istringstream lines(reply);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto first = line.find_first_not_of(' ');
+        const auto end = line.find_last_not_of(" \r");
+        if (first != 0 && first != std::string::npos && end != std::string::npos) {
+            std::string feature = line.substr(first, end - first + 1);
+            std::transform(feature.begin(), feature.end(), feature.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+            if (feature == "UTF8")
+                return true;
+        }
+    }
+    return false;
+}
+
 // The path of a 257 reply: the text between the first quote and its partner, "" standing for
 // one quote inside.
 bool ParsePwdReply(const std::string& reply, std::string& path) {
@@ -468,6 +492,11 @@ struct FtpConnection::Impl {
     // server did not tell its absolute entry path (empty: the login directory itself).
     std::string currentDir;
 
+    // Names are Latin-1 text; a server that announces UTF8 takes them in UTF-8. Asked only
+    // when a name goes beyond ASCII, where the two differ.
+    bool utf8Asked = false;
+    bool utf8Names = false;
+
     curl_socket_t controlFd = CURL_SOCKET_BAD;
     curl_socket_t pendingFd = CURL_SOCKET_BAD;
     std::string pendingAddress;
@@ -513,11 +542,32 @@ struct FtpConnection::Impl {
     // no current directory, so there the path is spelled out ("~/" for one below the home).
     std::string Url(const std::string& directory, const std::string& name) const {
         if (Sftp())
-            return BaseUrl() + EscapeSegments(SftpPath(directory, {})) + Escape(name);
+            return BaseUrl() + EscapeSegments(OnTheWire(SftpPath(directory, {}))) + Escape(OnTheWire(name));
         std::string path;
         if (!directory.empty())
-            path = Escape(directory) + "/";
-        return BaseUrl() + path + Escape(name);
+            path = Escape(OnTheWire(directory)) + "/";
+        return BaseUrl() + path + Escape(OnTheWire(name));
+    }
+
+    std::string OnTheWire(const std::string& name) const { return utf8Names ? Utf8Name(name) : name; }
+
+    // Before the first name beyond ASCII: FEAT, and OPTS UTF8 ON where the server announced UTF8.
+    void AgreeOnNames(const std::string& names) {
+        if (utf8Asked || IsAscii(names) || Sftp())
+            return;
+        utf8Asked = true;
+        char feat[] = "*FEAT";
+        curl_slist askFeatures{feat, nullptr};
+        if (Perform(Url(currentDir, {}), Call::PrintDir, &askFeatures) != CURLE_OK)
+            return;
+        const bool announced = std::any_of(replies.begin(), replies.end(), [](const Reply& reply) {
+            return reply.command == "FEAT" && AnnouncesUtf8(reply.text);
+        });
+        if (!announced)
+            return;
+        char opts[] = "*OPTS UTF8 ON";
+        curl_slist switchOn{opts, nullptr};
+        utf8Names = Perform(Url(currentDir, {}), Call::PrintDir, &switchOn) == CURLE_OK;
     }
 
     // The SFTP path of name in directory, without the leading "/" of the URL ("~/…" below the
@@ -958,6 +1008,7 @@ std::unique_ptr<FtpConnection> InternetSession::ConnectFtp(const std::string& ho
     impl->security = settings_->security;
     impl->trust = settings_->trust;
     impl->port = port == 0 ? StandardPort(impl->security) : port;
+    impl->utf8Names = impl->security == FtpSecurity::Sftp; // SFTP servers take names in UTF-8
     impl->user = user;
     impl->password = password;
     impl->passive = (flags & kFlagPassive) != 0;
@@ -1010,6 +1061,7 @@ bool FtpConnection::SetCurrentDirectory(const std::string& directory) {
     const std::string target =
         directory.front() == '/' ? directory : JoinDirectory(impl_->currentDir, directory);
     impl_->activeContext = impl_->context;
+    impl_->AgreeOnNames(target);
     // SFTP knows no change of directory: the directory is listed to see that it is there.
     const Impl::Call call = impl_->Sftp() ? Impl::Call::Command : Impl::Call::ChangeDir;
     if (impl_->Perform(impl_->Url(target, {}), call) != CURLE_OK)
@@ -1026,8 +1078,11 @@ bool FtpConnection::GetCurrentDirectory(std::string& directory) {
     if (impl_->Perform(impl_->Url(impl_->currentDir, {}), Impl::Call::PrintDir, &quote) != CURLE_OK)
         return false;
     for (const auto& reply : impl_->replies) {
-        if (reply.command == "PWD" && ParsePwdReply(reply.text, directory))
+        if (reply.command == "PWD" && ParsePwdReply(reply.text, directory)) {
+            if (impl_->utf8Names)
+                directory = SystemTextOfName(directory);
             return true;
+        }
     }
     tLastError = kErrorInternetExtendedError;
     return false;
@@ -1039,7 +1094,7 @@ bool FtpConnection::PutFile(const std::string& localPath, const std::string& rem
         tLastError = kErrorInvalidParameter;
         return false;
     }
-    FilePtr file(std::fopen(localPath.c_str(), "rb"));
+    FilePtr file(std::fopen(FileSystemName(localPath).c_str(), "rb"));
     if (!file) {
         tLastError = errno == ENOENT ? kErrorFileNotFound : kErrorInternetInternalError;
         return false;
@@ -1049,6 +1104,7 @@ bool FtpConnection::PutFile(const std::string& localPath, const std::string& rem
         size = std::ftell(file.get());
         std::rewind(file.get());
     }
+    impl_->AgreeOnNames(impl_->currentDir + remoteName);
     impl_->source = file.get();
     impl_->activeContext = context;
     const bool ascii = (transferFlags & 3u) == kTransferTypeAscii;
@@ -1098,8 +1154,10 @@ bool FtpConnection::RenameFile(const std::string& from, const std::string& to) {
     impl_->activeContext = impl_->context;
     const std::string url = impl_->Url(impl_->currentDir, {});
     if (impl_->Sftp()) {
-        const std::string oldPath = SftpQuoted(Impl::SftpCommandPath(impl_->currentDir, from));
-        const std::string newPath = SftpQuoted(Impl::SftpCommandPath(impl_->currentDir, to));
+        const std::string oldPath =
+            SftpQuoted(impl_->OnTheWire(Impl::SftpCommandPath(impl_->currentDir, from)));
+        const std::string newPath =
+            SftpQuoted(impl_->OnTheWire(Impl::SftpCommandPath(impl_->currentDir, to)));
         CommandList rename;
         rename.Add("rename " + oldPath + " " + newPath);
         if (impl_->Perform(url, Impl::Call::Command, rename.Head()) == CURLE_OK)
@@ -1112,9 +1170,10 @@ bool FtpConnection::RenameFile(const std::string& from, const std::string& to) {
         return impl_->Perform(url, Impl::Call::Command, replace.Head()) == CURLE_OK;
     }
     // After the change to the directory, so that both names are taken from there.
+    impl_->AgreeOnNames(impl_->currentDir + from + to);
     CommandList rename;
-    rename.Add("RNFR " + from);
-    rename.Add("RNTO " + to);
+    rename.Add("RNFR " + impl_->OnTheWire(from));
+    rename.Add("RNTO " + impl_->OnTheWire(to));
     impl_->api->easy_setopt(impl_->curl, CURLOPT_POSTQUOTE, rename.Head());
     return impl_->Perform(url, Impl::Call::ChangeDir) == CURLE_OK;
 }
@@ -1128,10 +1187,11 @@ bool FtpConnection::DeleteFile(const std::string& name) {
     const std::string url = impl_->Url(impl_->currentDir, {});
     CommandList remove;
     if (impl_->Sftp()) {
-        remove.Add("rm " + SftpQuoted(Impl::SftpCommandPath(impl_->currentDir, name)));
+        remove.Add("rm " + SftpQuoted(impl_->OnTheWire(Impl::SftpCommandPath(impl_->currentDir, name))));
         return impl_->Perform(url, Impl::Call::Command, remove.Head()) == CURLE_OK;
     }
-    remove.Add("DELE " + name);
+    impl_->AgreeOnNames(impl_->currentDir + name);
+    remove.Add("DELE " + impl_->OnTheWire(name));
     impl_->api->easy_setopt(impl_->curl, CURLOPT_POSTQUOTE, remove.Head());
     return impl_->Perform(url, Impl::Call::ChangeDir) == CURLE_OK;
 }

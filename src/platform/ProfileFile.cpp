@@ -1,5 +1,7 @@
 #include "platform/ProfileFile.h"
 
+#include "platform/FileSystemName.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -65,7 +67,7 @@ std::string EncodeValue(std::string_view value) {
 } // namespace
 
 ProfileFile::ProfileFile(std::string path, FileWriter writer, mode_t newFileMode)
-    : path_(std::move(path)), writer_(std::move(writer)), newFileMode_(newFileMode) {
+    : path_(FileSystemName(path)), writer_(std::move(writer)), newFileMode_(newFileMode) {
     Load();
 }
 
@@ -278,6 +280,7 @@ bool ProfileFile::Commit() {
     options.exactNewFileMode = true;
     options.keepOwner = true;
     options.keepWriteProtected = true;
+    options.removeStaleTemporaries = true;
     options.writer = writer_;
     const int error = ReplaceFile(path_, bytes, options);
     if (error != 0) {

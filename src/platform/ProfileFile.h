@@ -10,6 +10,7 @@
 
 #include "platform/FileReplace.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -25,8 +26,9 @@ public:
     // A file bigger than this is not taken for a profile file (reads give defaults, commit fails).
     static constexpr std::size_t kMaxFileSize = 16u * 1024u * 1024u;
 
-    // Reads path at once. newFileMode is the mode of a file that Commit creates (in a setgid
-    // directory the group gets the owner's rights as well); an existing file keeps its mode.
+    // Reads path (system text, as the Windows calls take it) at once. newFileMode is the mode of a file that
+    // Commit creates (in a setgid directory the group gets the owner's rights as well); an existing file
+    // keeps its mode.
     explicit ProfileFile(std::string path, FileWriter writer = {}, mode_t newFileMode = 0600);
 
     // The value of key in section, without surrounding blanks and one pair of matching quotes,
@@ -51,6 +53,8 @@ public:
 
     // Whether the file could be read (a missing file counts as readable and empty).
     bool Readable() const { return readError_ == 0; }
+    // Why it could not be read, ENOENT for a missing file; 0 when it was read.
+    int ReadError() const { return readError_ != 0 ? readError_ : existed_ ? 0 : ENOENT; }
 
 private:
     enum class LineKind { Other, Blank, Comment, Section, Key };

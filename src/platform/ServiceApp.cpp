@@ -71,7 +71,7 @@ void PrintUsage(const char* program) {
         name.erase(0, slash + 1);
     WriteError("Aufruf: " + name +
                " -foreground\n"
-               "  läuft als Dienst im Vordergrund: SIGTERM oder SIGINT beendet ihn,\n"
+               "  läuft als Dienst im Vordergrund: SIGTERM, SIGINT oder SIGHUP beendet ihn,\n"
                "  SIGUSR1 hält ihn an, SIGUSR2 setzt ihn fort.\n"
                "oder als Dienst einrichten und starten (mit Administrator-Rechten):\n  " +
                name + " /INSTALL [/SILENT]   danach: pelorix-sc start PelorixService\n  " + name +
@@ -82,7 +82,9 @@ void PrintUsage(const char* program) {
 // creates any thread (which inherits the mask) and taken here with sigwait, so no handler
 // ever runs inside a signal handler.
 int RunForeground(IServiceHandlers& handlers) {
-    const sigset_t set = ServiceSignals();
+    sigset_t set = ServiceSignals();
+    // A closed terminal or a lost ssh session ends the run as an orderly stop.
+    sigaddset(&set, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     // A monitor that closes early must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
@@ -98,6 +100,7 @@ int RunForeground(IServiceHandlers& handlers) {
         switch (signo) {
         case SIGTERM:
         case SIGINT:
+        case SIGHUP:
             dispatcher.Control(ServiceControl::Stop);
             return 0;
         case SIGUSR1:

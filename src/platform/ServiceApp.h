@@ -4,8 +4,8 @@
 // handlers; it runs them one at a time on one control thread, never inside a signal handler.
 //
 // Foreground mode (switch FOREGROUND, with "/" or "-", any letter case): the start handler
-// runs at once, then SIGTERM and SIGINT stop (stop handler, then the run ends), SIGUSR1
-// pauses and SIGUSR2 continues.
+// runs at once, then SIGTERM, SIGINT and SIGHUP (the terminal went away) stop (stop handler, then the run
+// ends), SIGUSR1 pauses and SIGUSR2 continues.
 
 #include <mutex>
 #include <string>

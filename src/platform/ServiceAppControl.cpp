@@ -108,6 +108,8 @@ int RunControlledService(const std::string& serviceName, IServiceHandlers& handl
     const sigset_t signals = ServiceSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Started by the control layer the service has no terminal whose hang-up could mean anything.
+    std::signal(SIGHUP, SIG_IGN);
     const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
 
     ServiceChannel channel;

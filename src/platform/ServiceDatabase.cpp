@@ -102,6 +102,8 @@ std::string LockPath(const std::string& dir, const std::string& name) {
 bool WriteAtomically(const std::string& path, const std::string& content) {
     ReplaceOptions options;
     options.newFileMode = 0664;
+    // Whatever the umask: whoever controls the service next must be able to rewrite it.
+    options.exactNewFileMode = true;
     options.followLink = false;
     return ReplaceFile(path, content, options) == 0;
 }

@@ -39,6 +39,15 @@ TcpResult WaitFor(int fd, short events, int timeoutMs) {
 
 } // namespace
 
+int ExchangeDeadline::Cap(int limitMs) const {
+    // Rounded up, so that a wait cut to what is left ends only once the exchange is over.
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now()).count();
+    if (left <= 0)
+        return 0;
+    return left < limitMs ? static_cast<int>(left) : limitMs;
+}
+
 std::optional<std::string> ResolveIPv4(const std::string& host) {
     if (host.empty())
         return std::nullopt;

@@ -3,6 +3,7 @@
 // the clients use (gethostbyname, socket, connect, send, recv, getsockname, closesocket).
 // One object owns one socket; it closes on destruction. Not shared between threads.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -25,6 +26,20 @@ std::optional<std::string> ResolveIPv4(const std::string& host);
 
 // The name of this computer (gethostname).
 std::string LocalHostName();
+
+// The end of a whole exchange. A peer that sends a byte now and then never lets a single
+// receive time out; cutting every wait to what is left of the exchange bounds it as a whole.
+class ExchangeDeadline {
+public:
+    explicit ExchangeDeadline(int totalMs)
+        : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(totalMs)) {}
+    // limitMs, or what is left of the exchange when that is less; 0 once it is over.
+    int Cap(int limitMs) const;
+    bool Passed() const { return std::chrono::steady_clock::now() >= end_; }
+
+private:
+    std::chrono::steady_clock::time_point end_;
+};
 
 class TcpSocket {
 public:

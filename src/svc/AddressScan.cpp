@@ -211,7 +211,7 @@ AddressQueryResult QueryAddressPageHttps(const std::string& host, const std::str
 }
 
 AddressQueryResult QueryAddressPage(const std::string& host, const std::string& path, int port,
-                                    int connectTimeoutMs, int receiveTimeoutMs) {
+                                    int connectTimeoutMs, int receiveTimeoutMs, int deadlineMs) {
     AddressQueryResult result;
     try {
         TSimpSock sock;
@@ -220,6 +220,7 @@ AddressQueryResult QueryAddressPage(const std::string& host, const std::string& 
         sock.HttpPort = port;
         sock.ConnectTimeoutMs = connectTimeoutMs;
         sock.ReceiveTimeoutMs = receiveTimeoutMs;
+        sock.HttpDeadlineMs = deadlineMs;
         switch (sock.GetHTTP()) {
         case TSimpSock::kOk:
             if (sock.Data.empty()) {

@@ -61,9 +61,11 @@ AddressQueryResult QueryAddressPageHttps(const std::string& host, const std::str
                                          bool inHelper = true);
 
 // Fetches host + path (an HTTP/1.0 GET on port 80 unless another is given) and scans the
-// answer. Blocks for at most the two time limits (per receive); never throws.
+// answer. Each wait is bounded by its limit and the whole exchange by deadlineMs (an answer not
+// complete by then counts as unreachable); never throws.
 AddressQueryResult QueryAddressPage(const std::string& host, const std::string& path, int port = 80,
-                                    int connectTimeoutMs = 20000, int receiveTimeoutMs = 30000);
+                                    int connectTimeoutMs = 20000, int receiveTimeoutMs = 30000,
+                                    int deadlineMs = 60000);
 
 // What a check of the host's addresses reports, in order, and whether the public address has
 // to be probed again.

@@ -2,17 +2,20 @@
 
 #include "common/Latin1.h"
 #include "platform/FileReplace.h"
+#include "platform/FileSystemName.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <langinfo.h>
 #include <locale.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <utility>
 
 namespace pelorix {
@@ -133,15 +136,29 @@ PageLines SplitLines(std::string_view text) {
 }
 
 bool ReadTemplateLines(const std::string& path, PageLines& lines) {
-    std::error_code ec;
-    if (path.empty() || std::filesystem::is_directory(path, ec))
+    if (path.empty())
         return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    // Only a regular file of sensible size is a template: O_NONBLOCK keeps a FIFO from
+    // holding the open, and the checks keep a device such as /dev/zero from filling memory.
+    FileDescriptor fd(::open(FileSystemName(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::uintmax_t>(st.st_size) > kMaxTemplateBytes)
         return false;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        return false;
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+        if (bytes.size() > kMaxTemplateBytes)
+            return false; // grew while being read
+    }
     const std::size_t zero = bytes.find('\0');
     if (zero != std::string::npos)
         bytes.resize(zero);
@@ -150,15 +167,22 @@ bool ReadTemplateLines(const std::string& path, PageLines& lines) {
 }
 
 bool WriteLines(const std::string& path, const PageLines& lines) {
-    // Through a symbolic link the document it points to is replaced, not the link.
-    return ReplaceFile(path, JoinWithCrLf(lines)) == 0;
+    // Through a symbolic link the document it points to is replaced, not the link. A document
+    // others read (a web server's page) keeps its owner, group and mode; a new one is 0664, so
+    // whoever runs the service next may write it again.
+    ReplaceOptions options;
+    options.newFileMode = 0664;
+    options.exactNewFileMode = true;
+    options.keepWriteProtected = true;
+    options.inPlaceUnlessKept = true;
+    return ReplaceFile(FileSystemName(path), JoinWithCrLf(lines), options) == 0;
 }
 
 PageLines DefaultPageLines(bool offline) {
     return {
         R"(<HTML><HEAD><META HTTP-EQUIV="expires" CONTENT="0"><TITLE>privater Server</TITLE></HEAD>)",
         R"(<BODY BGCOLOR="#FFFFFF"><DIV ALIGN="center"><H1>&Uuml;bergang zum privaten Server</H1><HR><BR>)",
-        offline ? R"(<H2><BR>zur Zeit offline!</H2>)" : R"(<H2><BR><a href="%IP%">%IP%</a></H2>)",
+        offline ? R"(<H2><BR>zur Zeit offline!</H2>)" : R"(<H2><BR><a href="http://%IP%/">%IP%</a></H2>)",
         "<SMALL>%Date%, %Time%</SMALL></DIV>\r\n</BODY></HTML>",
     };
 }

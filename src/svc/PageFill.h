@@ -7,6 +7,7 @@
 #include "platform/Clock.h"
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,13 +43,19 @@ private:
 // Splits text at CR LF, LF or CR; a line break at the very end gives no empty last line.
 PageLines SplitLines(std::string_view text);
 
+// The largest template read; a bigger file counts as unreadable.
+inline constexpr std::size_t kMaxTemplateBytes = 1024 * 1024;
+
 // Reads a template as bytes (its text ends at the first zero byte) into lines; false when
-// the file cannot be read.
+// the file cannot be read, is no regular file (a FIFO, a device, a directory) or is larger
+// than kMaxTemplateBytes.
 bool ReadTemplateLines(const std::string& path, PageLines& lines);
 
 // Writes every line followed by CR LF. The file is replaced at once through a temporary file
-// beside it, so a reader sees the old document or the new one, never a part; false on any
-// error, and the old file stays as it was.
+// beside it, so a reader sees the old document or the new one, never a part. An existing
+// file keeps its owner, group and mode: where the replacement could not give it them, it is
+// rewritten in place; a file without write permission is left alone. A new file is 0664.
+// False on any error.
 bool WriteLines(const std::string& path, const PageLines& lines);
 
 // The built-in page used when the main template cannot be read: four entries, the last with

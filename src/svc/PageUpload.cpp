@@ -118,8 +118,8 @@ PageUploadResult UploadPageFile(const PageUploadParams& params) {
         if (!path.Directory.empty()) {
             if (!ftp.ChangeDir(path.Directory))
                 path.Directory.clear();
-            else if (path.Directory.size() > 1)
-                path.Directory += '/';
+            else if (path.Directory != "/")
+                path.Directory += '/'; // the root alone already ends in "/"
         }
         if (StorePage(ftp, params, path.FileName, result)) {
             result.Outcome = PageUploadOutcome::Uploaded;

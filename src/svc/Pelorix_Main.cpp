@@ -3,6 +3,7 @@
 #include "svc/AddressScan.h"
 
 #include "common/Latin1.h"
+#include "platform/SystemMessage.h"
 #include "svc/StatusLog.h"
 
 #include <chrono>
@@ -236,8 +237,7 @@ void TPeloThread::FlushLog() {
         LogBuffer.clear(); // never written: nothing to keep them for
         return;
     }
-    if (!LogBuffer.empty() && AppendToLogFile(ProgramDir, LogBuffer))
-        LogBuffer.clear();
+    FlushToLogFile(ProgramDir, LogBuffer); // also what an earlier flush could not write
 }
 
 std::string TPeloThread::TakeLog() {
@@ -333,7 +333,12 @@ void TPelorixService::ServiceStart(bool& Started) {
     ServiceLogBuffer = DateHeader(Clock.Now());
     MsgLevel = 0; // the start line is always kept
     LogServiceStatus(0, "+Service gestartet *");
-    ApplySettings(ReadSettings());
+    const ServiceSettings settings = ReadSettings();
+    // The log cannot hold this: its switch is one of the settings that could not be read.
+    if (settings.IniError != 0)
+        SayOnStandardError(std::string(kIniFileName) +
+                           " nicht lesbar: " + SystemErrorText(settings.IniError));
+    ApplySettings(settings);
     if (CheckParams()) {
         // Each start normally runs in a new process; a worker of an earlier start ends first.
         if (worker_) {
@@ -385,6 +390,14 @@ void TPelorixService::ServiceContinue(bool& Continued) {
 }
 
 bool TPelorixService::Start() {
+    if (!instanceLock_)
+        instanceLock_ = std::make_unique<TInstanceLock>(ProgramDir);
+    if (instanceLock_->TakenByOther()) {
+        instanceLock_.reset();
+        SayOnStandardError("Der Pelorix-Publisher läuft bereits für das Programmverzeichnis "_l1 +
+                           ProgramDir + "; ein zweiter Start ist nicht möglich."_l1);
+        return false;
+    }
     bool started = false;
     ServiceStart(started);
     return started;
@@ -425,8 +438,7 @@ void TPelorixService::FlushServiceLog() {
         ServiceLogBuffer.clear(); // never written: nothing to keep them for
         return;
     }
-    if (!ServiceLogBuffer.empty() && AppendToLogFile(ProgramDir, ServiceLogBuffer))
-        ServiceLogBuffer.clear();
+    FlushToLogFile(ProgramDir, ServiceLogBuffer);
 }
 
 bool TPelorixService::WaitForWorkerEnd(int timeoutMs) {

@@ -16,6 +16,7 @@
 #include "platform/Clock.h"
 #include "platform/CommandRunner.h"
 #include "platform/HostAddresses.h"
+#include "platform/InstanceLock.h"
 #include "platform/ServiceApp.h"
 
 #include <array>
@@ -186,7 +187,9 @@ public:
     void ServicePause(bool& Paused);
     void ServiceContinue(bool& Continued);
 
-    // IServiceHandlers: the framework's view of the same handlers.
+    // IServiceHandlers: the framework's view of the same handlers. Start first takes the
+    // program directory's instance lock: while another service runs on it, the start fails
+    // with one line on standard error and touches nothing.
     bool Start() override;
     bool Stop() override;
     bool Pause() override;
@@ -248,6 +251,7 @@ protected:
 private:
     ISleeper* sleeper_;
     TWakeableSleeper ownSleeper_;
+    std::unique_ptr<TInstanceLock> instanceLock_;
     std::unique_ptr<TPeloThread> worker_;
 };
 

@@ -9,19 +9,6 @@
 
 namespace pelorix {
 
-namespace {
-
-// The transfer runs in a helper process: the FTP engine and the TLS libraries it loads stay
-// out of the long-running service (they would keep megabytes resident after the first
-// upload). Where no helper can be started, the upload runs here.
-PageUploadResult UploadPageApart(const PageUploadParams& params) {
-    if (auto result = UploadPageInHelper(params))
-        return *result;
-    return UploadPageFile(params);
-}
-
-} // namespace
-
 bool TPeloThread::UploadPage() {
     PageUploadParams params;
     params.Host = Service.FTPHost;
@@ -41,7 +28,16 @@ bool TPeloThread::UploadPage() {
         return false;
     }
     LogStatus(4, "+FTP-Login gestartet");
-    const PageUploadResult result = UploadPageApart(params);
+    // The transfer runs in a helper process only: the FTP engine and the TLS libraries it loads
+    // stay out of the long-running service, and so does a crash a hostile server provokes. A
+    // helper that dies is a failed attempt; the next one starts a new helper.
+    const std::optional<PageUploadResult> answer = UploadPageInHelper(params);
+    if (!answer) {
+        LogStatus(1, "-Upload-Prozess unerwartet beendet");
+        LogStatus(0, "-FTP-Upload gescheitert");
+        return false;
+    }
+    const PageUploadResult& result = *answer;
     switch (result.Outcome) {
     case PageUploadOutcome::Uploaded:
         LogStatus(0, "+FTP-Upload OK mit " + CurrentIP + " als " + result.StoredAs);

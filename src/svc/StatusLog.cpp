@@ -3,13 +3,17 @@
 #include "common/Latin1.h"
 #include "net/SimpSock.h"
 #include "platform/FileReplace.h"
+#include "platform/FileSystemName.h"
+#include "platform/SystemMessage.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <map>
 #include <mutex>
 
 namespace pelorix {
@@ -60,15 +64,80 @@ void TrimPending(std::string& buffer) {
         buffer.erase(0, cut);
 }
 
-bool AppendToLogFile(const std::string& programDir, std::string_view text) {
-    const std::string name = programDir + kLogFileName;
-    std::lock_guard lock(logFileMutex);
-    FileDescriptor file(::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+namespace {
+
+constexpr mode_t kLogFileMode = 0664;
+
+// The open log file for appending; created with exactly kLogFileMode when missing.
+int OpenForAppend(const std::string& name) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT)
+        return fd;
+    const int created =
+        ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kLogFileMode);
+    if (created < 0)
+        return errno == EEXIST ? ::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
+    ::fchmod(created, kLogFileMode); // the umask took the group's write permission
+    return created;
+}
+
+// 0 or the errno of the failure; the caller holds logFileMutex.
+int AppendLocked(const std::string& name, std::string_view text) {
+    FileDescriptor file(OpenForAppend(name));
     if (file.Get() < 0)
-        return false;
-    const bool written = WriteAllBytes(file.Get(), text) == 0;
-    const bool closed = file.Close();
-    return written && closed;
+        return errno;
+    struct stat before {};
+    if (::fstat(file.Get(), &before) != 0)
+        return errno;
+    int error = WriteAllBytes(file.Get(), text);
+    if (error != 0) {
+        // A full disk takes part of the text: take it back, the whole text comes again later.
+        [[maybe_unused]] const int truncated = ::ftruncate(file.Get(), before.st_size);
+    }
+    if (!file.Close() && error == 0)
+        error = errno;
+    return error;
+}
+
+// Records that a flush handed over but the file did not take yet, per log file.
+std::map<std::string, std::string>& Backlogs() {
+    static std::map<std::string, std::string> backlogs;
+    return backlogs;
+}
+
+void SayLogUnwritable(const std::string& name, int error) {
+    SayOnStandardError("Pelorix-Protokoll " + name + " kann nicht geschrieben werden: " +
+                       SystemErrorText(error) + " Die Meldungen werden aufgehoben.");
+}
+
+} // namespace
+
+bool AppendToLogFile(const std::string& programDir, std::string_view text) {
+    std::lock_guard lock(logFileMutex);
+    return AppendLocked(FileSystemName(programDir + kLogFileName), text) == 0;
+}
+
+bool FlushToLogFile(const std::string& programDir, std::string& buffer) {
+    const std::string name = FileSystemName(programDir + kLogFileName);
+    std::lock_guard lock(logFileMutex);
+    auto& backlogs = Backlogs();
+    const auto found = backlogs.find(name);
+    const bool failedBefore = found != backlogs.end();
+    std::string text = failedBefore ? std::move(found->second) + buffer : std::move(buffer);
+    buffer.clear();
+    if (text.empty())
+        return true;
+    const int error = AppendLocked(name, text);
+    if (error == 0) {
+        if (failedBefore)
+            backlogs.erase(found);
+        return true;
+    }
+    TrimPending(text);
+    backlogs[name] = std::move(text);
+    if (!failedBefore)
+        SayLogUnwritable(SystemTextOfName(name), error);
+    return false;
 }
 
 void SendMonitorLine(const std::string& line) {
@@ -77,6 +146,10 @@ void SendMonitorLine(const std::string& line) {
     socket.ConnectTimeoutMs = kMonitorTimeoutMs;
     socket.ReceiveTimeoutMs = kMonitorTimeoutMs;
     socket.SendToMonitor(line + "\r\n");
+}
+
+void SayOnStandardError(std::string_view text) {
+    WriteAllBytes(STDERR_FILENO, Latin1ToUtf8(text) + "\n");
 }
 
 void SetConsoleEcho(bool on) {

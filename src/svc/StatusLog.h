@@ -31,13 +31,26 @@ void AppendPending(std::string& buffer, std::string_view records);
 // Drops the oldest records until the buffer holds at most kMaxPendingLog characters.
 void TrimPending(std::string& buffer);
 
-// Appends text to programDir + Pelorix.log (created when missing), exactly as it stands.
-// False on any error; nothing is reported.
+// Appends text to programDir + Pelorix.log (created when missing, mode 0664 whatever the
+// umask, so whoever runs the service next may go on appending), exactly as it stands. A write
+// that fails half way is rolled back, so the file only ever holds whole appends. False on any
+// error; nothing is reported.
 bool AppendToLogFile(const std::string& programDir, std::string_view text);
+
+// The flush of a buffer of records (both the module's and the worker's): the buffer is
+// handed over and emptied. What cannot be written now waits, per log file, ahead of whatever
+// a later flush brings, so the file holds every record once and in the order the flushes
+// came, the date header of a start above its lines. The first failure after a success is
+// said once on standard error (the journal), instead of losing lines without a word. True
+// when everything pending is in the file.
+bool FlushToLogFile(const std::string& programDir, std::string& buffer);
 
 // Sends one line to the manager's monitor: one connection to localhost:60123, the line and
 // CR LF, closed again. The result is of no interest; a line nobody takes is dropped.
 void SendMonitorLine(const std::string& line);
+
+// One line of Latin-1 text on standard error (the terminal, or the journal), in UTF-8.
+void SayOnStandardError(std::string_view text);
 
 // Foreground mode: every kept line also goes to standard error, in UTF-8.
 void SetConsoleEcho(bool on);

@@ -227,7 +227,7 @@ private slots:
         w->EdVorl->setText(Q(home->File("fehlt.htm")));
         QTest::mouseClick(w->Btn4Up, Qt::LeftButton);
         QCOMPARE(Boxes().size(), std::size_t(2));
-        QVERIFY(Uploaded("page.htm").find("<a href=\"nicht bestimmt\">nicht bestimmt</a>") !=
+        QVERIFY(Uploaded("page.htm").find("<a href=\"http://nicht bestimmt/\">nicht bestimmt</a>") !=
                 std::string::npos);
     }
 

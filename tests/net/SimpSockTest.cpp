@@ -191,6 +191,30 @@ TEST(SimpSockTest, SilentHttpPeerEndsWithinTheTimeLimit) {
     EXPECT_EQ(sock.Data, "");
 }
 
+// A byte now and then never lets one receive time out; the exchange ends at its deadline.
+TEST(SimpSockTest, TricklingPeerIsCutOffAtTheDeadlineOfTheWholeExchange) {
+    LoopbackPeer peer([&peer](int fd) {
+        peer.ReadUntil(fd, "\r\n\r\n");
+        LoopbackPeer::SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n1.2.3.4 ");
+        for (int i = 0; i < 100 && !peer.Stopping() && LoopbackPeer::SendAll(fd, "x"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    });
+    TSimpSock sock = SocketFor(peer);
+    sock.HttpDeadlineMs = kShortLimitMs;
+    sock.Data = "/";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(sock.GetHTTP(), TSimpSock::kUnreachable);
+    EXPECT_LT(ElapsedMs(start), 1500);
+    EXPECT_EQ(sock.Data, "") << "a half answer is no answer";
+
+    LoopbackPeer ftp([&ftp](int fd) { ftp.WaitForClose(fd); });
+    TSimpSock ping = SocketFor(ftp); // a receive limit of 5 s
+    ping.PingDeadlineMs = kShortLimitMs;
+    const auto pinged = std::chrono::steady_clock::now();
+    EXPECT_EQ(ping.PingFTP(), TSimpSock::kOk) << "connected: the address is known";
+    EXPECT_LT(ElapsedMs(pinged), 1500);
+}
+
 TEST(SimpSockTest, HugeResponseIsCappedAtOneMebibyte) {
     LoopbackPeer peer([&](int fd) {
         peer.ReadUntil(fd, "\r\n\r\n");

@@ -261,6 +261,39 @@ TEST(InternetSessionScripted, RefusedUserNameGivesItsOwnNumber) {
     EXPECT_EQ(LastError(), kErrorInternetIncorrectUserName);
 }
 
+// Names beyond ASCII: in UTF-8 after OPTS UTF8 ON where FEAT announces UTF8, else Latin-1.
+TEST(InternetSessionScripted, NamesGoInUtf8OnlyWhereTheServerAnnouncesIt) {
+    for (const bool utf8 : {true, false}) {
+        const std::string features =
+            utf8 ? "211-Features:\r\n SIZE\r\n UTF8\r\n211 End\r\n" : "211-Features:\r\n SIZE\r\n211 End\r\n";
+        LoopbackPeer peer([&](int fd) {
+            ServeScript(peer, fd,
+                        {{"USER", "331 Password\r\n"},
+                         {"PASS", "230 In\r\n"},
+                         {"PWD", "257 \"/\"\r\n"},
+                         {"FEAT", features},
+                         {"OPTS", "200 Always in UTF8 mode.\r\n"},
+                         {"CWD", "250 Ok\r\n"},
+                         {"QUIT", "221 Bye\r\n"}});
+        });
+        InternetSession session("Pelorix", kOpenTypeDirect, {}, {}, 0);
+        auto ftp = session.ConnectFtp("127.0.0.1", static_cast<std::uint16_t>(peer.Port()), "u", "p", 0, 0);
+        ASSERT_TRUE(ftp);
+        ASSERT_TRUE(ftp->SetCurrentDirectory("/\xDC"
+                                             "ber"));
+        ftp.reset();
+        const std::string sent = peer.Received();
+        EXPECT_NE(sent.find(utf8 ? "CWD /\xC3\x9C"
+                                   "ber\r\n"
+                                 : "CWD /\xDC"
+                                   "ber\r\n"),
+                  std::string::npos)
+            << sent;
+        EXPECT_EQ(sent.find("OPTS UTF8 ON\r\n") != std::string::npos, utf8) << sent;
+        EXPECT_LT(sent.find("FEAT\r\n"), sent.find("CWD")) << sent;
+    }
+}
+
 TEST(InternetSessionScripted, SilentServerIsGivenUp) {
     // Logs in, then never answers the PWD that follows the login.
     LoopbackPeer peer([&peer](int fd) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <random>
 #include <sys/stat.h>
@@ -301,6 +302,29 @@ TEST(ProfileFile, AnUnreadableFileIsNeverReplaced) {
     EXPECT_EQ(WriteProfileString(dir.File("x.ini"), "S", "K", "new"), EACCES);
     ::chmod(dir.File("x.ini").c_str(), 0600);
     EXPECT_EQ(dir.Read("x.ini"), "[S]\nK=old\nL=2\n");
+}
+
+// A save killed before its rename leaves its temporary file; the next save clears out old ones.
+TEST(ProfileFile, TemporaryFilesOlderThanAnHourGoAtTheNextSave) {
+    TempDir dir;
+    const auto age = [&](const std::string& name, int seconds) {
+        dir.Write(name, "x");
+        struct stat st {};
+        ::stat(dir.File(name).c_str(), &st);
+        const timespec times[2] = {{st.st_mtime - seconds, 0}, {st.st_mtime - seconds, 0}};
+        ::utimensat(AT_FDCWD, dir.File(name).c_str(), times, 0);
+    };
+    age(".x.ini.4711-0.tmp", 7200);
+    age(".x.ini.4712-3.tmp", 60);
+    age(".y.ini.4711-0.tmp", 7200);
+    age(".x.ini.keep.tmp", 7200);
+    ProfileFile file(dir.File("x.ini"));
+    file.WriteString("S", "k", "v");
+    ASSERT_TRUE(file.Commit());
+    EXPECT_FALSE(dir.Exists(".x.ini.4711-0.tmp"));
+    EXPECT_TRUE(dir.Exists(".x.ini.4712-3.tmp")) << "perhaps a save under way";
+    EXPECT_TRUE(dir.Exists(".y.ini.4711-0.tmp")) << "another file's";
+    EXPECT_TRUE(dir.Exists(".x.ini.keep.tmp")) << "not ours";
 }
 
 TEST(ProfileFile, WritesThroughASymbolicLink) {

@@ -5,11 +5,15 @@
 #include "TempDir.h"
 #include "common/Latin1.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <locale.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 namespace pelorix {
 namespace {
@@ -99,6 +103,11 @@ TEST(PageFillTest, TemplatesAreReadAsBytesUpToTheFirstZero) {
     EXPECT_FALSE(ReadTemplateLines(dir.File("missing.htm"), lines));
     EXPECT_FALSE(ReadTemplateLines(dir.Path(), lines));
     EXPECT_FALSE(ReadTemplateLines("", lines));
+
+    dir.Write("big.htm", std::string(kMaxTemplateBytes, 'x'));
+    EXPECT_TRUE(ReadTemplateLines(dir.File("big.htm"), lines));
+    dir.Write("big.htm", std::string(kMaxTemplateBytes + 1, 'x'));
+    EXPECT_FALSE(ReadTemplateLines(dir.File("big.htm"), lines)) << "beyond 1 MiB";
 }
 
 TEST(PageFillTest, TemplateWithoutPlaceholdersIsCopiedWithCrLf) {
@@ -124,7 +133,7 @@ TEST(PageFillTest, MissingTemplateGivesTheFiveLineDefaultPage) {
         "<HTML><HEAD><META HTTP-EQUIV=\"expires\" CONTENT=\"0\"><TITLE>privater Server</TITLE></HEAD>\r\n"
         "<BODY BGCOLOR=\"#FFFFFF\"><DIV ALIGN=\"center\"><H1>&Uuml;bergang zum privaten "
         "Server</H1><HR><BR>\r\n"
-        "<H2><BR><a href=\"84.1.2.3\">84.1.2.3</a></H2>\r\n"
+        "<H2><BR><a href=\"http://84.1.2.3/\">84.1.2.3</a></H2>\r\n"
         "<SMALL>07.12.26 (Monday), 22:06</SMALL></DIV>\r\n"
         "</BODY></HTML>\r\n");
 
@@ -158,6 +167,63 @@ TEST(PageFillTest, ResultIsReplacedWholeKeepingItsMode) {
     ASSERT_EQ(stat(dir.File("out.htm").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(FilesIn(dir.Path()), 1u); // no temporary file left behind
+}
+
+struct stat StatOf(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st;
+}
+
+// Runs write as user and group 65534 in a child process; its result.
+bool WritesAsNobody(const std::function<bool()>& write) {
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0 && write() ? 0
+                                                                                                        : 1);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A web server's page (another owner, 0640) stays the web server's: replaced with the same
+// owner where the writer may give it, rewritten in place where not; a write-protected one fails.
+TEST(PageFillTest, ExistingResultKeepsOwnerGroupAndMode) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs the right to hand files to other users";
+    TempDir dir;
+    ::chmod(dir.Path().c_str(), 0777);
+    dir.Write("ip.html", "old");
+    ASSERT_EQ(::chown(dir.File("ip.html").c_str(), 1003, 1003), 0);
+    ::chmod(dir.File("ip.html").c_str(), 0640);
+    ASSERT_TRUE(WriteLines(dir.File("ip.html"), {"new"}));
+    struct stat st = StatOf(dir.File("ip.html"));
+    EXPECT_EQ(st.st_uid, 1003u);
+    EXPECT_EQ(st.st_gid, 1003u);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(dir.Read("ip.html"), "new\r\n");
+
+    ::chmod(dir.File("ip.html").c_str(), 0666); // writable for the unprivileged service, not its own
+    const ino_t inode = st.st_ino;
+    EXPECT_TRUE(WritesAsNobody([&] { return WriteLines(dir.File("ip.html"), {"x"}); }));
+    st = StatOf(dir.File("ip.html"));
+    EXPECT_EQ(st.st_uid, 1003u);
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
+    EXPECT_EQ(st.st_ino, inode) << "rewritten in place";
+    EXPECT_EQ(dir.Read("ip.html"), "x\r\n");
+
+    ::chmod(dir.File("ip.html").c_str(), 0644); // readable only: the rename would be allowed, but no
+    EXPECT_FALSE(WritesAsNobody([&] { return WriteLines(dir.File("ip.html"), {"y"}); }));
+    dir.Write("own.html", "old");
+    ::chmod(dir.File("own.html").c_str(), 0444);
+    EXPECT_FALSE(WriteLines(dir.File("own.html"), {"y"})) << "write-protected";
+    EXPECT_EQ(dir.Read("ip.html") + dir.Read("own.html"), "x\r\nold");
+
+    const mode_t umask = ::umask(022);
+    EXPECT_TRUE(WriteLines(dir.File("new.html"), {"n"}));
+    ::umask(umask);
+    EXPECT_EQ(StatOf(dir.File("new.html")).st_mode & 07777, 0664u);
+    EXPECT_EQ(FilesIn(dir.Path()), 3u); // no temporary file left behind
 }
 
 TEST(PageFillTest, UnwritableResultFailsAndLeavesNothingBehind) {

@@ -76,7 +76,11 @@ TEST_F(PageUploadTest, StoresUnderTheRemotePath) {
     result = UploadPageFile(params);
     EXPECT_EQ(result.StoredAs, "web/index.htm");
     EXPECT_TRUE(server.Root().Exists("web/index.htm"));
-    EXPECT_EQ(prepared, 3);
+
+    std::filesystem::create_directories(server.Root().File("a"));
+    params.RemoteSite = "a/page.htm"; // a one-character directory is still a directory
+    EXPECT_EQ(UploadPageFile(params).StoredAs, "a/page.htm");
+    EXPECT_EQ(prepared, 4);
 }
 
 TEST_F(PageUploadTest, MissingDirectorySendsTheFileToTheLoginDirectory) {

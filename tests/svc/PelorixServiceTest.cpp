@@ -242,6 +242,23 @@ TEST_F(PelorixServiceTest, LinesOfAFailedFlushAreWrittenAtTheNextOneInOrder) {
                                             Rec("-Thread-Ende angefordert") + Rec("-Service beendet *"));
 }
 
+// The start's records stay above the worker's even when the log could first not be written.
+TEST_F(PelorixServiceTest, WorkerLinesNeverLandAboveTheRecordsOfAFailedStartFlush) {
+    TestService service(dir_.Path(), clock_, hosts_, &gate_);
+    service.settings = ValidSettings();
+    ASSERT_EQ(::mkdir(dir_.File("Pelorix.log").c_str(), 0755), 0);
+    ASSERT_TRUE(Start(service));
+    ASSERT_TRUE(gate_.WaitEntered(1));
+    ASSERT_EQ(::rmdir(dir_.File("Pelorix.log").c_str()), 0);
+    gate_.Allow(1); // the worker's first check tick flushes
+    ASSERT_TRUE(gate_.WaitEntered(2));
+    EXPECT_EQ(dir_.Read("Pelorix.log"), kHeader + Rec("+Service gestartet *") +
+                                            Rec("+ServiceThread erzeugt") +
+                                            Rec("+ServiceThread übernimmt"_l1));
+    EXPECT_TRUE(service.Stop());
+    gate_.Open();
+}
+
 TEST(StatusLogTest, TimeStampAndDateHeaderHaveTheirFixedForms) {
     LocalTime t{2005, 3, 4, 7, 8, 9, 5, 60};
     EXPECT_EQ(TimeStamp(t), "[07:08:09] ");

@@ -10,6 +10,9 @@
 
 #include <csignal>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace pelorix::test {
 namespace {
 
@@ -61,6 +64,58 @@ TEST(PelorixSvcProcessTest, SignalsPauseContinueAndStopTheRunningService) {
                       {"+Service gestartet *", "+ServiceThread erzeugt", "-Service angehalten *",
                        "+Service fortgesetzt *", "+ServiceThread übernimmt"_l1, "-Thread-Ende angefordert",
                        "-Service beendet *"}));
+}
+
+TEST(PelorixSvcProcessTest, HangUpStopsTheForegroundServiceInOrder) {
+    TempDir dir;
+    const std::string program = InstallService(dir, kValidIni);
+    ServerProcess svc({program, "-foreground"}, dir.File("stderr.txt"));
+    ASSERT_TRUE(WaitForText(dir, "stderr.txt", "+ServiceThread übernimmt"));
+    svc.Signal(SIGHUP);
+    EXPECT_EQ(svc.Wait(2000), 0);
+    EXPECT_TRUE(LogIs(dir.Read("Pelorix.log"), TodayHeader(),
+                      {"+Service gestartet *", "+ServiceThread erzeugt", "+ServiceThread übernimmt"_l1,
+                       "-Thread-Ende angefordert", "-Service beendet *"}));
+}
+
+TEST(PelorixSvcProcessTest, ASecondInstanceOnTheSameDirectoryIsTurnedAwayAtOnce) {
+    TempDir dir;
+    const std::string program = InstallService(dir, kValidIni);
+    ServerProcess first({program, "-foreground"}, dir.File("first.txt"));
+    ASSERT_TRUE(WaitForText(dir, "first.txt", "+ServiceThread übernimmt"));
+    ASSERT_TRUE(WaitForText(dir, "Pelorix.log", "+ServiceThread erzeugt"));
+    const std::string logBefore = dir.Read("Pelorix.log");
+    ServerProcess second({program, "-foreground"}, dir.File("second.txt"));
+    EXPECT_EQ(second.Wait(2000), 1);
+    EXPECT_NE(dir.Read("second.txt").find("läuft bereits für das Programmverzeichnis " + dir.Path()),
+              std::string::npos)
+        << dir.Read("second.txt");
+    EXPECT_EQ(dir.Read("Pelorix.log"), logBefore) << "the second touched nothing";
+    EXPECT_EQ(first.Wait(100), -1) << "the first runs on";
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.Wait(2000), 0);
+    EXPECT_TRUE(LogIs(dir.Read("Pelorix.log"), TodayHeader(),
+                      {"+Service gestartet *", "+ServiceThread erzeugt", "+ServiceThread übernimmt"_l1,
+                       "-Thread-Ende angefordert", "-Service beendet *"}));
+}
+
+TEST(PelorixSvcProcessTest, SettingsThatCannotBeReadAreSaidOnTheTerminal) {
+    TempDir dir;
+    InstallService(dir, "");
+    ::unlink(dir.File("Pelorix.ini").c_str());
+    for (const bool directory : {false, true}) {
+        if (directory)
+            ::mkdir(dir.File("Pelorix.ini").c_str(), 0755);
+        const std::string console = directory ? "directory.txt" : "missing.txt";
+        ServerProcess svc({dir.File("PelorixSvc"), "-foreground"}, dir.File(console));
+        ASSERT_TRUE(WaitForText(dir, console, "-unzureichende(r) Parameter"));
+        svc.Signal(SIGTERM);
+        EXPECT_EQ(svc.Wait(2000), 0);
+        const std::string said = dir.Read(console);
+        const auto at = said.find("\nPelorix.ini nicht lesbar: ");
+        EXPECT_NE(at, std::string::npos) << said;
+        EXPECT_EQ(said.find("Pelorix.ini", at + 2), std::string::npos) << "one line: " << said;
+    }
 }
 
 TEST(PelorixSvcProcessTest, WithoutTheForegroundSwitchNothingStarts) {

@@ -210,6 +210,19 @@ TEST_F(ServiceProgramTest, ScDrivesTheWholeLifecycle) {
     EXPECT_EQ(Sc({"list"}).output, "");
 }
 
+// Two services registered on one program directory: the second start fails and touches nothing.
+TEST_F(ServiceProgramTest, ASecondServiceOnTheSameDirectoryFailsToStart) {
+    ASSERT_EQ(Sc({"create", "PelorixService", program_}).exitCode, 0);
+    ASSERT_EQ(Sc({"create", "Zweiter", program_}).exitCode, 0);
+    EXPECT_EQ(Sc({"start", "PelorixService"}).output, "RUNNING\n");
+    const std::string log = Log();
+    EXPECT_EQ(Sc({"start", "Zweiter"}).exitCode, 1);
+    EXPECT_EQ(Sc({"query", "Zweiter"}).output.rfind("STOPPED\n", 0), 0u);
+    EXPECT_EQ(Sc({"query", "PelorixService"}).output, "RUNNING\n");
+    EXPECT_EQ(Log(), log);
+    EXPECT_EQ(Sc({"stop", "PelorixService"}).exitCode, 0);
+}
+
 TEST_F(ServiceProgramTest, ScRefusesWrongUse) {
     EXPECT_EQ(Sc({}).exitCode, 2);
     EXPECT_EQ(Sc({"frobnicate", "X"}).exitCode, 2);

@@ -8,6 +8,8 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 namespace pelorix {
 namespace {
 
@@ -39,9 +41,20 @@ TEST_F(StagePagesTest, MissingTemplateGivesTheDefaultPage) {
     EXPECT_TRUE(kit.Worker().GeneratePages());
     EXPECT_EQ(kit.Lines(), (Lines{"+Seitenvorlage fehlt", kDone}));
     const std::string page = dir.Read("PelorTmp.htm");
-    EXPECT_NE(page.find("<H2><BR><a href=\"84.1.2.3\">84.1.2.3</a></H2>\r\n"), std::string::npos);
+    EXPECT_NE(page.find("<H2><BR><a href=\"http://84.1.2.3/\">84.1.2.3</a></H2>\r\n"), std::string::npos);
     EXPECT_NE(page.find("<SMALL>07.12.26 ("), std::string::npos);
     EXPECT_NE(page.find("), 22:05</SMALL></DIV>\r\n</BODY></HTML>\r\n"), std::string::npos);
+}
+
+TEST_F(StagePagesTest, SpecialFilesAsTemplatesCountAsMissingAndNeverHold) {
+    ASSERT_EQ(::mkfifo(dir.File("Pelorix.htm").c_str(), 0600), 0);
+    kit.service.AddPages = true;
+    kit.service.AddPage[0] = "/dev/zero";
+    kit.service.AddPage[5] = dir.File("zero.out");
+    EXPECT_TRUE(kit.Worker().GeneratePages()); // neither the FIFO nor the device holds it
+    EXPECT_EQ(kit.Lines(), (Lines{"-Zusatzseite '/dev/zero' nicht gefunden oder nicht zu schreiben",
+                                  "+Seitenvorlage fehlt", kDone}));
+    EXPECT_FALSE(dir.Exists("zero.out"));
 }
 
 TEST_F(StagePagesTest, AdditionalPagesAreMadeOnlyWhenSwitchedOn) {

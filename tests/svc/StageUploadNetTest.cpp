@@ -6,6 +6,7 @@
 #include "StageTestKit.h"
 #include "SvcProcess.h"
 
+#include "../net/LoopbackPeer.h"
 #include "FtpTestServer.h"
 #include "ServerProcess.h"
 #include "TempDir.h"
@@ -15,6 +16,9 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <thread>
 
 namespace pelorix {
 namespace {
@@ -126,6 +130,63 @@ TEST_F(StageUploadNetTest, LoginLineIsDetailOnly) {
     EXPECT_EQ(kit.Lines(), (Lines{"-FTP-Upload gescheitert"}));
 }
 
+// Helpers of this process whose command line names them so, by process id.
+std::vector<pid_t> HelperChildren() {
+    std::vector<pid_t> helpers;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream children(task.path() / "children");
+        pid_t pid = 0;
+        while (children >> pid) {
+            std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
+            std::string name;
+            std::getline(cmdline, name, '\0');
+            if (name == "PelorixHelper")
+                helpers.push_back(pid);
+        }
+    }
+    return helpers;
+}
+
+bool CurlMappedHere() {
+    std::ifstream maps("/proc/self/maps");
+    const std::string all((std::istreambuf_iterator<char>(maps)), std::istreambuf_iterator<char>());
+    return all.find("libcurl") != std::string::npos;
+}
+
+// A helper that dies in the middle is a failed attempt, never a reason to upload in the
+// service's own process; the next attempt starts a new helper.
+TEST_F(StageUploadNetTest, KilledHelperFailsTheAttemptAndTheNextOneUsesANewHelper) {
+    server.Stop();
+    std::optional<test::LoopbackPeer> stalling;
+    stalling.emplace(
+        [&](int fd) { // greets, then says nothing more
+            test::LoopbackPeer::SendAll(fd, "220 hello\r\n");
+            stalling->WaitForClose(fd, 10000);
+        },
+        21);
+    ASSERT_TRUE(stalling->Listening());
+    bool uploaded = true;
+    std::thread attempt([&] { uploaded = Worker().UploadPage(); });
+    std::vector<pid_t> helpers;
+    for (int i = 0; i < 500 && helpers.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        helpers = HelperChildren();
+    }
+    ASSERT_EQ(helpers.size(), 1u);
+    ::kill(helpers.front(), SIGKILL);
+    attempt.join();
+    EXPECT_FALSE(uploaded);
+    EXPECT_EQ(kit.Lines(), (Lines{"+FTP-Login gestartet", "-Upload-Prozess unerwartet beendet",
+                                  "-FTP-Upload gescheitert"}));
+    EXPECT_FALSE(CurlMappedHere()) << "no upload in this process";
+
+    stalling.reset();
+    ASSERT_TRUE(server.Start());
+    EXPECT_TRUE(Worker().UploadPage());
+    EXPECT_EQ(server.Root().Read("myserver.htm"), "<p>1.2.3.4</p>\r\n");
+    EXPECT_FALSE(CurlMappedHere());
+}
+
 // The whole service: the FTP server is away at the first check, so the upload fails and is
 // retried at the next tick, when the server is back, and the page is published.
 TEST(ServiceUploadNetTest, PublishesOnceTheFtpServerIsBack) {
@@ -171,6 +232,39 @@ TEST(ServiceUploadNetTest, PublishesOnceTheFtpServerIsBack) {
     ASSERT_NE(generated, std::string::npos);
     EXPECT_EQ(log.find("+Seitengenerierung ausgeführt"_l1, generated + 1), std::string::npos)
         << "the retry uploads the page generated before";
+}
+
+// Umlauts in the program directory, the template's directory and the remote name: the
+// settings hold them in Latin-1, the file system and a server that announces UTF8 get UTF-8.
+TEST(ServiceUploadNetTest, UmlautsInPathsReachDiskAndServerInUtf8) {
+    TempDir root;
+    const std::string home = root.File("Prüfung/"); // UTF-8, as on disk
+    const std::string homeText = root.File("Pr\xFC"
+                                           "fung/"); // the same as Latin-1 text
+    std::filesystem::create_directories(home + "jürgen");
+    std::filesystem::copy_file(test::BinaryPath("src/svc/PelorixSvc"), home + "PelorixSvc");
+    std::ofstream(home + "jürgen/Vorlage.htm") << "<p>Vorlage %IP%</p>\n";
+    std::ofstream(home + "Pelorix.ini") << "[Settings]\r\nHTMLTemplate=" + homeText + "j\xFCrgen/Vorlage.htm"
+                                        << "\r\nFTPHost=127.0.0.1\r\nFTPUser=" << FtpTestServer::kUser
+                                        << "\r\nFTPPass=" << ScramblePassword(FtpTestServer::kPassword)
+                                        << "\r\nFTPSite=/\xDC"
+                                           "bergang.htm\r\nMessages=0\r\nMsgLevel=4\r\nLogFile=1\r\n";
+    FtpTestServer ftp(21);
+    ASSERT_TRUE(ftp.Ready());
+    ServerProcess service({home + "PelorixSvc", "-foreground"}, root.File("console.log"));
+    const auto published = [&] {
+        std::ifstream log(home + "Pelorix.log");
+        const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+        return text.find("+FTP-Upload OK mit 127.0.0.1 als /\xDC"
+                         "bergang.htm") != std::string::npos;
+    };
+    for (int i = 0; i < 300 && !published(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    service.Signal(SIGTERM);
+    service.Wait(5000);
+    ASSERT_TRUE(published()) << root.Read("console.log");
+    EXPECT_EQ(ftp.Root().Read("Übergang.htm"), "<p>Vorlage 127.0.0.1</p>\r\n");
+    EXPECT_TRUE(std::filesystem::exists(home + "PelorTmp.htm")) << "the default beside the program";
 }
 
 } // namespace

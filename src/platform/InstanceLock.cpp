@@ -1,0 +1,31 @@
+#include "platform/InstanceLock.h"
+
+#include "platform/FileSystemName.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace pelorix {
+
+TInstanceLock::TInstanceLock(const std::string& directory) {
+    // Close-on-exec: a helper the service starts must not keep the lock after the service ends.
+    fd_ = ::open(FileSystemName(directory.empty() ? "." : directory).c_str(),
+                 O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0)
+        return;
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        takenByOther_ = errno == EWOULDBLOCK;
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+TInstanceLock::~TInstanceLock() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+} // namespace pelorix

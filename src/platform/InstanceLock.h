@@ -1,0 +1,29 @@
+#pragma once
+// One running service per program directory. Two services on one directory would both upload
+// and interleave one log; the second is turned away at its start. The lock is an exclusive
+// flock on the directory itself: it needs no write permission there (the program directory
+// belongs to root), creates nothing, and the kernel drops it when the process ends, however
+// it ends. Owned by the service module for the process's life; one thread.
+
+#include <string>
+
+namespace pelorix {
+
+class TInstanceLock {
+public:
+    // Tries once, without waiting. directory is system text.
+    explicit TInstanceLock(const std::string& directory);
+    ~TInstanceLock();
+    TInstanceLock(const TInstanceLock&) = delete;
+    TInstanceLock& operator=(const TInstanceLock&) = delete;
+
+    // Another process holds the lock. A directory that cannot be locked at all (a file system
+    // without locks) does not keep the service from running.
+    bool TakenByOther() const { return takenByOther_; }
+
+private:
+    int fd_ = -1;
+    bool takenByOther_ = false;
+};
+
+} // namespace pelorix
