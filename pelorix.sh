@@ -13,6 +13,7 @@ PACKAGES=(
     iproute2 util-linux procps locales-all
     dpkg-dev file adduser systemd
     xvfb xdotool imagemagick openbox xauth
+    vsftpd openssh-server openssh-client openssl passwd
 )
 
 as_root() {

@@ -13,7 +13,11 @@
 #   MODE=noworker settings without FTP host, user and password: the checks at start fail, no
 #               worker runs, the service only waits to be stopped.
 #
-#   [MODE=router] [DURATION=300] bench/idle_service.sh [build-dir]
+#   In router mode SECURE=ftps publishes to vsftpd with implicit TLS on port 990 (certificate
+#   pinned), SECURE=sftp to OpenSSH's sshd with internal-sftp on port 22 (host key pinned);
+#   both log in a user the script makes with a password and removes afterwards (needs root).
+#
+#   [MODE=router] [SECURE=ftps|sftp] [DURATION=300] bench/idle_service.sh [build-dir]
 #
 # Limits: VmRSS <= RSS_LIMIT_KIB (default 6144 KiB), CPU <= 0.1 % of one core. Besides VmRSS
 # the script shows what it consists of (anonymous memory, mapped files, proportional share),
@@ -32,16 +36,19 @@ PROGRAM="$BUILD/src/svc/PelorixSvc"
 # Router mode binds the fixed ports: run again inside a private network namespace.
 if [ "$MODE" = router ] && [ "${PELORIX_BENCH_NETNS:-}" != 1 ]; then
     exec "$ROOT/scripts/netns-run.sh" env PELORIX_BENCH_NETNS=1 MODE=router DURATION="$DURATION" \
-        RSS_LIMIT_KIB="$RSS_LIMIT_KIB" sh "$0" "$BUILD"
+        RSS_LIMIT_KIB="$RSS_LIMIT_KIB" SECURE="${SECURE:-}" sh "$0" "$BUILD"
 fi
 
 DIR=$(mktemp -d /tmp/pelorix-bench-XXXXXX)
 PID=
 HELPERS=
+SECURE=${SECURE:-}
+BENCH_USER=
 cleanup() {
     [ -n "$PID" ] && kill -TERM "$PID" 2>/dev/null && wait "$PID" 2>/dev/null || true
     for helper in $HELPERS; do kill -TERM "$helper" 2>/dev/null || true; done
     wait 2>/dev/null || true
+    [ -n "$BENCH_USER" ] && userdel -f "$BENCH_USER" 2>/dev/null || true
     rm -rf "$DIR"
 }
 trap cleanup EXIT INT TERM
@@ -78,13 +85,59 @@ router)
     echo '<html><body>Current IP Address: 198.51.100.7</body></html>' >"$DIR/www/ip.htm"
     /usr/bin/python3 -m http.server 80 --bind 127.0.0.1 --directory "$DIR/www" >"$DIR/http.log" 2>&1 &
     HELPERS="$HELPERS $!"
-    /usr/bin/python3 "$ROOT/tests/support/ftp_server.py" "$DIR/ftp" 21 pelorix geheim >"$DIR/ftp.log" 2>&1 &
-    HELPERS="$HELPERS $!"
+    case "$SECURE" in
+    "")
+        /usr/bin/python3 "$ROOT/tests/support/ftp_server.py" "$DIR/ftp" 21 pelorix geheim >"$DIR/ftp.log" 2>&1 &
+        HELPERS="$HELPERS $!"
+        wait_port 21
+        FTP_USER=pelorix SITE=/myserver.htm MODE_KEYS="FTPMode=0"
+        ;;
+    ftps | sftp)
+        [ "$(id -u)" = 0 ] || { echo "SECURE=$SECURE needs root" >&2; exit 2; }
+        BENCH_USER=pbench$$
+        useradd -M -d "$DIR/ftp" -s /bin/sh "$BENCH_USER"
+        echo "$BENCH_USER:geheim" | chpasswd
+        chmod 755 "$DIR"
+        chown "$BENCH_USER" "$DIR/ftp"
+        FTP_USER=$BENCH_USER SITE=$DIR/ftp/myserver.htm
+        if [ "$SECURE" = ftps ]; then
+            openssl req -x509 -newkey rsa:2048 -nodes -keyout "$DIR/key.pem" -out "$DIR/cert.pem" -days 2 \
+                -subj /CN=127.0.0.1 2>/dev/null
+            PIN=sha256//$(openssl x509 -in "$DIR/cert.pem" -pubkey -noout | openssl pkey -pubin -outform der |
+                openssl dgst -sha256 -binary | base64)
+            mkdir -p "$DIR/empty"
+            printf '%s\n' listen=YES listen_address=127.0.0.1 listen_port=990 background=NO anonymous_enable=NO \
+                local_enable=YES write_enable=YES pam_service_name=vsftpd "secure_chroot_dir=$DIR/empty" \
+                seccomp_sandbox=NO isolate=NO isolate_network=NO pasv_address=127.0.0.1 ssl_enable=YES \
+                implicit_ssl=YES "rsa_cert_file=$DIR/cert.pem" "rsa_private_key_file=$DIR/key.pem" \
+                force_local_logins_ssl=YES force_local_data_ssl=YES require_ssl_reuse=NO >"$DIR/vsftpd.conf"
+            /usr/sbin/vsftpd "$DIR/vsftpd.conf" >"$DIR/ftp.log" 2>&1 &
+            HELPERS="$HELPERS $!"
+            wait_port 990
+            MODE_KEYS="FTPMode=2 FTPTrust=$PIN"
+        else
+            ssh-keygen -q -t ed25519 -N '' -f "$DIR/hostkey"
+            FP=$(ssh-keygen -l -E sha256 -f "$DIR/hostkey.pub" | awk '{ print $2 }')
+            mkdir -p /run/sshd
+            printf '%s\n' "Port 22" "ListenAddress 127.0.0.1" "HostKey $DIR/hostkey" "PidFile none" "UsePAM no" \
+                "PasswordAuthentication yes" "StrictModes no" "AllowUsers $BENCH_USER" \
+                "Subsystem sftp internal-sftp" >"$DIR/sshd_config"
+            /usr/sbin/sshd -D -e -f "$DIR/sshd_config" >"$DIR/ftp.log" 2>&1 &
+            HELPERS="$HELPERS $!"
+            wait_port 22
+            MODE_KEYS="FTPMode=3 FTPTrust=$FP"
+        fi
+        ;;
+    *)
+        echo "unknown SECURE $SECURE (ftps or sftp)" >&2
+        exit 2
+        ;;
+    esac
     wait_port 80
-    wait_port 21
-    "$INI_TOOL" "$DIR/Pelorix.ini" Settings FTPHost=127.0.0.1 FTPUser=pelorix +FTPPass=geheim \
-        FTPSite=/myserver.htm FTPPassive=1 Router=1 IPSource=127.0.0.1/ip.htm Intervall=60 \
-        Messages=1 MsgLevel=4 LogFile=1 eMail=0 AddPages=0
+    # shellcheck disable=SC2086 # MODE_KEYS holds several key=value words
+    "$INI_TOOL" "$DIR/Pelorix.ini" Settings FTPHost=127.0.0.1 "FTPUser=$FTP_USER" +FTPPass=geheim \
+        "FTPSite=$SITE" FTPPassive=1 Router=1 IPSource=127.0.0.1/ip.htm Intervall=60 \
+        Messages=1 MsgLevel=4 LogFile=1 eMail=0 AddPages=0 $MODE_KEYS
     SETTLE=0
     ;;
 *)
@@ -141,7 +194,7 @@ awk '/^[0-9a-f]+-/ { name = $6 } /^Rss:/ { rss[name] += $2 } END { for (n in rss
     "/proc/$PID/smaps" | sort -rn | head -6 | sed 's/^/    /'
 echo "  libcurl mapped: $(grep -q libcurl "/proc/$PID/maps" && echo yes || echo no)"
 echo "  lines written to the log meanwhile: $(tr '\r' '\n' <"$DIR/Pelorix.log" | grep -c '^\[')"
-echo "RESULT idle_$MODE $MAXRSS $CPU $ANON $FILE $PSS $PRIVATE $HWM"
+echo "RESULT idle_$MODE${SECURE:+_$SECURE} $MAXRSS $CPU $ANON $FILE $PSS $PRIVATE $HWM"
 
 OK=1
 [ "$MAXRSS" -le "$RSS_LIMIT_KIB" ] || { echo "resident memory above $RSS_LIMIT_KIB KiB" >&2; OK=0; }

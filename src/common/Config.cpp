@@ -26,6 +26,10 @@ constexpr int kScrambleStep = 5;
 constexpr int kHistoryRead = 19;
 constexpr int kHistoryWritten = 9;
 
+bool FileExists(const std::string& path) {
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
 int NextOffset(int offset) {
     offset += kScrambleStep;
     return offset >= 32 ? 1 : offset;
@@ -103,6 +107,9 @@ void WriteSettingsKeys(ProfileFile& out, const ManagerSettings& s) {
     out.WriteString(kSettings, "FTPPass", ScramblePassword(s.FTPPass));
     out.WriteString(kSettings, "FTPSite", s.FTPSite);
     out.WriteString(kSettings, "FTPPassive", FlagText(s.FTPPassive));
+    out.WriteString(kSettings, "FTPMode", std::to_string(s.FTPMode));
+    out.WriteString(kSettings, "FTPPort", std::to_string(s.FTPPort));
+    out.WriteString(kSettings, "FTPTrust", s.FTPTrust);
     out.WriteString(kSettings, "Router", FlagText(s.Router));
     out.WriteString(kSettings, "IPSource", s.IPSource);
     out.WriteString(kSettings, "Intervall", std::to_string(s.Intervall));
@@ -304,6 +311,9 @@ ServiceSettings ReadServiceSettings(const std::string& programDir) {
     s.FTPPass = in.Password(kSettings, "FTPPass");
     s.FTPSite = in.Text(kSettings, "FTPSite", "/myserver.htm");
     s.FTPPassive = in.Flag(kSettings, "FTPPassive", false);
+    s.FTPMode = in.Integer(kSettings, "FTPMode", 0);
+    s.FTPPort = in.Integer(kSettings, "FTPPort", 0);
+    s.FTPTrust = in.Text(kSettings, "FTPTrust", "");
     s.Router = in.Flag(kSettings, "Router", false);
     s.IPSource = in.Text(kSettings, "IPSource", kDefaultIPSource);
     s.AddPages = in.Flag(kSettings, "AddPages", false);
@@ -350,6 +360,10 @@ ManagerSettings LoadManagerSettings(const std::string& programDir) {
         append(s.SourceHistory, "IPSource");
     }
     s.FTPPassive = in.Flag(kSettings, "FTPPassive", false);
+    // Plain FTP stays for a file written before the key existed; a new file starts secured.
+    s.FTPMode = in.Integer(kSettings, "FTPMode", FileExists(IniPath(programDir)) ? 0 : 1);
+    s.FTPPort = in.Integer(kSettings, "FTPPort", 0);
+    s.FTPTrust = in.Text(kSettings, "FTPTrust", "");
     s.eMail = in.Flag(kSettings, "eMail", false);
     s.Mail = ReadMailData(in);
     s.Router = in.Flag(kSettings, "Router", false);

@@ -18,8 +18,9 @@ inline constexpr int kServiceTextMax = 2047;
 inline constexpr int kManagerTextMax = 1023;
 
 // Default address-source pages: IPSource on both sides, IPSourceX for the manager's display.
-inline constexpr const char* kDefaultIPSource = "checkip.dyndns.org/";
-inline constexpr const char* kDefaultIPSourceX = "checkip.amazonaws.com/";
+// Both answer with the bare address, over HTTPS.
+inline constexpr const char* kDefaultIPSource = "https://checkip.amazonaws.com/";
+inline constexpr const char* kDefaultIPSourceX = "https://api.ipify.org/";
 // The password the manager shows when FTPPass is missing (plain).
 inline constexpr const char* kManagerDefaultPassword = "?";
 
@@ -69,6 +70,9 @@ struct ServiceSettings {
     std::string FTPPass;
     std::string FTPSite;
     bool FTPPassive = false;
+    int FTPMode = 0; // 0 FTP, 1 FTP with explicit TLS, 2 FTPS (implicit TLS), 3 SFTP
+    int FTPPort = 0; // 0: the mode's standard port
+    std::string FTPTrust;
     bool Router = false;
     std::string IPSource;
     bool AddPages = false;
@@ -99,6 +103,9 @@ struct ManagerSettings {
     std::string FTPPass;
     std::string FTPSite;
     bool FTPPassive = false;
+    int FTPMode = 1; // a new file starts with TLS; a file without the key keeps plain FTP (0)
+    int FTPPort = 0;
+    std::string FTPTrust;
     bool Router = false;
     std::string IPSource;
     std::string IPSourceX;

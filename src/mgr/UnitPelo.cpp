@@ -19,6 +19,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -271,9 +272,33 @@ QWidget* TFrmPelo::BuildParameterPage() {
         grid->addWidget(EdPass, 2, 1);
         grid->addWidget(Label224, 3, 0);
         grid->addWidget(EdSite, 3, 1, 1, 3);
-        grid->addWidget(CbMail, 4, 0, 1, 2);
-        grid->addWidget(BtnMail, 4, 2);
-        grid->addWidget(Btn2Help, 4, 3, Qt::AlignRight);
+
+        Label225 = MakeLabel(Gr2Ftp, "Label225", QStringLiteral("Verbindung:"));
+        CbMode = Make<QComboBox>(Gr2Ftp, "CbMode");
+        CbMode->addItems({QStringLiteral("FTP (unverschlüsselt)"), QStringLiteral("FTP mit TLS (explizit)"),
+                          QStringLiteral("FTPS (implizit)"), QStringLiteral("SFTP")});
+        Label226 = MakeLabel(Gr2Ftp, "Label226", QStringLiteral("Port:"));
+        EdPort = Make<QLineEdit>(Gr2Ftp, "EdPort");
+        EdPort->setValidator(new QIntValidator(0, 65535, EdPort));
+        EdPort->setText(QStringLiteral("0"));
+        EdPort->setFixedWidth(EdPort->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 12);
+        // The columns right of user and password take the mail controls, so that mode, port,
+        // warning and check fit below the upload path.
+        grid->addWidget(CbMail, 1, 2, 1, 2);
+        grid->addWidget(BtnMail, 2, 2);
+        grid->addWidget(Btn2Help, 2, 3, Qt::AlignRight);
+        Btn2Check = MakeCaptioned<QPushButton>(Gr2Ftp, "Btn2Check", QStringLiteral("Verbindung prüfen"));
+        auto* portRow = new QHBoxLayout;
+        portRow->addWidget(Label226);
+        portRow->addWidget(EdPort);
+        portRow->addStretch(1);
+        portRow->addWidget(Btn2Check);
+        grid->addWidget(Label225, 4, 0);
+        grid->addWidget(CbMode, 4, 1);
+        grid->addLayout(portRow, 4, 2, 1, 2);
+        LabPlain = MakeLabel(Gr2Ftp, "LabPlain",
+                             QStringLiteral("Passwort und Seite gehen unverschlüsselt über das Netz"));
+        grid->addWidget(LabPlain, 5, 0, 1, 4);
         grid->setColumnStretch(1, 1);
     }
     layout->addWidget(Gr2Ftp);
@@ -507,8 +532,10 @@ void TFrmPelo::BuildTrayMenu() {
 // --- Bindings -------------------------------------------------------------------------------
 
 void TFrmPelo::BindParameterPage() {
-    for (QLineEdit* edit : {EdVorl, EdGen, EdLoop, EdOffl, EdPass, EdCmd})
+    for (QLineEdit* edit : {EdVorl, EdGen, EdLoop, EdOffl, EdPass, EdPort, EdCmd})
         connect(edit, &QLineEdit::textChanged, this, &TFrmPelo::SettingsChange);
+    connect(CbMode, &QComboBox::currentIndexChanged, this, &TFrmPelo::CbModeChange);
+    connect(Btn2Check, &QPushButton::clicked, this, &TFrmPelo::Btn2CheckClick);
     for (QComboBox* box : {EdHost, EdUser, EdSite, EdRout}) {
         connect(box, &QComboBox::editTextChanged, this, &TFrmPelo::SettingsChange);
         connect(box->lineEdit(), &QLineEdit::textEdited, this, [this, box] { EdFtpKeyPress(box); });
@@ -587,6 +614,10 @@ void TFrmPelo::FormCreate() {
     EdRout->setEditText(FromL1(s.IPSource));
 
     CbPassive->setChecked(s.FTPPassive);
+    CbMode->setCurrentIndex(s.FTPMode >= 0 && s.FTPMode <= 3 ? s.FTPMode : 0);
+    CbModeChange(); // the warning also when the index stays as it was
+    EdPort->setText(QString::number(s.FTPPort));
+    FTPTrust = s.FTPTrust;
     CbMail->setChecked(s.eMail);
     BtnMail->setEnabled(CbMail->isChecked());
     MailData = s.Mail;
@@ -693,6 +724,9 @@ pelorix::ManagerSettings TFrmPelo::SettingsFromControls() const {
     s.FTPPass = ToL1(EdPass->text());
     s.FTPSite = ToL1(EdSite->currentText());
     s.FTPPassive = CbPassive->isChecked();
+    s.FTPMode = CbMode->currentIndex();
+    s.FTPPort = EdPort->text().toInt();
+    s.FTPTrust = FTPTrust;
     s.Router = CbRout->isChecked();
     s.IPSource = ToL1(EdRout->currentText());
     s.IPSourceX = IPSourceX;
@@ -744,11 +778,11 @@ QStringList TFrmPelo::KeepStoredForNotLatin1(pelorix::ManagerSettings& settings)
         const QWidget* field;
         QString text;
         std::string S::*value;
-    } fields[] = {
-        {EdVorl, EdVorl->text(), &S::HTMLTemplate},   {EdOffl, EdOffl->text(), &S::OfflTemplate},
-        {EdGen, EdGen->text(), &S::TempSite},         {EdHost, EdHost->currentText(), &S::FTPHost},
-        {EdUser, EdUser->currentText(), &S::FTPUser}, {EdPass, EdPass->text(), &S::FTPPass},
-        {EdSite, EdSite->currentText(), &S::FTPSite}, {EdRout, EdRout->currentText(), &S::IPSource}};
+    } fields[] = {{EdVorl, EdVorl->text(), &S::HTMLTemplate},   {EdOffl, EdOffl->text(), &S::OfflTemplate},
+                  {EdGen, EdGen->text(), &S::TempSite},         {EdHost, EdHost->currentText(), &S::FTPHost},
+                  {EdUser, EdUser->currentText(), &S::FTPUser}, {EdPass, EdPass->text(), &S::FTPPass},
+                  {EdSite, EdSite->currentText(), &S::FTPSite}, {EdRout, EdRout->currentText(), &S::IPSource},
+                  {EdCmd, EdCmd->text(), &S::OnPublish}};
     QStringList refused;
     std::optional<pelorix::ManagerSettings> stored;
     for (const auto& entry : fields) {
@@ -769,6 +803,11 @@ void TFrmPelo::SettingsChange() {
 void TFrmPelo::CbPagesClick() {
     SettingsChanged = true;
     BtnPages->setEnabled(CbPages->isChecked());
+}
+
+void TFrmPelo::CbModeChange() {
+    LabPlain->setVisible(CbMode->currentIndex() == 0);
+    SettingsChange();
 }
 
 void TFrmPelo::CbMailClick() {

@@ -11,6 +11,7 @@
 
 #include "common/Config.h"
 #include "mgr/OpenDialog.h"
+#include "svc/PageUpload.h"
 
 #include <QMainWindow>
 #include <QPoint>
@@ -122,6 +123,12 @@ public:
     QLineEdit* EdPass = nullptr;
     QLabel* Label224 = nullptr;
     QComboBox* EdSite = nullptr;
+    QLabel* Label225 = nullptr;
+    QComboBox* CbMode = nullptr; // FTPMode, in the order of its values
+    QLabel* Label226 = nullptr;
+    QLineEdit* EdPort = nullptr; // FTPPort, 0 for the mode's standard port
+    QLabel* LabPlain = nullptr;  // the warning shown while plain FTP is selected
+    QPushButton* Btn2Check = nullptr;
     QCheckBox* CbMail = nullptr;
     QPushButton* BtnMail = nullptr;
     QToolButton* Btn2Help = nullptr;
@@ -190,6 +197,8 @@ public:
     // --- Settings held besides the controls (texts Latin-1) -------------------------------
     pelorix::TMailData MailData;
     std::string IPSourceX;
+    // FTPTrust: what the FTP server is trusted by; set by the answer Yes after a check.
+    std::string FTPTrust;
     std::array<std::string, 10> AddPageFiles; // 0..4 templates, n+5 the result of n
     std::int32_t IntervalUnits = 30;
     bool SettingsChanged = false;
@@ -240,6 +249,10 @@ public slots:
     // Page "IP-Adressen" (UnitPelo_Address.cpp)
     void Btn4AktClick(QObject* Sender);
     void Btn4UpClick(QObject* Sender);
+    // "Verbindung prüfen": logs in with the values in the fields, nothing is stored.
+    void Btn2CheckClick();
+    pelorix::PageUploadParams ConnectionParams() const;
+    void CbModeChange();
 
 public:
     // Page "IP-Adressen" (UnitPelo_Address.cpp)

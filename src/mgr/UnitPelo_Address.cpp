@@ -10,6 +10,8 @@
 
 #include "mgr/MsgBox.h"
 #include "mgr/NetworkAction.h"
+#include "net/SimpFTP.h"
+#include "net/Trust.h"
 #include "platform/Clock.h"
 #include "platform/HostAddresses.h"
 #include "platform/SystemMessage.h"
@@ -44,6 +46,7 @@ QString QueryFailureText(pelorix::AddressQueryOutcome outcome) {
     case AddressQueryOutcome::NoNetwork:
         return QStringLiteral("keine Netzwerksverbindung");
     case AddressQueryOutcome::BadParameters:
+    case AddressQueryOutcome::Refused:
     case AddressQueryOutcome::Found:
         break;
     }
@@ -61,11 +64,27 @@ PageQuery QueryPage(const std::string& page) {
     try {
         std::string host;
         std::string path;
+        // The same rule as the service: "https://" over TLS, "http://" as if it were not there.
+        std::string source = page;
+        const bool secure = pelorix::SplitSourceScheme(source);
         // Without a host of two characters or more and a path, the fetch refuses the parameters.
-        pelorix::SplitAddressSource(page, host, path);
-        const pelorix::AddressQueryResult result = pelorix::QueryAddressPage(host, path);
+        pelorix::SplitAddressSource(source, host, path);
+        std::string untrustedKey;
+        std::string reason;
+        const pelorix::AddressQueryResult result =
+            secure ? pelorix::QueryAddressPageHttps(host, path, untrustedKey, reason, false)
+                   : pelorix::QueryAddressPage(host, path);
         query.found = result.outcome == pelorix::AddressQueryOutcome::Found;
-        query.text = query.found ? FromL1(result.address) : QueryFailureText(result.outcome);
+        if (query.found) {
+            query.text = FromL1(result.address);
+        } else if (result.outcome == pelorix::AddressQueryOutcome::Refused) {
+            // The status line's text without its leading "-".
+            const std::string line = untrustedKey.empty() ? "-" + pelorix::CleanServerReply(reason)
+                                                          : pelorix::UntrustedCertificateLine(untrustedKey);
+            query.text = FromL1(line.substr(1));
+        } else {
+            query.text = QueryFailureText(result.outcome);
+        }
     } catch (const std::exception& error) {
         query.text = FromL1(error.what());
     }
@@ -153,11 +172,7 @@ void TFrmPelo::Btn4UpClick(QObject* Sender) {
         return;
     }
 
-    pelorix::PageUploadParams params;
-    params.Host = ToL1(EdHost->currentText());
-    params.User = ToL1(EdUser->currentText());
-    params.Password = ToL1(EdPass->text());
-    params.Passive = CbPassive->isChecked();
+    pelorix::PageUploadParams params = ConnectionParams();
     params.LocalFile = localPage;
     params.RemoteSite = ToL1(EdSite->currentText());
     // The FTP engine and its libraries load only in a helper process, which the action's
@@ -179,11 +194,54 @@ void TFrmPelo::Btn4UpClick(QObject* Sender) {
         break;
     case pelorix::PageUploadOutcome::NoFileName: // nothing can be stored without a file name
     case pelorix::PageUploadOutcome::UploadFailed:
+    case pelorix::PageUploadOutcome::LoggedIn:
         MsgBox::Error(QStringLiteral("FTP-Upload gescheitert"));
         break;
     }
     if (upload.Succeeded() && CbMail->isChecked())
         SendAddressMail(online);
+}
+
+// --- Connection check -------------------------------------------------------------------------
+
+pelorix::PageUploadParams TFrmPelo::ConnectionParams() const {
+    pelorix::PageUploadParams params;
+    params.Host = ToL1(EdHost->currentText());
+    params.User = ToL1(EdUser->currentText());
+    params.Password = ToL1(EdPass->text());
+    params.Passive = CbPassive->isChecked();
+    params.Mode = CbMode->currentIndex();
+    params.Port = EdPort->text().toInt();
+    params.Trust = FTPTrust;
+    return params;
+}
+
+void TFrmPelo::Btn2CheckClick() {
+    const pelorix::PageUploadParams params = ConnectionParams();
+    pelorix::PageUploadResult result;
+    RunNetworkAction(this, [&] { result = pelorix::CheckLogin(params); });
+    switch (result.Outcome) {
+    case pelorix::PageUploadOutcome::LoggedIn:
+        MsgBox::Information(QStringLiteral("Verbindung OK: ") +
+                            FromL1(pelorix::CleanServerReply(result.ServerReply)));
+        return;
+    case pelorix::PageUploadOutcome::Error:
+        MsgBox::Error(QStringLiteral("FTP-Fehler: ") + FromL1(result.ErrorText));
+        return;
+    default:
+        break;
+    }
+    if (!result.UntrustedKey.empty()) {
+        // The only fault is a key nobody vouched for: the user may vouch for it.
+        const std::string line = pelorix::UntrustedKeyLine(result.UntrustedKey).substr(1);
+        if (MsgBox::Confirm(FromL1(line) + QStringLiteral("\r\n\nDiesem Server künftig vertrauen?"))) {
+            FTPTrust = result.UntrustedKey;
+            SettingsChange();
+        }
+        return;
+    }
+    MsgBox::Error(QStringLiteral("FTP-Login gescheitert: ") +
+                  FromL1(pelorix::CleanServerReply(result.ServerReply)));
 }
 
 // --- Address mail -----------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "net/SimpFTP.h"
 
+#include "net/Trust.h"
 #include "platform/FileSystemName.h"
 
 #include <sys/stat.h>
@@ -38,6 +39,20 @@ std::int32_t MeasureFile(const std::string& path) {
             std::min<std::int64_t>(info.st_size, std::numeric_limits<std::int32_t>::max()));
     const int error = errno != 0 ? errno : ENOENT;
     throw EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(error));
+}
+
+// The stored trust text as the session applies it; text of the wrong form trusts nothing
+// beyond the system's authorities (and no SSH key at all).
+wininet::PeerTrust PeerTrustOf(const std::string& text) {
+    const TrustSetting setting = ParseTrust(text);
+    wininet::PeerTrust trust;
+    if (!setting.Valid)
+        return trust;
+    if (setting.Kind == TrustKind::PublicKeyPin)
+        trust.PublicKeyPin = setting.Value;
+    else if (setting.Kind == TrustKind::HostKeyFingerprint)
+        trust.HostKeySha256 = setting.Value.substr(std::string_view("SHA256:").size());
+    return trust;
 }
 
 } // namespace
@@ -95,6 +110,7 @@ bool TSimpleFTP::Connect() {
     if (OnLogin)
         OnLogin(*this, UserName, Password);
     if (Session() && !connection_) {
+        Session()->SetSecurity(Security, PeerTrustOf(Trust));
         connection_ = Session()->ConnectFtp(HostName, static_cast<std::uint16_t>(Port), UserName, Password,
                                             connectFlags_, Context());
     }
@@ -162,6 +178,14 @@ bool TSimpleFTP::PutFile(const std::string& localPath, const std::string& remote
     if (!ok && !SilentExceptions)
         throw ESimpleFTPError(FormatText("Error putting %s to %s", {localPath, remoteName}));
     return ok;
+}
+
+bool TSimpleFTP::RenameFile(const std::string& from, const std::string& to) {
+    return State() == kStateConnected && connection_ && connection_->RenameFile(from, to);
+}
+
+bool TSimpleFTP::DeleteFile(const std::string& name) {
+    return State() == kStateConnected && connection_ && connection_->DeleteFile(name);
 }
 
 void TSimpleFTP::StatusCallback(std::uint32_t status, const void* info, std::uint32_t length) {

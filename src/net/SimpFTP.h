@@ -79,10 +79,19 @@ public:
     bool Passive() const { return passive_; }
     void SetPassive(bool passive);
 
+    // How the next Connect reaches the server (FTPMode) and what it trusts there (FTPTrust, see
+    // net/Trust.h); Port 0 takes the standard port of the security.
+    wininet::FtpSecurity Security = wininet::FtpSecurity::Plain;
+    std::string Trust;
+
     bool Connect() override;
     bool Disconnect() override;
     bool ChangeDir(const std::string& directory);
     bool PutFile(const std::string& localPath, const std::string& remoteName);
+    // Both in the current directory; a file of the new name is replaced. False when the server
+    // refuses.
+    bool RenameFile(const std::string& from, const std::string& to);
+    bool DeleteFile(const std::string& name);
     void UpdateQuickProgress() override;
     void StatusCallback(std::uint32_t status, const void* info, std::uint32_t length) override;
 

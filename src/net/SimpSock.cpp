@@ -63,7 +63,7 @@ int TSimpSock::PingBody() {
     const ExchangeDeadline deadline(PingDeadlineMs);
     TcpSocket socket;
     const int result = Connect(socket, deadline);
-    if (result != kOk)
+    if (result != kOk || !ExpectGreeting)
         return result;
     // The address is known once connected: a greeting or goodbye that is late only ends the wait.
     char buffer[kGreetingBytes];

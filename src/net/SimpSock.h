@@ -47,6 +47,8 @@ public:
 
     // The ports the operations use; only tests change them.
     int FtpPort = 21;
+    // FTPS and SFTP servers send no greeting in clear text: PingFTP then only connects.
+    bool ExpectGreeting = true;
     int HttpPort = 80;
     int MonitorPort = 60123;
 

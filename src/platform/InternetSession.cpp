@@ -37,6 +37,8 @@ struct SessionSettings {
     std::uint32_t connectTimeoutMs = kDefaultConnectTimeoutMs;
     std::uint32_t connectRetries = kDefaultConnectRetries;
     std::uint32_t stallTimeoutMs = kDefaultStallTimeoutMs;
+    FtpSecurity security = FtpSecurity::Plain;
+    PeerTrust trust;
 };
 
 namespace {
@@ -47,6 +49,67 @@ constexpr std::size_t kMaxReplyKept = 65536;
 thread_local std::uint32_t tLastError = 0;
 thread_local std::uint32_t tLastResponseError = 0;
 thread_local std::string tLastResponse;
+thread_local std::string tLastReason;
+thread_local std::string tLastUntrusted;
+
+// A pin no key has: a TLS connection made with it fails right after the handshake, before a
+// byte of the session is sent, and libcurl's report of the check names the key it saw.
+constexpr const char* kProbePin = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+// The same for an SSH host key: the check comes before the authentication.
+constexpr const char* kProbeHostKey = "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
+
+std::mutex authorityMutex;
+std::string authorityFile;
+
+std::string AuthorityFile() {
+    std::lock_guard lock(authorityMutex);
+    return authorityFile;
+}
+
+// libcurl reports each pin check as " public key hash: sha256//…".
+std::string PinSeenIn(const char* data, std::size_t size) {
+    const std::string text(data, size);
+    constexpr std::string_view kMarker = "public key hash: ";
+    const auto at = text.find(kMarker);
+    if (at == std::string::npos)
+        return {};
+    const auto start = at + kMarker.size();
+    const auto end = text.find_first_of(" \r\n", start);
+    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+// A refused SSH host key: "… mismatch sha256 fingerprint. Remote BASE64= is not equal to …".
+std::string HostKeySeenIn(const std::string& reason) {
+    constexpr std::string_view kMarker = "Remote ";
+    const auto at = reason.find(kMarker);
+    const auto end = reason.find(" is not equal", at == std::string::npos ? 0 : at);
+    if (at == std::string::npos || end == std::string::npos)
+        return {};
+    std::string key = reason.substr(at + kMarker.size(), end - at - kMarker.size());
+    while (!key.empty() && key.back() == '=')
+        key.pop_back(); // ssh-keygen shows the fingerprint without padding
+    return key.empty() ? std::string() : "SHA256:" + key;
+}
+
+bool IsTrustFailure(CURLcode code) {
+    return code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_PINNEDPUBKEYNOTMATCH ||
+           code == CURLE_SSL_CACERT_BADFILE || code == CURLE_SSL_ISSUER_ERROR;
+}
+
+size_t Discard(char*, size_t size, size_t count, void*) {
+    return size * count;
+}
+
+// A quoted path for libcurl's SFTP commands: blanks and quotes inside stay part of the name.
+std::string SftpQuoted(const std::string& path) {
+    std::string out = "\"";
+    for (char c : path) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
 
 constexpr const char* kDefaultCurlFile = "libcurl.so.4";
 
@@ -365,6 +428,34 @@ bool CurlLibraryLoaded() {
     return CurlLibrary::Instance().Loaded();
 }
 
+std::uint16_t StandardPort(FtpSecurity security) {
+    switch (security) {
+    case FtpSecurity::ImplicitTls:
+        return 990;
+    case FtpSecurity::Sftp:
+        return 22;
+    default:
+        return 21;
+    }
+}
+
+std::string LastUntrustedKey() {
+    return tLastUntrusted;
+}
+
+std::string LastFailureReason() {
+    // A reply of class 4 or 5 is the server's own refusal; anything else is told best by libcurl.
+    const bool refused = !tLastResponse.empty() && (tLastResponse[0] == '4' || tLastResponse[0] == '5');
+    if (refused || tLastReason.empty())
+        return tLastResponse;
+    return tLastReason;
+}
+
+void SetAuthorityFile(std::string file) {
+    std::lock_guard lock(authorityMutex);
+    authorityFile = std::move(file);
+}
+
 bool GetLastResponseInfo(std::uint32_t& error, std::string& text) {
     error = tLastResponseError;
     text = tLastResponse;
@@ -374,7 +465,7 @@ bool GetLastResponseInfo(std::uint32_t& error, std::string& text) {
 // ---------------------------------------------------------------------------------------------
 
 struct FtpConnection::Impl {
-    enum class Call { Login, ChangeDir, PrintDir, Put };
+    enum class Call { Login, ChangeDir, PrintDir, Put, Command };
 
     struct Reply {
         std::string command; // verb of the command it answers; empty for the greeting
@@ -389,6 +480,11 @@ struct FtpConnection::Impl {
     std::string user;
     std::string password;
     bool passive = false;
+    FtpSecurity security = FtpSecurity::Plain;
+    PeerTrust trust;
+    bool probing = false; // a connection made only to see the server's key
+    std::string seenPin;  // the key hash libcurl reported during the last pin check
+    char errorText[CURL_ERROR_SIZE] = {};
     StatusCallback callback = nullptr;
     std::uintptr_t context = 0;
     std::uintptr_t activeContext = 0;
@@ -430,11 +526,28 @@ struct FtpConnection::Impl {
         Notify(status, &value, sizeof value);
     }
 
-    std::string BaseUrl() const { return "ftp://" + host + ":" + std::to_string(port) + "/"; }
+    bool Sftp() const { return security == FtpSecurity::Sftp; }
+    bool Tls() const { return security == FtpSecurity::ExplicitTls || security == FtpSecurity::ImplicitTls; }
 
-    // URL of a file (or, with an empty name, of the directory itself) below directory. An
-    // absolute directory becomes "%2F…" so that one CWD to the whole path is sent.
+    std::string Scheme() const {
+        switch (security) {
+        case FtpSecurity::ImplicitTls:
+            return "ftps";
+        case FtpSecurity::Sftp:
+            return "sftp";
+        default:
+            return "ftp";
+        }
+    }
+
+    std::string BaseUrl() const { return Scheme() + "://" + host + ":" + std::to_string(port) + "/"; }
+
+    // URL of a file (or, with an empty name, of the directory itself) below directory. For FTP
+    // an absolute directory becomes "%2F…" so that one CWD to the whole path is sent; SFTP has
+    // no current directory, so there the path is spelled out ("~/" for one below the home).
     std::string Url(const std::string& directory, const std::string& name) const {
+        if (Sftp())
+            return BaseUrl() + EscapeSegments(OnTheWire(SftpPath(directory, {}))) + Escape(OnTheWire(name));
         std::string path;
         if (!directory.empty())
             path = Escape(OnTheWire(directory)) + "/";
@@ -445,7 +558,7 @@ struct FtpConnection::Impl {
 
     // Before the first name beyond ASCII: FEAT, and OPTS UTF8 ON where the server announced UTF8.
     void AgreeOnNames(const std::string& names) {
-        if (utf8Asked || IsAscii(names))
+        if (utf8Asked || IsAscii(names) || Sftp())
             return;
         utf8Asked = true;
         char feat[] = "*FEAT";
@@ -462,6 +575,43 @@ struct FtpConnection::Impl {
         utf8Names = Perform(Url(currentDir, {}), Call::PrintDir, &switchOn) == CURLE_OK;
     }
 
+    // The SFTP path of name in directory, without the leading "/" of the URL ("~/…" below the
+    // home); with an empty name it ends in "/".
+    static std::string SftpPath(const std::string& directory, const std::string& name) {
+        std::string path;
+        if (directory.empty())
+            path = "~/";
+        else if (directory.front() == '/')
+            path = directory.substr(1);
+        else
+            path = "~/" + directory;
+        if (!path.empty() && path.back() != '/')
+            path += '/';
+        return path + name;
+    }
+
+    // The full path a quoted SFTP command names.
+    static std::string SftpCommandPath(const std::string& directory, const std::string& name) {
+        std::string path = SftpPath(directory, name);
+        return path.rfind("~/", 0) == 0 ? path : "/" + path;
+    }
+
+    std::string EscapeSegments(const std::string& path) const {
+        std::string out;
+        std::size_t start = 0;
+        while (start <= path.size()) {
+            const auto slash = path.find('/', start);
+            const auto end = slash == std::string::npos ? path.size() : slash;
+            const std::string segment = path.substr(start, end - start);
+            out += segment == "~" ? segment : Escape(segment);
+            if (slash == std::string::npos)
+                break;
+            out += '/';
+            start = slash + 1;
+        }
+        return out;
+    }
+
     std::string Escape(const std::string& text) const {
         if (text.empty())
             return {};
@@ -472,6 +622,8 @@ struct FtpConnection::Impl {
     }
 
     bool Setup(std::string& error);
+    void ApplyTrust();
+    void SeeUntrustedKey(CURLcode code);
     CURLcode Perform(const std::string& url, Call call, curl_slist* quote = nullptr, bool ascii = false,
                      curl_off_t size = 0);
     std::uint32_t ErrorNumber(CURLcode code, Call call) const;
@@ -543,6 +695,11 @@ size_t FtpConnection::Impl::Header(char* data, size_t size, size_t count, void* 
 
 int FtpConnection::Impl::Debug(CURL*, curl_infotype type, char* data, size_t size, void* p) {
     auto* self = static_cast<Impl*>(p);
+    if (type == CURLINFO_TEXT) {
+        std::string pin = PinSeenIn(data, size);
+        if (!pin.empty())
+            self->seenPin = std::move(pin);
+    }
     if (type == CURLINFO_HEADER_OUT) {
         self->replies.push_back({CommandVerb(data, size), {}});
         self->NotifyCount(kStatusRequestSent, size);
@@ -581,11 +738,14 @@ bool FtpConnection::Impl::Setup(std::string& error) {
         return false;
     }
     api->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    // A libcurl too old to be told to speak nothing but FTP is not used at all.
-    if (api->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp") != CURLE_OK) {
+    // A libcurl too old to be told to speak nothing but the one protocol is not used at all.
+    if (api->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, Scheme().c_str()) != CURLE_OK) {
         error = "libcurl is older than 7.85";
         return false;
     }
+    api->easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+    api->easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Discard); // directory listings of SFTP checks
+    ApplyTrust();
     api->easy_setopt(curl, CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
     api->easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
     api->easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
@@ -625,6 +785,53 @@ bool FtpConnection::Impl::Setup(std::string& error) {
     return true;
 }
 
+// Verification is never switched off: a stored pin replaces the check of the chain (small hosts
+// have self-signed certificates), otherwise the chain must verify and name the host. An SSH
+// server always meets a fingerprint check before the password goes out; without a stored one
+// the check is made to fail, so that the connection stops there and shows the key.
+void FtpConnection::Impl::ApplyTrust() {
+    if (Tls()) {
+        if (security == FtpSecurity::ExplicitTls) {
+            api->easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+            api->easy_setopt(curl, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+        }
+        const bool pinned = probing || !trust.PublicKeyPin.empty();
+        api->easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, pinned ? 0L : 1L);
+        api->easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, pinned ? 0L : 2L);
+        api->easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY,
+                         probing ? kProbePin : (pinned ? trust.PublicKeyPin.c_str() : nullptr));
+        const std::string authorities = AuthorityFile();
+        if (!authorities.empty())
+            api->easy_setopt(curl, CURLOPT_CAINFO, authorities.c_str());
+    } else if (Sftp()) {
+        api->easy_setopt(curl, CURLOPT_SSH_AUTH_TYPES, static_cast<long>(CURLSSH_AUTH_PASSWORD));
+        const std::string& key =
+            trust.HostKeySha256.empty() ? std::string(kProbeHostKey) : trust.HostKeySha256;
+        api->easy_setopt(curl, CURLOPT_SSH_HOST_PUBLIC_KEY_SHA256, key.c_str());
+    }
+}
+
+// After a refused certificate or host key: find out what the server showed. A failed chain
+// check says nothing about the key, so one more connection, with a pin no key has, is made:
+// it ends right after the handshake and libcurl reports the key it saw.
+void FtpConnection::Impl::SeeUntrustedKey(CURLcode code) {
+    if (Sftp()) {
+        tLastUntrusted = HostKeySeenIn(errorText);
+        return;
+    }
+    if (code == CURLE_PEER_FAILED_VERIFICATION && trust.PublicKeyPin.empty()) {
+        const std::string reason = errorText;
+        seenPin.clear();
+        probing = true;
+        ApplyTrust();
+        api->easy_perform(curl);
+        probing = false;
+        ApplyTrust();
+        std::snprintf(errorText, sizeof errorText, "%s", reason.c_str());
+    }
+    tLastUntrusted = seenPin;
+}
+
 CURLcode FtpConnection::Impl::Perform(const std::string& url, Call call, curl_slist* quote, bool ascii,
                                       curl_off_t size) {
     // A server that moves no byte (no reply, no data, no connection back) for this long is
@@ -642,12 +849,17 @@ CURLcode FtpConnection::Impl::Perform(const std::string& url, Call call, curl_sl
         api->easy_setopt(curl, CURLOPT_NOBODY, 0L);
         api->easy_setopt(curl, CURLOPT_UPLOAD, 1L);
         api->easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, size);
+    } else if (call == Call::Command && Sftp()) {
+        api->easy_setopt(curl, CURLOPT_UPLOAD, 0L);
+        api->easy_setopt(curl, CURLOPT_NOBODY, 0L);
     } else {
         api->easy_setopt(curl, CURLOPT_UPLOAD, 0L);
         api->easy_setopt(curl, CURLOPT_NOBODY, 1L);
     }
     replies.clear();
     uploaded = 0;
+    errorText[0] = '\0';
+    seenPin.clear();
 
     CURLcode code = CURLE_OK;
     const std::uint32_t attempts = std::max<std::uint32_t>(1, settings->connectRetries);
@@ -657,7 +869,12 @@ CURLcode FtpConnection::Impl::Perform(const std::string& url, Call call, curl_sl
             break;
     }
     api->easy_setopt(curl, CURLOPT_QUOTE, nullptr);
+    api->easy_setopt(curl, CURLOPT_POSTQUOTE, nullptr);
     KeepLastResponse(code, call);
+    tLastReason = code == CURLE_OK ? std::string() : std::string(errorText);
+    tLastUntrusted.clear();
+    if (IsTrustFailure(code))
+        SeeUntrustedKey(code);
     tLastError = code == CURLE_OK ? 0 : ErrorNumber(code, call);
     return code;
 }
@@ -689,6 +906,13 @@ std::uint32_t FtpConnection::Impl::ErrorNumber(CURLcode code, Call call) const {
         return call == Call::Login ? kErrorInternetNameNotResolved : kErrorInvalidParameter;
     case CURLE_COULDNT_CONNECT:
         return kErrorInternetCannotConnect;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+        return kErrorInternetSecurityFailure;
+    case CURLE_USE_SSL_FAILED: // the server would not turn to TLS: no login in clear text
+        return kErrorInternetLoginFailure;
     case CURLE_OPERATION_TIMEDOUT:
     case CURLE_FTP_ACCEPT_TIMEOUT:
     case CURLE_ABORTED_BY_CALLBACK: // only the network deadline aborts
@@ -739,6 +963,11 @@ StatusCallback InternetSession::SetStatusCallback(StatusCallback callback) {
     return std::exchange(settings_->callback, callback);
 }
 
+void InternetSession::SetSecurity(FtpSecurity security, PeerTrust trust) {
+    settings_->security = security;
+    settings_->trust = std::move(trust);
+}
+
 bool InternetSession::SetOption(std::uint32_t option, std::uint32_t value) {
     switch (option) {
     case kOptionConnectTimeout:
@@ -784,7 +1013,10 @@ std::unique_ptr<FtpConnection> InternetSession::ConnectFtp(const std::string& ho
     auto impl = std::make_unique<FtpConnection::Impl>();
     impl->settings = settings_;
     impl->host = host;
-    impl->port = port == 0 ? 21 : port;
+    impl->security = settings_->security;
+    impl->trust = settings_->trust;
+    impl->port = port == 0 ? StandardPort(impl->security) : port;
+    impl->utf8Names = impl->security == FtpSecurity::Sftp; // SFTP servers take names in UTF-8
     impl->user = user;
     impl->password = password;
     impl->passive = (flags & kFlagPassive) != 0;
@@ -805,6 +1037,12 @@ std::unique_ptr<FtpConnection> InternetSession::ConnectFtp(const std::string& ho
         impl.reset();
         tLastError = error;
         return nullptr;
+    }
+    // SSH has no greeting line: the login itself tells that the connection stands.
+    if (impl->controlFd == CURL_SOCKET_BAD && impl->pendingFd != CURL_SOCKET_BAD) {
+        impl->controlFd = impl->pendingFd;
+        impl->pendingFd = CURL_SOCKET_BAD;
+        impl->NotifyText(kStatusConnectedToServer, impl->pendingAddress);
     }
     char* entry = nullptr;
     if (impl->api->easy_getinfo(impl->curl, CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry &&
@@ -832,7 +1070,9 @@ bool FtpConnection::SetCurrentDirectory(const std::string& directory) {
         directory.front() == '/' ? directory : JoinDirectory(impl_->currentDir, directory);
     impl_->activeContext = impl_->context;
     impl_->AgreeOnNames(target);
-    if (impl_->Perform(impl_->Url(target, {}), Impl::Call::ChangeDir) != CURLE_OK)
+    // SFTP knows no change of directory: the directory is listed to see that it is there.
+    const Impl::Call call = impl_->Sftp() ? Impl::Call::Command : Impl::Call::ChangeDir;
+    if (impl_->Perform(impl_->Url(target, {}), call) != CURLE_OK)
         return false;
     impl_->currentDir = target;
     return true;
@@ -881,6 +1121,194 @@ bool FtpConnection::PutFile(const std::string& localPath, const std::string& rem
     impl_->source = nullptr;
     impl_->activeContext = impl_->context;
     return code == CURLE_OK;
+}
+
+} // namespace pelorix::wininet
+
+namespace pelorix::wininet {
+
+namespace {
+
+// A list of commands for libcurl; freed with the object.
+class CommandList {
+public:
+    CommandList() = default;
+    CommandList(const CommandList&) = delete;
+    CommandList& operator=(const CommandList&) = delete;
+
+    void Add(std::string command) {
+        texts_.push_back(std::move(command));
+        nodes_.clear();
+        nodes_.resize(texts_.size());
+        for (std::size_t i = 0; i < texts_.size(); ++i) {
+            nodes_[i].data = texts_[i].data();
+            nodes_[i].next = i + 1 < texts_.size() ? &nodes_[i + 1] : nullptr;
+        }
+    }
+    curl_slist* Head() { return nodes_.empty() ? nullptr : nodes_.data(); }
+
+private:
+    std::vector<std::string> texts_;
+    std::vector<curl_slist> nodes_;
+};
+
+} // namespace
+
+bool FtpConnection::RenameFile(const std::string& from, const std::string& to) {
+    if (from.empty() || to.empty()) {
+        tLastError = kErrorInvalidParameter;
+        return false;
+    }
+    impl_->activeContext = impl_->context;
+    const std::string url = impl_->Url(impl_->currentDir, {});
+    if (impl_->Sftp()) {
+        const std::string oldPath =
+            SftpQuoted(impl_->OnTheWire(Impl::SftpCommandPath(impl_->currentDir, from)));
+        const std::string newPath =
+            SftpQuoted(impl_->OnTheWire(Impl::SftpCommandPath(impl_->currentDir, to)));
+        CommandList rename;
+        rename.Add("rename " + oldPath + " " + newPath);
+        if (impl_->Perform(url, Impl::Call::Command, rename.Head()) == CURLE_OK)
+            return true;
+        // An SFTP server of protocol version 3 does not rename onto an existing file; the old
+        // one goes first then (for a moment there is no page, but never half of one).
+        CommandList replace;
+        replace.Add("rm " + newPath);
+        replace.Add("rename " + oldPath + " " + newPath);
+        return impl_->Perform(url, Impl::Call::Command, replace.Head()) == CURLE_OK;
+    }
+    // After the change to the directory, so that both names are taken from there.
+    impl_->AgreeOnNames(impl_->currentDir + from + to);
+    CommandList rename;
+    rename.Add("RNFR " + impl_->OnTheWire(from));
+    rename.Add("RNTO " + impl_->OnTheWire(to));
+    impl_->api->easy_setopt(impl_->curl, CURLOPT_POSTQUOTE, rename.Head());
+    return impl_->Perform(url, Impl::Call::ChangeDir) == CURLE_OK;
+}
+
+bool FtpConnection::DeleteFile(const std::string& name) {
+    if (name.empty()) {
+        tLastError = kErrorInvalidParameter;
+        return false;
+    }
+    impl_->activeContext = impl_->context;
+    const std::string url = impl_->Url(impl_->currentDir, {});
+    CommandList remove;
+    if (impl_->Sftp()) {
+        remove.Add("rm " + SftpQuoted(impl_->OnTheWire(Impl::SftpCommandPath(impl_->currentDir, name))));
+        return impl_->Perform(url, Impl::Call::Command, remove.Head()) == CURLE_OK;
+    }
+    impl_->AgreeOnNames(impl_->currentDir + name);
+    remove.Add("DELE " + impl_->OnTheWire(name));
+    impl_->api->easy_setopt(impl_->curl, CURLOPT_POSTQUOTE, remove.Head());
+    return impl_->Perform(url, Impl::Call::ChangeDir) == CURLE_OK;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+struct HttpsExchange {
+    std::string response;
+    std::size_t maxBytes = 0;
+    std::string seenPin;
+
+    static size_t Take(char* data, size_t size, size_t count, void* p) {
+        auto* self = static_cast<HttpsExchange*>(p);
+        const size_t length = size * count;
+        const size_t room = self->maxBytes - std::min(self->maxBytes, self->response.size());
+        self->response.append(data, std::min(length, room));
+        return length <= room ? length : 0; // more than the limit ends the exchange
+    }
+    static int Debug(CURL*, curl_infotype type, char* data, size_t size, void* p) {
+        if (type == CURLINFO_TEXT) {
+            std::string pin = PinSeenIn(data, size);
+            if (!pin.empty())
+                static_cast<HttpsExchange*>(p)->seenPin = std::move(pin);
+        }
+        return 0;
+    }
+};
+
+std::uint32_t HttpsErrorNumber(CURLcode code) {
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_URL_MALFORMAT:
+        return kErrorInternetNameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+        return kErrorInternetCannotConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+        return kErrorInternetTimeout;
+    default:
+        return IsTrustFailure(code) ? kErrorInternetSecurityFailure : kErrorInternetConnectionAborted;
+    }
+}
+
+} // namespace
+
+bool FetchHttps(const std::string& url, std::uint32_t limitMs, std::size_t maxBytes, std::string& response,
+                std::uint32_t& error, std::string& reason) {
+    response.clear();
+    tLastUntrusted.clear();
+    CurlHold api;
+    if (!api.Take(reason)) {
+        error = kErrorInternetInternalError;
+        return false;
+    }
+    CURL* curl = api->easy_init();
+    if (!curl) {
+        error = kErrorInternetInternalError;
+        reason = "curl_easy_init failed";
+        return false;
+    }
+    HttpsExchange exchange;
+    exchange.maxBytes = maxBytes;
+    char errorText[CURL_ERROR_SIZE] = {};
+    auto setup = [&](bool probe) {
+        api->easy_setopt(curl, CURLOPT_URL, url.c_str());
+        api->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
+        api->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        api->easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+        api->easy_setopt(curl, CURLOPT_PROXY, "");
+        api->easy_setopt(curl, CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
+        api->easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limitMs));
+        api->easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+        api->easy_setopt(curl, CURLOPT_HEADERFUNCTION, &HttpsExchange::Take);
+        api->easy_setopt(curl, CURLOPT_HEADERDATA, &exchange);
+        api->easy_setopt(curl, CURLOPT_WRITEFUNCTION, &HttpsExchange::Take);
+        api->easy_setopt(curl, CURLOPT_WRITEDATA, &exchange);
+        api->easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &HttpsExchange::Debug);
+        api->easy_setopt(curl, CURLOPT_DEBUGDATA, &exchange);
+        api->easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+        api->easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, probe ? 0L : 1L);
+        api->easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, probe ? 0L : 2L);
+        api->easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, probe ? kProbePin : nullptr);
+        const std::string authorities = AuthorityFile();
+        if (!authorities.empty())
+            api->easy_setopt(curl, CURLOPT_CAINFO, authorities.c_str());
+    };
+    setup(false);
+    const CURLcode code = api->easy_perform(curl);
+    // A response cut at the limit is still an answer: what was read is scanned.
+    const bool cut = code == CURLE_WRITE_ERROR && exchange.response.size() >= maxBytes;
+    const bool ok = code == CURLE_OK || cut;
+    if (!ok) {
+        error = HttpsErrorNumber(code);
+        reason = errorText[0] ? errorText : "";
+        if (code == CURLE_PEER_FAILED_VERIFICATION) {
+            // As for FTP: one more handshake, ended by a pin no key has, shows the key.
+            const std::string kept = reason;
+            exchange.response.clear();
+            setup(true);
+            api->easy_perform(curl);
+            tLastUntrusted = exchange.seenPin;
+            reason = kept;
+            exchange.response.clear();
+        }
+    }
+    api->easy_cleanup(curl);
+    response = std::move(exchange.response);
+    return ok;
 }
 
 } // namespace pelorix::wininet

@@ -3,8 +3,10 @@
 // InternetOpenA (an InternetSession), InternetConnectA for FTP (InternetSession::ConnectFtp,
 // which logs in at once), InternetSetStatusCallback, InternetSetOptionA / InternetQueryOptionA,
 // InternetGetLastResponseInfoA, InternetCloseHandle (destroying the object),
-// FtpSetCurrentDirectoryA, FtpGetCurrentDirectoryA and FtpPutFileA. Built on libcurl; one
-// FtpConnection keeps its control connection alive between calls.
+// FtpSetCurrentDirectoryA, FtpGetCurrentDirectoryA, FtpPutFileA, FtpRenameFileA and
+// FtpDeleteFileA. Built on libcurl; one FtpConnection keeps its control connection alive between
+// calls. Besides plain FTP the same operations run over FTP with TLS, FTPS and SFTP
+// (SetSecurity), with the server's certificate or host key checked before the login.
 //
 // libcurl is not linked but loaded when the first FTP connection is made and unloaded when the
 // last one is closed, so a program that uploads now and then stays small while it idles. Where
@@ -16,6 +18,7 @@
 // WinInet error number for LastError() and the server's last reply for GetLastResponseInfo(),
 // both kept per thread like WinInet's. A session and its connections belong to one thread.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -68,6 +71,48 @@ inline constexpr std::uint32_t kErrorInternetIncorrectPassword = 12014;
 inline constexpr std::uint32_t kErrorInternetLoginFailure = 12015;
 inline constexpr std::uint32_t kErrorInternetCannotConnect = 12029;
 inline constexpr std::uint32_t kErrorInternetConnectionAborted = 12030;
+// The server's certificate or host key is not the one trusted (see LastUntrustedKey).
+inline constexpr std::uint32_t kErrorInternetSecurityFailure = 12045;
+
+// How a connection to the FTP server is made (the setting FTPMode): plain FTP, FTP that turns
+// to TLS with AUTH TLS before the login (and never goes on without it), FTPS that speaks TLS
+// from the first byte, or SFTP over SSH.
+enum class FtpSecurity { Plain = 0, ExplicitTls = 1, ImplicitTls = 2, Sftp = 3 };
+
+// 21, 21, 990, 22.
+std::uint16_t StandardPort(FtpSecurity security);
+
+// What a secured connection trusts instead of the system's certificate authorities: the
+// public-key pin of a TLS server ("sha256//BASE64", as curl's --pinnedpubkey takes it) or the
+// SHA-256 fingerprint of an SSH host key (base64 without padding, no "SHA256:" in front).
+// Empty: a TLS server must verify against the system's authorities and match the host name;
+// an SSH server is then not trusted at all.
+struct PeerTrust {
+    std::string PublicKeyPin;
+    std::string HostKeySha256;
+};
+
+// After a failure with kErrorInternetSecurityFailure: what the server showed, in the form it
+// would be trusted by ("sha256//…" for a TLS server, "SHA256:…" for an SSH host key); empty
+// when it could not be seen. Kept per thread.
+std::string LastUntrustedKey();
+
+// Why this thread's last failed call failed, for the user: the server's refusing reply when
+// there was one, otherwise libcurl's reason.
+std::string LastFailureReason();
+
+// The certificate authorities TLS verification uses: the system's store unless a test names a
+// bundle of its own (empty restores the system's).
+void SetAuthorityFile(std::string file);
+
+// One HTTPS GET of url (redirects not followed, the whole exchange bounded by limitMs, at most
+// maxBytes kept): response holds the status line, the headers, the empty line and the body as
+// received. The server must verify against the system's authorities. False with error set to
+// one of kErrorInternetNameNotResolved, kErrorInternetCannotConnect, kErrorInternetTimeout,
+// kErrorInternetSecurityFailure (LastUntrustedKey tells what was seen) or another number, and
+// reason to libcurl's text.
+bool FetchHttps(const std::string& url, std::uint32_t limitMs, std::size_t maxBytes, std::string& response,
+                std::uint32_t& error, std::string& reason);
 
 // One plain function serves every handle; context is the value given when the handle was
 // made (or with the operation), so the function can reach the object behind it.
@@ -102,6 +147,9 @@ public:
 
     // Returns the callback registered before; connections made afterwards inherit it.
     StatusCallback SetStatusCallback(StatusCallback callback);
+
+    // Applies to connections made afterwards.
+    void SetSecurity(FtpSecurity security, PeerTrust trust);
 
     bool SetOption(std::uint32_t option, std::uint32_t value);
     bool QueryOption(std::uint32_t option, std::uint32_t& value) const;
@@ -138,6 +186,13 @@ public:
     // kTransferTypeAscii, kTransferTypeBinary or kTransferTypeUnknown (binary).
     bool PutFile(const std::string& localPath, const std::string& remoteName, std::uint32_t transferFlags,
                  std::uintptr_t context);
+
+    // FtpRenameFileA: both names in the current directory; an existing file of the new name is
+    // replaced.
+    bool RenameFile(const std::string& from, const std::string& to);
+
+    // FtpDeleteFileA, in the current directory.
+    bool DeleteFile(const std::string& name);
 
     struct Impl;
 

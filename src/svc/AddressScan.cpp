@@ -1,5 +1,8 @@
 #include "svc/AddressScan.h"
 
+#include "platform/InternetSession.h"
+#include "svc/ServiceHelpers.h"
+
 #include "common/Latin1.h"
 #include "net/SimpSock.h"
 
@@ -145,6 +148,66 @@ bool SplitAddressSource(std::string_view page, std::string& host, std::string& p
     host = page.substr(0, slash);
     path = page.substr(slash);
     return true;
+}
+
+bool SplitSourceScheme(std::string& page) {
+    constexpr std::string_view kHttps = "https://";
+    constexpr std::string_view kHttp = "http://";
+    if (page.rfind(kHttps, 0) == 0) {
+        page.erase(0, kHttps.size());
+        return true;
+    }
+    if (page.rfind(kHttp, 0) == 0)
+        page.erase(0, kHttp.size());
+    return false;
+}
+
+AddressQueryResult QueryAddressPageHttps(const std::string& host, const std::string& path,
+                                         std::string& untrustedKey, std::string& reason, bool inHelper) {
+    AddressQueryResult result;
+    untrustedKey.clear();
+    reason.clear();
+    if (host.size() < 2 || path.empty()) {
+        result.outcome = AddressQueryOutcome::BadParameters;
+        return result;
+    }
+    const std::string url = "https://" + host + path;
+    std::optional<HttpsFetchResult> fetched;
+    if (inHelper) {
+        fetched = FetchHttpsInHelper(url);
+    } else {
+        fetched.emplace();
+        fetched->Fetched = wininet::FetchHttps(url, kHttpsFetchLimitMs, kHttpsFetchMaxBytes,
+                                               fetched->Response, fetched->Error, fetched->Reason);
+        fetched->UntrustedKey = fetched->Fetched ? std::string() : wininet::LastUntrustedKey();
+    }
+    if (!fetched) {
+        result.outcome = AddressQueryOutcome::NoNetwork;
+        return result;
+    }
+    reason = fetched->Reason;
+    untrustedKey = fetched->UntrustedKey;
+    if (fetched->Fetched) {
+        result.address = FindAddressInAnswer(fetched->Response);
+        if (fetched->Response.empty())
+            result.outcome = AddressQueryOutcome::EmptyAnswer;
+        else
+            result.outcome =
+                result.address.empty() ? AddressQueryOutcome::NoAddress : AddressQueryOutcome::Found;
+        return result;
+    }
+    switch (fetched->Error) {
+    case wininet::kErrorInternetCannotConnect:
+        result.outcome = AddressQueryOutcome::Unreachable;
+        break;
+    case wininet::kErrorInternetNameNotResolved:
+        result.outcome = AddressQueryOutcome::NoNetwork;
+        break;
+    default:
+        result.outcome = AddressQueryOutcome::Refused;
+        break;
+    }
+    return result;
 }
 
 AddressQueryResult QueryAddressPage(const std::string& host, const std::string& path, int port,

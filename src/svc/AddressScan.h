@@ -32,12 +32,13 @@ std::string FindAddressInAnswer(std::string_view answer);
 
 // How a query of an address-source page ended.
 enum class AddressQueryOutcome {
-    Found,        // address holds the first dotted address of the answer
-    NoAddress,    // an answer came, without any address
-    EmptyAnswer,  // connected, but the server sent nothing
-    Unreachable,  // nothing accepted the connection
-    NoNetwork,    // the name did not resolve, or another network failure
-    BadParameters // host shorter than 2 characters, or no path
+    Found,         // address holds the first dotted address of the answer
+    NoAddress,     // an answer came, without any address
+    EmptyAnswer,   // connected, but the server sent nothing
+    Unreachable,   // nothing accepted the connection
+    NoNetwork,     // the name did not resolve, or another network failure
+    BadParameters, // host shorter than 2 characters, or no path
+    Refused        // HTTPS: the server's certificate was not trusted, or TLS failed (reason)
 };
 
 struct AddressQueryResult {
@@ -48,6 +49,16 @@ struct AddressQueryResult {
 // Splits an address-source setting ("host/path") at its first "/": the host before it (at
 // least 2 characters) and the path from it on; false, with both empty, when there is no such split.
 bool SplitAddressSource(std::string_view page, std::string& host, std::string& path);
+
+// Removes a leading "https://" or "http://" from an address-source setting; true for https.
+bool SplitSourceScheme(std::string& page);
+
+// The address-source page fetched over HTTPS (in a helper process) and scanned like the plain
+// one. untrustedKey gets what a refused server showed; reason libcurl's text of a failure.
+// inHelper false fetches in the calling program (the manager, which loads libcurl anyway).
+AddressQueryResult QueryAddressPageHttps(const std::string& host, const std::string& path,
+                                         std::string& untrustedKey, std::string& reason,
+                                         bool inHelper = true);
 
 // Fetches host + path (an HTTP/1.0 GET on port 80 unless another is given) and scans the
 // answer. Each wait is bounded by its limit and the whole exchange by deadlineMs (an answer not

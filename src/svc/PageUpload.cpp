@@ -1,6 +1,7 @@
 #include "svc/PageUpload.h"
 
 #include "net/SimpFTP.h"
+#include "net/Trust.h"
 
 #include <exception>
 
@@ -18,6 +19,84 @@ RemotePath SplitRemotePath(const std::string& site) {
     return {directory, rest};
 }
 
+namespace {
+
+constexpr std::size_t kReplyLineMax = 200;
+
+bool KnownMode(int mode) {
+    return mode >= 0 && mode <= 3;
+}
+
+// A mode this program does not know is not taken for plain FTP: the password stays here.
+bool RefuseUnknownMode(const PageUploadParams& params, PageUploadResult& result) {
+    if (KnownMode(params.Mode))
+        return false;
+    result.Outcome = PageUploadOutcome::LoginFailed;
+    result.ServerReply = "FTPMode " + std::to_string(params.Mode) + " unbekannt";
+    return true;
+}
+
+void Configure(TSimpleFTP& ftp, const PageUploadParams& params) {
+    ftp.HostName = params.Host;
+    ftp.UserName = params.User;
+    ftp.Password = params.Password;
+    ftp.SetPassive(params.Passive);
+    ftp.Security = params.Mode >= 0 && params.Mode <= 3 ? static_cast<wininet::FtpSecurity>(params.Mode)
+                                                        : wininet::FtpSecurity::Plain;
+    ftp.Port = params.Port > 0 && params.Port <= 65535 ? params.Port : 0;
+    ftp.Trust = params.Trust;
+    if (params.Prepare)
+        params.Prepare(ftp);
+}
+
+void KeepFailure(PageUploadResult& result) {
+    result.ServerReply = wininet::LastFailureReason();
+    if (wininet::LastError() == wininet::kErrorInternetSecurityFailure)
+        result.UntrustedKey = wininet::LastUntrustedKey();
+}
+
+// Under the temporary name, then renamed; a server that refuses the rename gets the page
+// under its name directly (and the temporary copy is removed again).
+bool StorePage(TSimpleFTP& ftp, const PageUploadParams& params, const std::string& name,
+               PageUploadResult& result) {
+    if (params.DirectUpload)
+        return ftp.PutFile(params.LocalFile, name);
+    const std::string temporary = name + kTemporarySuffix;
+    if (!ftp.PutFile(params.LocalFile, temporary))
+        return false;
+    if (ftp.RenameFile(temporary, name))
+        return true;
+    result.RenameRefused = true;
+    ftp.DeleteFile(temporary);
+    return ftp.PutFile(params.LocalFile, name);
+}
+
+} // namespace
+
+std::string CleanServerReply(const std::string& reply) {
+    std::string line;
+    bool gap = false;
+    for (char c : reply) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            gap = true;
+            continue;
+        }
+        if (gap && !line.empty())
+            line += ' ';
+        gap = false;
+        line += c;
+    }
+    if (line.size() > kReplyLineMax)
+        line.resize(kReplyLineMax);
+    return line;
+}
+
+std::string UntrustedKeyLine(const std::string& key) {
+    return ParseTrust(key).Kind == TrustKind::HostKeyFingerprint ? UnknownHostKeyLine(key)
+                                                                 : UntrustedCertificateLine(key);
+}
+
 PageUploadResult UploadPageFile(const PageUploadParams& params) {
     PageUploadResult result;
     RemotePath path = SplitRemotePath(params.RemoteSite);
@@ -26,16 +105,14 @@ PageUploadResult UploadPageFile(const PageUploadParams& params) {
         result.Outcome = PageUploadOutcome::NoFileName;
         return result;
     }
+    if (RefuseUnknownMode(params, result))
+        return result;
     try {
         TSimpleFTP ftp;
-        ftp.HostName = params.Host;
-        ftp.UserName = params.User;
-        ftp.Password = params.Password;
-        ftp.SetPassive(params.Passive);
-        if (params.Prepare)
-            params.Prepare(ftp);
+        Configure(ftp, params);
         if (!ftp.Connect()) {
             result.Outcome = PageUploadOutcome::LoginFailed;
+            KeepFailure(result);
             return result;
         }
         if (!path.Directory.empty()) {
@@ -44,13 +121,36 @@ PageUploadResult UploadPageFile(const PageUploadParams& params) {
             else if (path.Directory != "/")
                 path.Directory += '/'; // the root alone already ends in "/"
         }
-        if (ftp.PutFile(params.LocalFile, path.FileName)) {
+        if (StorePage(ftp, params, path.FileName, result)) {
             result.Outcome = PageUploadOutcome::Uploaded;
             result.StoredAs = path.Directory + path.FileName;
         } else {
             result.Outcome = PageUploadOutcome::UploadFailed;
+            KeepFailure(result);
         }
         ftp.Disconnect();
+    } catch (const std::exception& e) {
+        result.Outcome = PageUploadOutcome::Error;
+        result.ErrorText = e.what();
+    }
+    return result;
+}
+
+PageUploadResult CheckLogin(const PageUploadParams& params) {
+    PageUploadResult result;
+    if (RefuseUnknownMode(params, result))
+        return result;
+    try {
+        TSimpleFTP ftp;
+        Configure(ftp, params);
+        if (ftp.Connect()) {
+            result.Outcome = PageUploadOutcome::LoggedIn;
+            result.ServerReply = ftp.WelcomeText();
+            ftp.Disconnect();
+        } else {
+            result.Outcome = PageUploadOutcome::LoginFailed;
+            KeepFailure(result);
+        }
     } catch (const std::exception& e) {
         result.Outcome = PageUploadOutcome::Error;
         result.ErrorText = e.what();

@@ -25,8 +25,12 @@ struct PageUploadParams {
     std::string User;
     std::string Password; // plain
     bool Passive = false;
-    std::string LocalFile;  // the page to upload
-    std::string RemoteSite; // remote path, directory and file name
+    int Mode = 0;              // FTPMode: 0 FTP, 1 FTP with explicit TLS, 2 FTPS, 3 SFTP
+    int Port = 0;              // FTPPort: 0 for the mode's standard port
+    std::string Trust;         // FTPTrust
+    bool DirectUpload = false; // store under the final name at once (the server refused a rename)
+    std::string LocalFile;     // the page to upload
+    std::string RemoteSite;    // remote path, directory and file name
     // Optional: called with the client before it connects (a windowed host sets
     // ProcessMessages there, say).
     std::function<void(TSimpleFTP&)> Prepare;
@@ -37,7 +41,8 @@ enum class PageUploadOutcome {
     NoFileName,   // the remote path names no file; nothing was tried
     LoginFailed,  // Connect failed
     UploadFailed, // PutFile failed
-    Error         // an error was raised inside the FTP work (ErrorText)
+    Error,        // an error was raised inside the FTP work (ErrorText)
+    LoggedIn      // CheckLogin only: the login succeeded
 };
 
 struct PageUploadResult {
@@ -47,11 +52,32 @@ struct PageUploadResult {
     // then the file name — "/myserver.htm", "/web/ip/index.htm", "index.htm".
     std::string StoredAs;
     std::string ErrorText;
+    // After a failed login or transfer: the server's last reply, or libcurl's reason.
+    std::string ServerReply;
+    // After a refused certificate or host key: what the server showed ("sha256//…", "SHA256:…").
+    std::string UntrustedKey;
+    // The server refused to rename the temporary file; the page went up under its name.
+    bool RenameRefused = false;
     bool Succeeded() const { return Outcome == PageUploadOutcome::Uploaded; }
 };
+
+// The page goes up under this name next to its final one and is renamed when complete, so a
+// transfer that breaks leaves the old page in place.
+inline constexpr const char* kTemporarySuffix = ".pelorix-tmp";
+
+// A server reply as one status line: control characters removed (a run of them between two
+// parts becomes one blank), at most 200 characters.
+std::string CleanServerReply(const std::string& reply);
+
+// The level-0 line for a refused certificate or host key (by the form of the key).
+std::string UntrustedKeyLine(const std::string& key);
 
 // One FTP object for the one upload; a directory that cannot be entered sends the file to the
 // login directory. Never throws.
 PageUploadResult UploadPageFile(const PageUploadParams& params);
+
+// Logs in with the parameters and out again, nothing stored: LoggedIn or LoginFailed (with the
+// reply and a refused key), Error for an error raised inside.
+PageUploadResult CheckLogin(const PageUploadParams& params);
 
 } // namespace pelorix

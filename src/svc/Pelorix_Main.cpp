@@ -1,5 +1,7 @@
 #include "svc/Pelorix_Main.h"
 
+#include "svc/AddressScan.h"
+
 #include "common/Latin1.h"
 #include "platform/SystemMessage.h"
 #include "svc/StatusLog.h"
@@ -280,6 +282,9 @@ void TPelorixService::ApplySettings(const ServiceSettings& settings) {
     FTPPass = settings.FTPPass;
     FTPSite = settings.FTPSite;
     FTPPassive = settings.FTPPassive;
+    FTPMode = settings.FTPMode;
+    FTPPort = settings.FTPPort;
+    FTPTrust = settings.FTPTrust;
     Router = settings.Router;
     SourcePath = settings.IPSource;
     SourceHost.clear();
@@ -297,6 +302,8 @@ void TPelorixService::ApplySettings(const ServiceSettings& settings) {
 bool TPelorixService::CheckParams() {
     ParamsValid = true;
     if (Router) {
+        // "https://" fetches the page over TLS, "http://" is the plain page without the prefix.
+        SourceSecure = SplitSourceScheme(SourcePath);
         // The address-source page is host and path; the host needs at least two characters.
         const std::size_t slash = SourcePath.find('/');
         if (slash == std::string::npos || slash < 2) {

@@ -129,6 +129,7 @@ public:
     bool MonitorEnabled = false;   // send kept lines to the monitor
     bool LogToFile = false;        // write Pelorix.log
     std::string PageIP;            // the address the generated page shows
+    bool DirectUpload = false;     // the server refused to rename: store under the final name
     int CommandLimitMs = kCommandLimitMs;
 
 protected:
@@ -228,6 +229,10 @@ public:
     bool LogFile = false;
     bool Messages = true;
     bool FTPPassive = false;
+    int FTPMode = 0; // 0 FTP, 1 FTP with explicit TLS, 2 FTPS, 3 SFTP
+    int FTPPort = 0; // 0: the mode's standard port
+    std::string FTPTrust;
+    bool SourceSecure = false; // the address-source page is fetched over HTTPS
     bool Router = false;
     bool AddPages = false;
     std::string OnPublish; // command line run after each publication; empty: none

@@ -6,8 +6,11 @@
 #include "svc/PageUpload.h"
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 namespace pelorix {
 
@@ -20,5 +23,22 @@ std::optional<PageUploadResult> UploadPageInHelper(const PageUploadParams& param
 
 // An upload ends by itself once no byte moved for a minute; this bounds the whole of it.
 inline constexpr std::chrono::minutes kUploadHelperLimit{10};
+
+// An address-source page over HTTPS: the whole exchange within 30 s, at most 1 MiB read.
+inline constexpr std::uint32_t kHttpsFetchLimitMs = 30000;
+inline constexpr std::size_t kHttpsFetchMaxBytes = 1024 * 1024;
+inline constexpr std::chrono::seconds kHttpsHelperLimit{40};
+
+struct HttpsFetchResult {
+    bool Fetched = false;
+    std::uint32_t Error = 0;  // a wininet error number when not fetched
+    std::string Response;     // status line, headers, empty line and body as received
+    std::string Reason;       // libcurl's reason of a failure
+    std::string UntrustedKey; // a refused certificate: the key it showed ("sha256//…")
+};
+
+// wininet::FetchHttps in a helper process, so TLS never loads into the calling program.
+// nullopt when the helper could not be started, died or ran out of time.
+std::optional<HttpsFetchResult> FetchHttpsInHelper(const std::string& url);
 
 } // namespace pelorix

@@ -1,7 +1,9 @@
 // Address determination: the host-address check, the FTP probe and the address-source query.
 
 #include "net/SimpSock.h"
+#include "net/Trust.h"
 #include "svc/AddressScan.h"
+#include "svc/PageUpload.h"
 #include "svc/Pelorix_Main.h"
 
 #include <exception>
@@ -11,6 +13,12 @@ namespace pelorix {
 namespace {
 
 const std::string kDetermined = "+IP-Adresse ermittelt als: ";
+
+int ProbePort(int mode, int port) {
+    if (port > 0 && port <= 65535)
+        return port;
+    return mode == 2 ? 990 : mode == 3 ? 22 : 21;
+}
 
 } // namespace
 
@@ -33,6 +41,9 @@ bool TPeloThread::ProbeFTPAddress() {
     try {
         TSimpSock sock;
         sock.Host = Service.FTPHost;
+        sock.FtpPort = ProbePort(Service.FTPMode, Service.FTPPort);
+        // FTPS and SFTP greet nobody in clear text: there the probe only connects.
+        sock.ExpectGreeting = Service.FTPMode == 0 || Service.FTPMode == 1;
         switch (sock.PingFTP()) {
         case TSimpSock::kOk:
             LogStatus(2, kDetermined + sock.LocalIP);
@@ -62,7 +73,12 @@ bool TPeloThread::QueryAddressSource() {
     CurrentIP = "###";
     LogStatus(4, "+Adressquelle wird kontaktiert");
     try {
-        const AddressQueryResult query = QueryAddressPage(Service.SourceHost, Service.SourcePath);
+        std::string untrustedKey;
+        std::string reason;
+        const AddressQueryResult query =
+            Service.SourceSecure
+                ? QueryAddressPageHttps(Service.SourceHost, Service.SourcePath, untrustedKey, reason)
+                : QueryAddressPage(Service.SourceHost, Service.SourcePath);
         switch (query.outcome) {
         case AddressQueryOutcome::Found:
             LogStatus(4, "+HTTP-Antwortseite gelesen");
@@ -84,6 +100,11 @@ bool TPeloThread::QueryAddressSource() {
             break;
         case AddressQueryOutcome::BadParameters:
             LogStatus(0, "-HTTP-Fehler: unzureichende(r) Parameter");
+            break;
+        case AddressQueryOutcome::Refused:
+            LogStatus(0, "-HTTP-Fehler: " + CleanServerReply(reason));
+            if (!untrustedKey.empty())
+                LogStatus(0, UntrustedCertificateLine(untrustedKey));
             break;
         }
     } catch (const std::exception& error) {

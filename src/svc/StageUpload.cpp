@@ -15,6 +15,10 @@ bool TPeloThread::UploadPage() {
     params.User = Service.FTPUser;
     params.Password = Service.FTPPass;
     params.Passive = Service.FTPPassive;
+    params.Mode = Service.FTPMode;
+    params.Port = Service.FTPPort;
+    params.Trust = Service.FTPTrust;
+    params.DirectUpload = DirectUpload;
     params.LocalFile = Service.TempSite;
     params.RemoteSite = Service.FTPSite;
 
@@ -43,8 +47,15 @@ bool TPeloThread::UploadPage() {
         break;
     default:
         LogStatus(0, "-FTP-Upload gescheitert");
+        if (!result.UntrustedKey.empty())
+            LogStatus(0, UntrustedKeyLine(result.UntrustedKey));
+        if (!result.ServerReply.empty())
+            LogStatus(1, "-FTP-Antwort: " + CleanServerReply(result.ServerReply));
         break;
     }
+    // Once refused, the rename is not asked for again while the service runs.
+    if (result.RenameRefused)
+        DirectUpload = true;
     if (result.Succeeded() && Service.eMail)
         NotifyByMail(true);
     return result.Succeeded();

@@ -92,7 +92,10 @@ TEST(Config, MissingFileGivesEachSideItsDefaults) {
     EXPECT_EQ(svc.FTPSite, "/myserver.htm");
     EXPECT_FALSE(svc.FTPPassive);
     EXPECT_FALSE(svc.Router);
-    EXPECT_EQ(svc.IPSource, "checkip.dyndns.org/");
+    EXPECT_EQ(svc.IPSource, "https://checkip.amazonaws.com/");
+    EXPECT_EQ(svc.FTPMode, 0);
+    EXPECT_EQ(svc.FTPPort, 0);
+    EXPECT_EQ(svc.FTPTrust, "");
     EXPECT_FALSE(svc.AddPages);
     for (const auto& page : svc.AddPage)
         EXPECT_EQ(page, "");
@@ -112,8 +115,9 @@ TEST(Config, MissingFileGivesEachSideItsDefaults) {
     EXPECT_EQ(mgr.FTPPass, kManagerDefaultPassword);
     EXPECT_EQ(mgr.FTPPass.size(), 1u);
     EXPECT_EQ(mgr.FTPSite, "/myserver.htm");
-    EXPECT_EQ(mgr.IPSource, "checkip.dyndns.org/");
-    EXPECT_EQ(mgr.IPSourceX, "checkip.amazonaws.com/");
+    EXPECT_EQ(mgr.IPSource, "https://checkip.amazonaws.com/");
+    EXPECT_EQ(mgr.FTPMode, 1) << "a new file starts with TLS";
+    EXPECT_EQ(mgr.IPSourceX, "https://api.ipify.org/");
     EXPECT_FALSE(mgr.FTPPassive || mgr.Router || mgr.AddPages || mgr.eMail || mgr.Messages || mgr.LogFile ||
                  mgr.Hidden);
     EXPECT_TRUE(mgr.ShowErr);
@@ -168,6 +172,7 @@ TEST(Config, IntegersAndFlagsInTheFile) {
     EXPECT_EQ(mgr.Intervall, 30);
     EXPECT_EQ(mgr.Left, -40);
     EXPECT_EQ(mgr.Top, 1);
+    EXPECT_EQ(mgr.FTPMode, 0) << "a file written before the key keeps plain FTP";
     EXPECT_FALSE(mgr.ShowErr);
 
     dir.Write("Pelorix.ini", "[Settings]\nIntervall=ten\nMessages=\n");

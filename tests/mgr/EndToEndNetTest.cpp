@@ -162,6 +162,9 @@ private slots:
         TypeInto(w->EdLoop, QStringLiteral("0:10"), w->EdVorl);
         QCOMPARE(w->EdLoop->text().trimmed(), QStringLiteral("0:10"));
         ClickBox(w->CbPassive);
+        // A new file starts with FTP over TLS; the test's server speaks plain FTP.
+        QCOMPARE(w->CbMode->currentIndex(), 1);
+        w->CbMode->setCurrentIndex(0);
         MsgBox::setNextAnswer(MsgBox::Answer::Yes);
         ClickBox(w->CbRout);
         QVERIFY(w->CbRout->isChecked());

@@ -36,8 +36,11 @@ public:
     static constexpr const char* kPassword = "secret";
 
     // port 0 picks a free one; masquerade makes the server announce that address in PASV.
-    explicit FtpTestServer(int port = 0, std::string masquerade = {})
-        : port_(port == 0 ? FreeLoopbackPort() : port), masquerade_(std::move(masquerade)) {
+    // throttle > 0 limits a data connection to that many bytes per second; noRename refuses
+    // every rename.
+    explicit FtpTestServer(int port = 0, std::string masquerade = {}, int throttle = 0, bool noRename = false)
+        : port_(port == 0 ? FreeLoopbackPort() : port), masquerade_(std::move(masquerade)),
+          throttle_(throttle), noRename_(noRename) {
         Start();
     }
 
@@ -48,6 +51,12 @@ public:
         if (!masquerade_.empty()) {
             argv.push_back("--masquerade");
             argv.push_back(masquerade_);
+        }
+        if (noRename_)
+            argv.push_back("--no-rename");
+        if (throttle_ > 0) {
+            argv.push_back("--throttle");
+            argv.push_back(std::to_string(throttle_));
         }
         process_ = std::make_unique<ServerProcess>(argv, log_.File("ftp.log"));
         ready_ = process_->WaitForPort(port_, 15000);
@@ -60,6 +69,7 @@ public:
 
     bool Ready() const { return ready_; }
     int Port() const { return port_; }
+    int Pid() const { return process_ ? process_->Pid() : -1; }
     const TempDir& Root() const { return root_; }
     std::string Log() const { return log_.Read("ftp.log"); }
 
@@ -68,6 +78,8 @@ private:
     TempDir log_;
     int port_;
     std::string masquerade_;
+    int throttle_ = 0;
+    bool noRename_ = false;
     std::unique_ptr<ServerProcess> process_;
     bool ready_ = false;
 };

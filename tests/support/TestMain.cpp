@@ -1,8 +1,15 @@
+#include "platform/InternetSession.h"
 #include "svc/ServiceHelpers.h"
 
 #include <gmock/gmock.h>
 
+#include <cstdlib>
+
 int main(int argc, char** argv) {
+    // Test servers carry certificates of a test authority; only test programs (and the helpers
+    // they start, which inherit the variable) are told to trust it.
+    if (const char* authorities = std::getenv("PELORIX_TEST_AUTHORITIES"))
+        pelorix::wininet::SetAuthorityFile(authorities);
     if (const auto helper_exit = pelorix::RunHelperIfAsked(argc, argv, pelorix::ServiceHelperVerbs()))
         return *helper_exit;
     testing::InitGoogleMock(&argc, argv);

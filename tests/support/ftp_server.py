@@ -1,16 +1,18 @@
 """A small FTP server for the tests: one user with a password and full rights on a
 temporary root, listening on 127.0.0.1 only.
 
-usage: ftp_server.py ROOT PORT USER PASSWORD [--masquerade ADDRESS]
+usage: ftp_server.py ROOT PORT USER PASSWORD [--masquerade ADDRESS] [--throttle BYTES] [--no-rename]
 
 --masquerade makes the server announce ADDRESS in its PASV replies, so a test can check
-that the client connects to the control connection's peer instead.
+that the client connects to the control connection's peer instead. --throttle takes at most
+BYTES per second on a data connection, so a test can break a transfer half way; --no-rename
+refuses every rename.
 """
 import argparse
 import logging
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -21,11 +23,14 @@ def main():
     parser.add_argument("user")
     parser.add_argument("password")
     parser.add_argument("--masquerade", default=None)
+    parser.add_argument("--throttle", type=int, default=0)
+    parser.add_argument("--no-rename", action="store_true")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.DEBUG)
     authorizer = DummyAuthorizer()
-    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    perm = "elradmwMT" if args.no_rename else "elradfmwMT"
+    authorizer.add_user(args.user, args.password, args.root, perm=perm)
 
     class Handler(FTPHandler):
         banner = "Pelorix test server ready."
@@ -34,6 +39,9 @@ def main():
     Handler.authorizer = authorizer
     if args.masquerade:
         Handler.masquerade_address = args.masquerade
+    if args.throttle:
+        ThrottledDTPHandler.read_limit = args.throttle
+        Handler.dtp_handler = ThrottledDTPHandler
     server = FTPServer(("127.0.0.1", args.port), Handler)
     server.serve_forever()
 

@@ -1,0 +1,227 @@
+// Secure publishing end to end against Debian's real servers, in a private network namespace:
+// vsftpd with explicit TLS (logins forced onto TLS), vsftpd with implicit TLS on 990, sshd with
+// internal-sftp on 22, an HTTPS address-source page, and a plain FTP server killed half way
+// through a transfer. The upload runs in the helper process, as in the service.
+
+#include "StageTestKit.h"
+
+#include "FtpTestServer.h"
+#include "SecureServers.h"
+#include "ServerProcess.h"
+#include "TempDir.h"
+#include "net/Trust.h"
+#include "svc/PageUpload.h"
+#include "svc/ServiceHelpers.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+namespace pelorix {
+namespace {
+
+using Lines = std::vector<std::string>;
+using test::StageKit;
+using test::TempDir;
+using test::TestUser;
+
+const std::string kPage = "<p>Seite mit 1.2.3.4</p>\r\n" + std::string(3000, 'x') + "\r\n";
+
+class SecureUploadNetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::SecureServersAvailable())
+            GTEST_SKIP() << "needs root, vsftpd and sshd";
+        ASSERT_TRUE(user.Made());
+        local.Write("page.htm", kPage);
+        kit.service.FTPHost = "127.0.0.1";
+        kit.service.FTPUser = user.Name();
+        kit.service.FTPPass = TestUser::kPassword;
+        kit.service.FTPSite = user.Home() + "/myserver.htm";
+        kit.service.FTPPassive = true;
+        kit.service.TempSite = local.File("page.htm");
+        kit.Worker().MsgLevel = 1;
+        kit.Worker().CurrentIP = "1.2.3.4";
+    }
+    bool Upload() { return kit.Worker().UploadPage(); }
+
+    TestUser user;
+    TempDir local;
+    StageKit kit;
+};
+
+TEST_F(SecureUploadNetTest, ExplicitTlsRefusesAnUnknownCertificateAndPublishesWithItsPin) {
+    test::VsftpdServer server(test::VsftpdServer::Tls::Explicit, 21, user);
+    ASSERT_TRUE(server.Ready()) << server.Log();
+
+    // Plain FTP: the server's reason now reaches the log.
+    EXPECT_FALSE(Upload());
+    EXPECT_EQ(kit.Lines(), (Lines{"-FTP-Upload gescheitert",
+                                  "-FTP-Antwort: 530 Non-anonymous sessions must use encryption."}));
+
+    kit.service.FTPMode = 1;
+    for (const std::string& trust :
+         {std::string(), std::string("sha256//47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=")}) {
+        kit.service.FTPTrust = trust;
+        EXPECT_FALSE(Upload());
+        const Lines lines = kit.Lines();
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[0], "-FTP-Upload gescheitert");
+        EXPECT_EQ(lines[1], UntrustedCertificateLine(server.Pin()));
+    }
+    EXPECT_EQ(server.Log().find("PASS"), std::string::npos) << "no password before the trust check";
+    EXPECT_FALSE(user.Exists("myserver.htm"));
+
+    kit.service.FTPTrust = server.Pin();
+    EXPECT_TRUE(Upload()) << server.Log();
+    EXPECT_EQ(kit.Lines(), (Lines{"+FTP-Upload OK mit 1.2.3.4 als " + user.Home() + "/myserver.htm"}));
+    EXPECT_EQ(user.Read("myserver.htm"), kPage);
+    EXPECT_FALSE(user.Exists(std::string("myserver.htm") + kTemporarySuffix));
+    EXPECT_NE(server.Log().find("RNTO"), std::string::npos) << "stored under a temporary name, then renamed";
+    EXPECT_NE(server.Log().find("PASS"), std::string::npos) << "the log shows a password sent";
+}
+
+TEST_F(SecureUploadNetTest, ImplicitTlsOn990) {
+    test::VsftpdServer server(test::VsftpdServer::Tls::Implicit, 990, user);
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    kit.service.FTPMode = 2;
+    EXPECT_FALSE(Upload());
+    const Lines lines = kit.Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[1], UntrustedCertificateLine(server.Pin()));
+    EXPECT_EQ(server.Log().find("PASS"), std::string::npos);
+
+    kit.service.FTPTrust = server.Pin();
+    user.Write("myserver.htm", "alte Seite");
+    EXPECT_TRUE(Upload()) << server.Log();
+    EXPECT_EQ(user.Read("myserver.htm"), kPage);
+    kit.Worker().CurrentIP = "5.6.7.8";
+    EXPECT_TRUE(kit.Worker().ProbeFTPAddress()) << "the probe connects to 990 without waiting for a greeting";
+}
+
+TEST_F(SecureUploadNetTest, SftpRefusesAnUnknownHostKeyBeforeThePassword) {
+    test::SftpServer server(22, user);
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    kit.service.FTPMode = 3;
+    for (const std::string& trust :
+         {std::string(), std::string("SHA256:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA")}) {
+        kit.service.FTPTrust = trust;
+        EXPECT_FALSE(Upload());
+        const Lines lines = kit.Lines();
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[1], UnknownHostKeyLine(server.Fingerprint()));
+    }
+    EXPECT_EQ(server.Log().find("password"), std::string::npos) << server.Log();
+
+    kit.service.FTPTrust = server.Fingerprint();
+    EXPECT_TRUE(Upload()) << server.Log();
+    EXPECT_NE(server.Log().find("Accepted password"), std::string::npos) << "the log shows a password sent";
+    EXPECT_EQ(user.Read("myserver.htm"), kPage);
+    // A second publication replaces the page (SFTP's rename does not overwrite by itself).
+    local.Write("page.htm", "neu");
+    EXPECT_TRUE(Upload()) << kit.Lines().size();
+    EXPECT_EQ(user.Read("myserver.htm"), "neu");
+    EXPECT_FALSE(user.Exists(std::string("myserver.htm") + kTemporarySuffix));
+}
+
+// Plain FTP (pyftpdlib, a data connection limited to 64 KiB/s), killed during the transfer.
+TEST(BrokenTransferNetTest, LeavesThePreviousPageInPlace) {
+    test::FtpTestServer server(0, {}, 64 * 1024);
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    server.Root().Write("myserver.htm", "die gute alte Seite");
+    TempDir local;
+    local.Write("page.htm", std::string(400000, 'n'));
+    PageUploadParams params;
+    params.Host = "127.0.0.1";
+    params.User = test::FtpTestServer::kUser;
+    params.Password = test::FtpTestServer::kPassword;
+    params.Passive = true;
+    params.Port = server.Port();
+    params.LocalFile = local.File("page.htm");
+    params.RemoteSite = "/myserver.htm";
+    std::thread killer([&] {
+        for (int i = 0; i < 100 && !server.Root().Exists(std::string("myserver.htm") + kTemporarySuffix); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(-server.Pid(), SIGKILL);
+    });
+    const auto result = UploadPageInHelper(params);
+    killer.join();
+    ASSERT_TRUE(result);
+    EXPECT_FALSE(result->Succeeded());
+    EXPECT_EQ(server.Root().Read("myserver.htm"), "die gute alte Seite");
+}
+
+// A server that refuses to rename gets the page directly, and from then on for the whole run.
+TEST(RenameRefusedNetTest, FallsBackToTheDirectUploadForTheRun) {
+    test::FtpTestServer server(0, {}, 0, true);
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    TempDir local;
+    local.Write("page.htm", kPage);
+    StageKit kit;
+    kit.service.FTPHost = "127.0.0.1";
+    kit.service.FTPPort = server.Port();
+    kit.service.FTPUser = test::FtpTestServer::kUser;
+    kit.service.FTPPass = test::FtpTestServer::kPassword;
+    kit.service.FTPSite = "/myserver.htm";
+    kit.service.FTPPassive = true;
+    kit.service.TempSite = local.File("page.htm");
+    kit.Worker().CurrentIP = "1.2.3.4";
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_TRUE(kit.Worker().UploadPage());
+        EXPECT_EQ(server.Root().Read("myserver.htm"), kPage);
+        EXPECT_FALSE(server.Root().Exists(std::string("myserver.htm") + kTemporarySuffix));
+        EXPECT_TRUE(kit.Worker().DirectUpload);
+    }
+    const std::string log = server.Log();
+    const auto first = log.find(std::string("STOR myserver.htm") + kTemporarySuffix);
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find(std::string("STOR myserver.htm") + kTemporarySuffix, first + 1), std::string::npos)
+        << "the second upload goes straight to the page's name";
+}
+
+// Router mode with an address page over HTTPS; the server's certificate comes from a test
+// authority that the test programs are told to trust.
+TEST(HttpsAddressSourceNetTest, VerifiedPageGivesTheAddressAnUnverifiedOneNothing) {
+    TempDir dir;
+    const test::TestCertificates certs(dir);
+    ASSERT_TRUE(certs.Made);
+    ::setenv("PELORIX_TEST_AUTHORITIES", certs.AuthorityFile.c_str(), 1);
+    const int goodPort = test::FreeLoopbackPort();
+    test::ServerProcess good({test::SystemPython(), test::SourcePath("tests/support/https_server.py"),
+                              std::to_string(goodPort), certs.ServerCert, certs.ServerKey, "84.123.45.6\n"});
+    const int badPort = test::FreeLoopbackPort();
+    test::ServerProcess bad({test::SystemPython(), test::SourcePath("tests/support/https_server.py"),
+                             std::to_string(badPort), certs.SelfSignedCert, certs.SelfSignedKey,
+                             "9.9.9.9\n"});
+    ASSERT_TRUE(good.WaitForPort(goodPort));
+    ASSERT_TRUE(bad.WaitForPort(badPort));
+
+    StageKit kit;
+    kit.service.Router = true;
+    kit.service.FTPHost = "127.0.0.1";
+    kit.service.FTPUser = "u";
+    kit.service.FTPPass = "p";
+    kit.service.SourcePath = "https://127.0.0.1:" + std::to_string(goodPort) + "/ip";
+    ASSERT_TRUE(kit.service.CheckParams());
+    EXPECT_TRUE(kit.service.SourceSecure);
+    kit.Worker().MsgLevel = 2;
+    EXPECT_TRUE(kit.Worker().QueryAddressSource());
+    EXPECT_EQ(kit.Worker().CurrentIP, "84.123.45.6");
+
+    kit.service.SourceHost = "127.0.0.1:" + std::to_string(badPort);
+    kit.Lines();
+    EXPECT_FALSE(kit.Worker().QueryAddressSource());
+    EXPECT_EQ(kit.Worker().CurrentIP, "###");
+    const Lines lines = kit.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("-HTTP-Fehler: ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1].rfind(UntrustedCertificateLine("sha256//"), 0), 0u) << lines[1];
+    ::unsetenv("PELORIX_TEST_AUTHORITIES");
+}
+
+} // namespace
+} // namespace pelorix
