@@ -1,5 +1,7 @@
 #include "svc/ServiceHelpers.h"
 
+#include "svc/MailHelper.h"
+
 #include <array>
 #include <string>
 #include <vector>
@@ -52,7 +54,9 @@ std::string UploadWork(const std::string& request) {
     return EncodeResult(UploadPageFile(*params));
 }
 
-constexpr std::array<HelperVerb, 1> kVerbs{{{"upload", &UploadWork}}};
+constexpr std::array<HelperVerb, 2> kVerbs{{{"upload", &UploadWork},
+                                            // The mail over a protected connection (svc/MailHelper.h).
+                                            {"mail", &MailHelperWork}}};
 
 } // namespace
 

@@ -16,15 +16,26 @@ using test::PeerConnection;
 using test::ScriptedPeer;
 using test::SmtpReplies;
 
-constexpr const char* kDateLines =
-    "Date: Thu, 05 Mar 2026 14:05:09 +0100\r\nX-Mailer: Pelorix IP-Publisher (SimpleMail)\r\n";
+constexpr const char* kDateLines = "Date: Thu, 05 Mar 2026 14:05:09 +0100\r\nX-Mailer: Pelorix IP-Publisher "
+                                   "(SimpleMail)\r\nMessage-ID: <1@client.test>\r\n";
 constexpr const char* kTextHeader =
     "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: 8bit\r\n\r\n";
+
+// What the client names itself in EHLO here: the computer's full name, or (as in the private
+// namespace of the tests) the address literal of its end.
+std::string Ehlo() {
+    const std::string name = FullyQualifiedHostName();
+    return "EHLO " + (name.empty() ? std::string("[127.0.0.1]") : name) + "\r\n";
+}
+std::string Helo() {
+    return "HE" + Ehlo().substr(2);
+}
 
 class SmtpTest : public ::testing::Test {
 protected:
     SmtpTest() : clock_(test::SampleTime()), smtp_(clock_) {
         smtp_.Server = "127.0.0.1";
+        smtp_.MessageId = "<1@client.test>";
         smtp_.Port = peer_.Port();
         smtp_.ConnectTimeoutMs = 2000;
         smtp_.ReplyTimeoutMs = 2000;
@@ -64,13 +75,13 @@ TEST_F(SmtpTest, FullDialogueWithAuthLoginIsByteExact) {
     std::string sent;
     EXPECT_EQ(Deliver({}, sent), 0);
     const std::string expected =
-        std::string("EHLO 127.0.0.1\r\n") + "AUTH LOGIN\r\n" + "dXNlcg==\r\n" + "c2VjcmV0\r\n" +
-        "MAIL FROM:<ip@example.org>\r\n" + "RCPT TO:<anna@example.org>\r\n" +
-        "RCPT TO:<bob@example.org>\r\n" + "RCPT TO:<carl@example.org>\r\n" +
-        "RCPT TO:<hidden@example.org>\r\n" + "DATA\r\n" + "From: Pelorix <ip@example.org>\r\n" +
-        "To: Anna Muster <anna@example.org>, bob@example.org\r\n" + "Cc: carl@example.org\r\n" +
-        "Subject: IP 10.1.2.3\r\n" + kDateLines + kTextHeader + "..\r\n" + "..dot first\r\n" + "\r\n" +
-        longLine.substr(0, 70) + "\r\n" + longLine.substr(70) + "\r\n" + "\r\n.\r\n" + "QUIT\r\n";
+        Ehlo() + "AUTH LOGIN\r\n" + "dXNlcg==\r\n" + "c2VjcmV0\r\n" + "MAIL FROM:<ip@example.org>\r\n" +
+        "RCPT TO:<anna@example.org>\r\n" + "RCPT TO:<bob@example.org>\r\n" +
+        "RCPT TO:<carl@example.org>\r\n" + "RCPT TO:<hidden@example.org>\r\n" + "DATA\r\n" +
+        "From: Pelorix <ip@example.org>\r\n" + "To: Anna Muster <anna@example.org>, bob@example.org\r\n" +
+        "Cc: carl@example.org\r\n" + "Subject: IP 10.1.2.3\r\n" + kDateLines + "MIME-Version: 1.0\r\n" +
+        kTextHeader + "..\r\n" + "..dot first\r\n" + "\r\n" + longLine.substr(0, 70) + "\r\n" +
+        longLine.substr(70) + "\r\n" + "\r\n.\r\n" + "QUIT\r\n";
     EXPECT_EQ(sent, expected);
     // Once the sender was accepted the recipient fields hold line breaks instead of separators.
     EXPECT_EQ(smtp_.MailTo, "Anna Muster <anna@example.org>\r\n bob@example.org");
@@ -84,7 +95,7 @@ TEST_F(SmtpTest, ServerWithoutAuthGetsTheMailWithoutAuthentication) {
     std::string sent;
     EXPECT_EQ(Deliver(replies, sent), 0);
     EXPECT_EQ(sent.find("AUTH"), std::string::npos);
-    EXPECT_EQ(sent.rfind("EHLO 127.0.0.1\r\nMAIL FROM:<ip@example.org>\r\n", 0), 0u);
+    EXPECT_EQ(sent.rfind(Ehlo() + "MAIL FROM:<ip@example.org>\r\n", 0), 0u);
 }
 
 TEST_F(SmtpTest, EhloReplyInPiecesIsCollectedUpToItsLastLine) {
@@ -110,7 +121,7 @@ TEST_F(SmtpTest, RefusedEhloFallsBackToHelo) {
     replies.ehlo = "502 command not implemented\r\n";
     std::string sent;
     EXPECT_EQ(Deliver(replies, sent), 0);
-    EXPECT_EQ(sent.rfind("EHLO 127.0.0.1\r\nHELO 127.0.0.1\r\nMAIL FROM:<ip@example.org>\r\n", 0), 0u);
+    EXPECT_EQ(sent.rfind(Ehlo() + Helo() + "MAIL FROM:<ip@example.org>\r\n", 0), 0u);
 }
 
 TEST_F(SmtpTest, RefusedHeloOrGreetingStopsWithoutQuit) {
@@ -119,7 +130,7 @@ TEST_F(SmtpTest, RefusedHeloOrGreetingStopsWithoutQuit) {
     replies.helo = "501 no\r\n";
     std::string sent;
     EXPECT_EQ(Deliver(replies, sent), 1);
-    EXPECT_EQ(sent, "EHLO 127.0.0.1\r\nHELO 127.0.0.1\r\n");
+    EXPECT_EQ(sent, Ehlo() + Helo() + "");
 
     ScriptedPeer second;
     smtp_.Port = second.Port();
@@ -136,8 +147,8 @@ TEST_F(SmtpTest, AllRecipientsRefusedGivesMinusTwoWithoutDataButWithQuit) {
     replies.rcpt = {"550 no such user\r\n", "550 no such user\r\n"};
     std::string sent;
     EXPECT_EQ(Deliver(replies, sent), -2);
-    EXPECT_EQ(sent, "EHLO 127.0.0.1\r\nMAIL FROM:<ip@example.org>\r\nRCPT TO:<a@example.org>\r\n"
-                    "RCPT TO:<b@example.org>\r\nQUIT\r\n");
+    EXPECT_EQ(sent, Ehlo() + "MAIL FROM:<ip@example.org>\r\nRCPT TO:<a@example.org>\r\n"
+                             "RCPT TO:<b@example.org>\r\nQUIT\r\n");
 }
 
 TEST_F(SmtpTest, OneOfTwoRecipientsRefusedSendsTheMailWithMinusOne) {
@@ -155,7 +166,7 @@ TEST_F(SmtpTest, RefusedSenderDataOrEndMarkGiveMinusThree) {
     sender.mailFrom = "553 sender refused\r\n";
     std::string sent;
     EXPECT_EQ(Deliver(sender, sent), -3);
-    EXPECT_EQ(sent, "EHLO 127.0.0.1\r\nMAIL FROM:<ip@example.org>\r\n");
+    EXPECT_EQ(sent, Ehlo() + "MAIL FROM:<ip@example.org>\r\n");
 
     for (const bool refuseData : {true, false}) {
         ScriptedPeer peer;
@@ -179,7 +190,7 @@ TEST_F(SmtpTest, FailedAuthenticationGivesMinusFour) {
     replies.authResult = "535 5.7.8 Authentication credentials invalid\r\n";
     std::string sent;
     EXPECT_EQ(Deliver(replies, sent), -4);
-    EXPECT_EQ(sent, "EHLO 127.0.0.1\r\nAUTH LOGIN\r\ndXNlcg==\r\nd3Jvbmc=\r\n");
+    EXPECT_EQ(sent, Ehlo() + "AUTH LOGIN\r\ndXNlcg==\r\nd3Jvbmc=\r\n");
 
     // A challenge that does not ask for the user name ends the attempt before the name goes out.
     ScriptedPeer peer;
@@ -188,7 +199,7 @@ TEST_F(SmtpTest, FailedAuthenticationGivesMinusFour) {
     odd.userChallenge = "334 " + EncodeBase64("Who?") + "\r\n";
     peer.Run([odd](PeerConnection& c) { test::PlaySmtp(c, odd); });
     EXPECT_EQ(smtp_.Deliver(), -4);
-    EXPECT_EQ(peer.Finish(), "EHLO 127.0.0.1\r\nAUTH LOGIN\r\n");
+    EXPECT_EQ(peer.Finish(), Ehlo() + "AUTH LOGIN\r\n");
 }
 
 TEST_F(SmtpTest, SubjectsEmptyAndNonAscii) {
@@ -314,7 +325,7 @@ TEST_F(SmtpTest, SilentServerEndsWithFourWithinTheLimit) {
         c.ReadToEnd(3000);
     });
     EXPECT_EQ(smtp_.Deliver(), 4);
-    EXPECT_EQ(peer_.Finish(), "EHLO 127.0.0.1\r\n");
+    EXPECT_EQ(peer_.Finish(), Ehlo() + "");
 
     ScriptedPeer mute;
     smtp_.Port = mute.Port();
@@ -342,7 +353,7 @@ TEST_F(SmtpTest, ServerThatFloodsOneReplyIsLeft) {
     });
     smtp_.ReplyTimeoutMs = 10000;
     EXPECT_EQ(smtp_.Deliver(), 4);
-    EXPECT_EQ(peer_.Finish(), "EHLO 127.0.0.1\r\n");
+    EXPECT_EQ(peer_.Finish(), Ehlo() + "");
 }
 
 TEST_F(SmtpTest, ClosedConnectionMidDialogueEndsCleanly) {
@@ -357,7 +368,7 @@ TEST_F(SmtpTest, ClosedConnectionMidDialogueEndsCleanly) {
     });
     EXPECT_EQ(smtp_.Deliver(), -2);
     EXPECT_EQ(peer_.Finish(),
-              "EHLO 127.0.0.1\r\nMAIL FROM:<ip@example.org>\r\nRCPT TO:<anna@example.org>\r\nQUIT\r\n");
+              Ehlo() + "MAIL FROM:<ip@example.org>\r\nRCPT TO:<anna@example.org>\r\nQUIT\r\n");
 }
 
 TEST(SmtpConnect, RefusedConnectionGivesThree) {
