@@ -46,6 +46,14 @@ protected:
     TPOP3Object pop3_;
 };
 
+TEST_F(Pop3Test, RefusedStlsSendsNeitherUserNorPassword) {
+    pop3_.Security = MailSecurity::StartTls;
+    std::string sent;
+    EXPECT_EQ(Check(Pop3Replies{}, sent), 3);
+    EXPECT_EQ(sent, "STLS\r\nQUIT\r\n");
+    EXPECT_EQ(pop3_.SecurityLine, "-POP3-Check gescheitert: Verbindung nicht sicher");
+}
+
 TEST_F(Pop3Test, RefusedUserGivesTwoAndNoBoxAfterQuit) {
     Pop3Replies replies;
     replies.user = "-ERR unknown mailbox\r\n";

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace pelorix {
 namespace {
@@ -316,6 +318,79 @@ TEST_F(SmtpTest, SummaryAndTraceFiles) {
     EXPECT_EQ(trace.rfind("From: Pelorix <ip@example.org>\r\n", 0), 0u);
     EXPECT_EQ(trace.substr(trace.size() - 10), "line two\r\n");
     EXPECT_NE(sent.find(trace), std::string::npos);
+}
+
+TEST_F(SmtpTest, StartTlsThatIsNotOfferedOrRefusedSendsNoCredentials) {
+    smtp_.Security = MailSecurity::StartTls;
+    smtp_.AuthUser = "user";
+    smtp_.AuthPass = "secret";
+    std::string sent;
+    EXPECT_EQ(Deliver(SmtpReplies{}, sent), 1);
+    EXPECT_EQ(sent, Ehlo() + "QUIT\r\n");
+    EXPECT_EQ(smtp_.SecurityLine, "-Mailversand gescheitert: Verbindung nicht sicher");
+
+    ScriptedPeer refusing;
+    smtp_.Port = refusing.Port();
+    SmtpReplies replies;
+    replies.ehlo = "250-mail.test\r\n250-STARTTLS\r\n250 AUTH LOGIN\r\n";
+    refusing.Run([replies](PeerConnection& c) { test::PlaySmtp(c, replies); });
+    EXPECT_EQ(smtp_.Deliver(), 1);
+    EXPECT_EQ(refusing.Finish(), Ehlo() + "STARTTLS\r\nQUIT\r\n");
+    EXPECT_EQ(smtp_.SecurityLine, "-Mailversand gescheitert: Verbindung nicht sicher");
+}
+
+TEST_F(SmtpTest, AuthPlainAndEightBitBodyWhereTheServerOffersThem) {
+    smtp_.AuthUser = "user";
+    smtp_.AuthPass = "secret";
+    smtp_.MessageId.clear();
+    SmtpReplies replies;
+    replies.ehlo = "250-mail.test\r\n250-AUTH=LOGIN PLAIN\r\n250-8BITMIME\r\n250 HELP\r\n";
+    std::string sent;
+    EXPECT_EQ(Deliver(replies, sent), 0);
+    EXPECT_EQ(
+        sent.rfind(Ehlo() + "AUTH PLAIN AHVzZXIAc2VjcmV0\r\nMAIL FROM:<ip@example.org> BODY=8BITMIME\r\n", 0),
+        0u);
+    const std::size_t id = sent.find("\r\nMessage-ID: <20260305140509.");
+    ASSERT_NE(id, std::string::npos);
+    EXPECT_NE(sent.find("@", id), std::string::npos);
+}
+
+TEST_F(SmtpTest, RepliesInSegmentsAndAFinalLineOfDigitsAlone) {
+    peer_.Run([](PeerConnection& c) {
+        const auto later = [&c](const std::string& bytes) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            c.Send(bytes);
+        };
+        c.Send("220-mail.test\r\n");
+        later("220 ready\r\n");
+        c.ReadLine();
+        c.Send("250-mail.test\r\n");
+        later("250-SIZE 1000\r\n");
+        later("250\r\n");
+        c.ReadLine();
+        c.Send("250-sender\r\n");
+        later("250 ok\r\n");
+        SmtpReplies rest;
+        rest.greeting.clear();
+        test::PlaySmtp(c, rest);
+    });
+    EXPECT_EQ(smtp_.Deliver(), 0);
+    const std::string sent = peer_.Finish();
+    EXPECT_NE(sent.find("RCPT TO:<anna@example.org>\r\nDATA\r\n"), std::string::npos);
+}
+
+TEST_F(SmtpTest, TricklingServerEndsWithinTheDialogueLimit) {
+    smtp_.DialogueTimeoutMs = 600;
+    peer_.Run([](PeerConnection& c) {
+        c.Send("220 hi\r\n");
+        c.ReadLine();
+        // One byte at a time, each well within the reply limit, never ending the reply.
+        while (c.Send("2"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(smtp_.Deliver(), 4);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
 }
 
 TEST_F(SmtpTest, SilentServerEndsWithFourWithinTheLimit) {
