@@ -726,6 +726,7 @@ void TFrmPelo::BtnMailClick() {
     dialog.EdPop3->setText(FromL1(MailData.POP3Srv));
     dialog.EdID->setText(FromL1(MailData.AuthID));
     dialog.EdPw->setText(FromL1(MailData.AuthPw));
+    dialog.SetSecurity(MailData);
     dialog.Changed = false;
     if (dialog.exec() != QDialog::Accepted || !dialog.Changed)
         return;
@@ -747,6 +748,7 @@ void TFrmPelo::BtnMailClick() {
     MailData.POP3Srv = ToL1(dialog.EdPop3->text());
     MailData.AuthID = ToL1(dialog.EdID->text());
     MailData.AuthPw = ToL1(dialog.EdPw->text());
+    dialog.TakeSecurity(MailData);
 }
 
 void TFrmPelo::BtnOpenClick(QObject* Sender) {

@@ -175,17 +175,23 @@ void TFrmPelo::Btn4UpClick(QObject* Sender) {
 
 bool TFrmPelo::SendAddressMail(bool online) {
     const std::string address = pelorix::MailAddressText(online, ToL1(Ed4IP->text()));
+    QStringList security;
+    pelorix::MailEvents events;
+    events.OnPop3Check = [](int pop3Code) {
+        // A failed check does not stop the mail.
+        if (pop3Code != 0)
+            MsgBox::Error(QStringLiteral("POP3-Check gescheitert: ") +
+                          FromL1(pelorix::Pop3ResultText(pop3Code)));
+    };
+    // Why a connection was not secure is told with the mail's outcome.
+    events.OnSecurityLine = [&security](const std::string& line) { security << FromL1(line.substr(1)); };
     const int result =
-        pelorix::DeliverAddressMail(MailData, address, pelorix::SystemClock::Instance(), [](int pop3Code) {
-            // A failed check does not stop the mail.
-            if (pop3Code != 0)
-                MsgBox::Error(QStringLiteral("POP3-Check gescheitert: ") +
-                              FromL1(pelorix::Pop3ResultText(pop3Code)));
-        });
+        pelorix::DeliverAddressMail(MailData, address, pelorix::SystemClock::Instance(), events);
     if (result == 0) {
         MsgBox::Information(QStringLiteral("Mailversand erfolgreich"));
         return true;
     }
-    MsgBox::Error(QStringLiteral("Mailversand gescheitert: ") + FromL1(pelorix::SmtpResultText(result)));
+    security.prepend(QStringLiteral("Mailversand gescheitert: ") + FromL1(pelorix::SmtpResultText(result)));
+    MsgBox::Error(security.join(QLatin1Char('\n')));
     return false;
 }

@@ -292,6 +292,28 @@ TEST(Config, MailOptionOffKeepsTheMailSectionAndOnRewritesIt) {
     EXPECT_EQ(loaded.HostHistory, std::vector<std::string>{"h"});
 }
 
+TEST(Config, MailProtectionKeysAreReadAndWrittenOnlyWhenSet) {
+    TempDir dir;
+    dir.Write("Pelorix.ini", "[Settings]\r\neMail=1\r\n[SendMail]\r\nServer=smtp.example\r\n");
+    ManagerSettings settings = LoadManagerSettings(dir.Path());
+    EXPECT_EQ(settings.Mail.Security, "none");
+    EXPECT_EQ(settings.Mail.Port, 0);
+    Saved(dir, settings);
+    for (const char* key : {"Security=", "Port=", "POP3Port=", "Trust="})
+        EXPECT_EQ(dir.Read("Pelorix.ini").find(key), std::string::npos) << key;
+
+    settings.Mail.Security = "starttls";
+    settings.Mail.Port = 2587;
+    settings.Mail.POP3Port = 2995;
+    settings.Mail.Trust = "sha256//AAAA";
+    Saved(dir, settings);
+    const ServiceSettings svc = ReadServiceSettings(dir.Path());
+    EXPECT_EQ(svc.Mail.Security, "starttls");
+    EXPECT_EQ(svc.Mail.Port, 2587);
+    EXPECT_EQ(svc.Mail.POP3Port, 2995);
+    EXPECT_EQ(svc.Mail.Trust, "sha256//AAAA");
+}
+
 TEST(Config, OnlyThePasswordOfTheMatchingUserIsWritten) {
     TempDir dir;
     std::string hosts = "[Hosts]\r\n";
