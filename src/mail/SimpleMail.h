@@ -129,8 +129,9 @@ private:
     void RunSession(int& code);
     // TLS on the open connection; false with SecurityLine set when it is not trusted.
     bool Secure();
-    // EHLO, and with "starttls" STARTTLS and the second EHLO; gives the capabilities, or
-    // nullopt after a failure (code stays 1). helo tells that only HELO was accepted.
+    // EHLO (HELO where EHLO is refused), and with "starttls" STARTTLS and the second EHLO.
+    // False after a failure (the code stays 1); capabilities gets the last EHLO reply, helo
+    // tells that only HELO was accepted.
     bool Greet(std::string& capabilities, bool& helo);
     bool Authenticate(const std::string& capabilities);
     // Reads one whole reply: every continuation line, however the lines arrive, up to the
