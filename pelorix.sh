@@ -11,7 +11,7 @@ PACKAGES=(
     qt6-base-dev qt6-translations-l10n libgl-dev
     python3 python3-pyftpdlib python3-aiosmtpd dovecot-pop3d
     iproute2 util-linux procps locales-all
-    dpkg-dev file adduser
+    dpkg-dev file adduser systemd
     xvfb xdotool imagemagick
 )
 

@@ -1,26 +1,33 @@
 #!/usr/bin/env bash
-# Builds the Debian package and tries it on this machine: install, the program directory, the
-# group pelorix and the service database, the publisher service installed and queried, access
-# for a member and a non-member of the group, the service writing its log, then removal (the
-# user's Pelorix.ini and log stay) and purge. Needs root and a machine without Pelorix
+# Builds the Debian package and tries it on this machine: install, the program directory that
+# only root writes, the data directory and the service database shared with the group pelorix,
+# the system user pelorix the services run as when root starts them, what a member of the group
+# may and may not do (a member created by the test, acting through runuser), what a
+# non-member may not, the boot start, removal (the user's files stay), purge (/opt stays), and
+# an upgrade over the package of an earlier version. Needs root and a machine without Pelorix
 # installed; leaves the machine as it found it. Needs no running systemd.
 #
 #     scripts/package-test.sh [BUILD_DIR]
 #
 # Without BUILD_DIR it configures build/pkg without tests. A build directory with tests (such
 # as build/dev) also lends its pelorix-ini tool, so Pelorix.ini is written by the profile layer.
+# The earlier package is built from the commit PELORIX_PREVIOUS (default 3814e82) into
+# BUILD_DIR/previous-COMMIT, once; PELORIX_PREVIOUS_DEB names a ready package instead.
 set -euo pipefail
 
 root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 build=$(readlink -m "${1:-$root/build/pkg}")
-unset PELORIX_SCM_DIR PELORIX_SERVICE
+unset PELORIX_SCM_DIR PELORIX_SERVICE PELORIX_SCM_ACCOUNT
 
 prog=/opt/pelorix
+data=/var/lib/pelorix/data
 db=/var/lib/pelorix/services
 unit=pelorix-sc-boot.service
 test_service=PelorixPaketTest
-# The user nobody plays a desktop user in the group; a user id without an account one outside.
-user=nobody
+previous=${PELORIX_PREVIOUS:-3814e82}
+# A desktop user who joined the group, created for the test; a user id without an account one
+# outside.
+member=pelorixprobe
 stranger=65533
 failures=0
 
@@ -42,17 +49,20 @@ die() {
 }
 
 if [ "$(id -u)" != 0 ]; then
-    die "braucht root (dpkg -i, Gruppe, /opt/pelorix)"
+    die "braucht root (dpkg -i, Benutzer und Gruppe, /opt/pelorix)"
 fi
 
 # Everything of Pelorix that can lie outside the package's own file list.
 footprint() {
     dpkg-query -W -f='${Status}\n' pelorix 2>/dev/null | grep -v '^unknown ok not-installed$' || true
     getent group pelorix || true
-    for d in /opt/pelorix /var/lib/pelorix /etc/systemd/system /var/lib/systemd; do
-        [ -e "$d" ] && find "$d" \( -name '*pelorix*' -o -path '/opt/pelorix*' -o -path '/var/lib/pelorix*' \) \
-            -printf '%p %M %u:%g\n' 2>/dev/null
+    getent passwd pelorix "$member" || true
+    stat -c '%n %a %U:%G' /opt
+    for d in /opt/pelorix /var/lib/pelorix /etc/systemd/system /var/lib/systemd /usr/bin; do
+        [ -e "$d" ] && find "$d" \( -name '*pelorix*' -o -name 'Pelorix*' -o -path '/opt/pelorix*' \
+            -o -path '/var/lib/pelorix*' \) -printf '%p %M %u:%g\n' 2>/dev/null
     done | sort
+    ls -l /etc/pelorix-probe 2>/dev/null || true
     # Directories that the boot unit's enabling may create on the way.
     find /etc/systemd/system /var/lib/systemd -maxdepth 2 -type d 2>/dev/null | sort
 }
@@ -77,13 +87,17 @@ before=$(footprint)
 if dpkg-query -W -f='${Status}' pelorix 2>/dev/null | grep -q 'installed'; then
     die "Pelorix ist auf diesem Rechner schon installiert; der Test rührt es nicht an"
 fi
-if getent group pelorix >/dev/null || [ -e /opt/pelorix ] || [ -e /var/lib/pelorix ]; then
+if getent group pelorix >/dev/null || getent passwd pelorix >/dev/null || getent passwd "$member" >/dev/null ||
+    [ -e /opt/pelorix ] || [ -e /var/lib/pelorix ] || [ -e /etc/pelorix-probe ]; then
     restore_leftover
-    die "Reste einer früheren Installation (Gruppe pelorix, /opt/pelorix oder /var/lib/pelorix)"
+    die "Reste einer früheren Installation (Benutzer/Gruppe pelorix, $member, /opt/pelorix, /var/lib/pelorix)"
 fi
 
 # Processes of the installed service program (its full path, never a broad name).
 service_pids() { pgrep -f "^$prog/PelorixSvc" || true; }
+# The process of the running service, from the status it reports to the service database.
+service_pid() { [ -f "$db/${1,,}.status" ] && cut -d' ' -f1 "$db/${1,,}.status"; }
+service_user() { ps -o user= -p "$(service_pid "$1")" 2>/dev/null | tr -d ' '; }
 
 cleanup() {
     local rc=$?
@@ -93,17 +107,21 @@ cleanup() {
         "$prog/pelorix-sc" shutdown >/dev/null 2>&1 || true
     fi
     for pid in $(service_pids); do kill "$pid" 2>/dev/null || true; done
+    [ -f "${tmp:-/nonexistent}/http.pid" ] && kill "$(cat "$tmp/http.pid")" 2>/dev/null
     if dpkg-query -W -f='${Status}' pelorix 2>/dev/null | grep -qv 'not-installed'; then
         dpkg -P pelorix >/dev/null 2>&1 || true
     fi
+    getent passwd "$member" >/dev/null && userdel "$member" 2>/dev/null
+    rm -f /etc/pelorix-probe
     [ -n "${tmp:-}" ] && rm -rf "$tmp"
     [ -e /var/lib/pelorix ] || restore_leftover
     exit "$rc"
 }
 tmp=$(mktemp -d)
+chmod 0755 "$tmp"
 trap cleanup EXIT
 
-# ---- Build ----
+# ---- Build: this version and the earlier one ----
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELORIX_BUILD_TESTS=OFF >/dev/null
 fi
@@ -118,34 +136,95 @@ rm -f "$build"/pelorix_*.deb
 }
 deb=$(ls "$build"/pelorix_*.deb)
 ok "Paket gebaut: $(basename "$deb")"
+
+old_deb=${PELORIX_PREVIOUS_DEB:-}
+old_build=$build/previous-$previous
+if [ -z "$old_deb" ] && git -C "$root" rev-parse -q --verify "$previous^{commit}" >/dev/null; then
+    old_deb=$(ls "$old_build"/pelorix_*.deb 2>/dev/null || true)
+    if [ -z "$old_deb" ]; then
+        rm -rf "$old_build"
+        mkdir -p "$old_build/src"
+        git -C "$root" archive "$previous" | tar -x -C "$old_build/src"
+        {
+            cmake -S "$old_build/src" -B "$old_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+                -DPELORIX_BUILD_TESTS=OFF &&
+                cmake --build "$old_build" -j "$(nproc)" && (cd "$old_build" && cpack -G DEB)
+        } >"$tmp/old-build.log" 2>&1 || {
+            cat "$tmp/old-build.log" >&2
+            die "Bau des Pakets von $previous"
+        }
+        old_deb=$(ls "$old_build"/pelorix_*.deb)
+    fi
+fi
+
 # The other users need a working directory they may enter.
 cd /
 ini_tool=$build/tests/support/pelorix-ini
-[ -x "$ini_tool" ] && cp "$ini_tool" "$tmp/pelorix-ini" && chmod 0755 "$tmp" "$tmp/pelorix-ini"
+[ -x "$ini_tool" ] && cp "$ini_tool" "$tmp/pelorix-ini" && chmod 0755 "$tmp/pelorix-ini"
 
 expected_files="./lib/systemd/system/$unit
 ./opt/pelorix/LiesMich.htm
 ./opt/pelorix/Offline.htm
 ./opt/pelorix/Online.htm
+./opt/pelorix/PelorTmp.htm
 ./opt/pelorix/Pelorix.htm
+./opt/pelorix/Pelorix.ini
+./opt/pelorix/Pelorix.log
 ./opt/pelorix/PelorixMgr
 ./opt/pelorix/PelorixSvc
+./opt/pelorix/PelorixTmp.htm
 ./opt/pelorix/pelorix-sc
+./usr/bin/PelorixMgr
+./usr/bin/PelorixSvc
+./usr/bin/pelorix-sc
 ./usr/share/applications/pelorix-mgr.desktop"
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
-check "das Paket enthält genau die Programme, Vorlagen, Hilfe, Desktop-Eintrag und Boot-Unit" \
+check "das Paket enthält genau die Programme, Links, Vorlagen, Hilfe, Desktop-Eintrag und Boot-Unit" \
     test "$files" = "$expected_files"
+check "das Paket nennt /opt nicht (es gehört dem System)" \
+    sh -c "! dpkg-deb -c '$deb' | awk '{print \$6}' | grep -qx './opt/'"
+
+# Pelorix.ini as a member writes it: through the profile layer when the tool is there.
+write_ini() { # write_ini AS_USER KEY=VALUE...
+    local who=$1
+    shift
+    if [ -x "$tmp/pelorix-ini" ]; then
+        runuser -u "$who" -- "$tmp/pelorix-ini" "$prog/Pelorix.ini" Settings "$@"
+    else
+        runuser -u "$who" -- sh -c 'umask 007; f=$1; shift; { printf "[Settings]\r\n"; for kv; do
+            printf "%s\r\n" "$kv"; done; } > "$f"' sh "$prog/Pelorix.ini" "$@"
+    fi
+}
+as_member() { runuser -u "$member" -- "$@"; }
+as_other() { setpriv --reuid="$stranger" --regid=nogroup --clear-groups -- "$@"; }
+wait_for() { # wait_for SECONDS COMMAND...: polls until the command succeeds
+    local tries=$(($1 * 10))
+    shift
+    for _ in $(seq "$tries"); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+count() { grep -c -- "$1" "$2" 2>/dev/null || true; }
+count_is() { test "$(count "$2" "$3")" = "$1"; } # count_is N PATTERN FILE
+contains() { grep -q -- "$2" <<<"$1"; }
 
 # ---- Install ----
-dpkg -i "$deb" >"$tmp/dpkg.log" 2>&1 || {
-    cat "$tmp/dpkg.log" >&2
-    die "dpkg -i"
+apt-get install -y -q "$deb" >"$tmp/apt.log" 2>&1 || dpkg -i "$deb" >"$tmp/apt.log" 2>&1 || {
+    cat "$tmp/apt.log" >&2
+    die "Installation"
 }
-ok "dpkg -i"
+ok "installiert"
 gid=$(getent group pelorix | cut -d: -f3)
 check "Systemgruppe pelorix angelegt" test -n "$gid" -a "${gid:-1000}" -lt 1000
+check "Systembenutzer pelorix: Gruppe pelorix, keine Anmeldung, kein Zuhause" \
+    test "$(getent passwd pelorix | cut -d: -f3 | awk '$1 < 1000')" != "" \
+    -a "$(id -gn pelorix 2>/dev/null)" = pelorix -a "$(getent passwd pelorix | cut -d: -f7)" = /usr/sbin/nologin \
+    -a ! -e "$(getent passwd pelorix | cut -d: -f6)"
 for f in PelorixSvc PelorixMgr pelorix-sc; do
-    check "$prog/$f ausführbar" test -x "$prog/$f"
+    check "$prog/$f ausführbar, auf dem PATH als /usr/bin/$f" \
+        test -x "$prog/$f" -a "$(readlink -f "/usr/bin/$f")" = "$prog/$f"
 done
 for f in Online.htm Offline.htm Pelorix.htm LiesMich.htm; do
     check "$prog/$f vorhanden" test -f "$prog/$f"
@@ -153,7 +232,14 @@ done
 check "LiesMich.htm unverändert (Latin-1)" cmp -s "$root/dist/LiesMich.htm" "$prog/LiesMich.htm"
 check "alle Bibliotheken der Programme gefunden" \
     sh -c "! ldd $prog/PelorixSvc $prog/PelorixMgr $prog/pelorix-sc | grep -q 'not found'"
-check "Programmverzeichnis root:pelorix 2775" test "$(stat -c '%U:%G %a' $prog)" = "root:pelorix 2775"
+check "Programmverzeichnis root:root 755" test "$(stat -c '%U:%G %a' $prog)" = "root:root 755"
+check "im Programmverzeichnis gehört alles root, nichts ist für andere beschreibbar" \
+    test -z "$(find $prog ! -user root -o ! -type l -perm /022)"
+for f in Pelorix.ini Pelorix.log PelorixTmp.htm PelorTmp.htm; do
+    check "$prog/$f verweist ins Datenverzeichnis" test "$(readlink "$prog/$f")" = "$data/$f"
+done
+check "Datenverzeichnis root:pelorix 2770" test "$(stat -c '%U:%G %a' $data)" = "root:pelorix 2770"
+check "Pelorix.ini angelegt, root:pelorix 660" test "$(stat -c '%U:%G %a' $data/Pelorix.ini)" = "root:pelorix 660"
 check "Dienstdatenbank root:pelorix 2770" test "$(stat -c '%U:%G %a' $db)" = "root:pelorix 2770"
 if [ -d /run/systemd/system ]; then
     check "Boot-Unit aktiviert" test "$(systemctl is-enabled $unit 2>/dev/null)" = enabled
@@ -161,82 +247,174 @@ else
     check "Boot-Unit für den nächsten Start mit systemd aktiviert" \
         test -L "/etc/systemd/system/multi-user.target.wants/$unit"
 fi
+if command -v systemd-analyze >/dev/null 2>&1 &&
+    systemd-analyze security --offline=yes "/lib/systemd/system/$unit" >"$tmp/analyze.log" 2>&1; then
+    exposure=$(sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p' "$tmp/analyze.log")
+    check "systemd-analyze security: Gefährdung $exposure ≤ 5.0" awk -v e="${exposure:-99}" 'BEGIN { exit !(e <= 5.0) }'
+else
+    say "(systemd-analyze security --offline nicht verfügbar: übersprungen)"
+fi
 
-# ---- Service database: administrator, member, non-member ----
-as_member() { setpriv --reuid="$user" --regid=nogroup --groups="$gid" -- "$@"; }
-as_other() { setpriv --reuid="$stranger" --regid=nogroup --clear-groups -- "$@"; }
+out=$(pelorix-sc --help 2>"$tmp/help.err") && rc=0 || rc=$?
+check "pelorix-sc --help: Status 0, auf stdout, eine Zeile je Aufruf" test "$rc" = 0 -a ! -s "$tmp/help.err" \
+    -a "$(echo "$out" | grep -cE '^  (create|delete|start|stop|pause|continue|query|list|boot|shutdown) ')" = 10
 
-check "PelorixSvc /INSTALL" quiet "$prog/PelorixSvc" /INSTALL /SILENT
-check "pelorix-sc query PelorixService: STOPPED" test "$("$prog/pelorix-sc" query PelorixService)" = STOPPED
+# ---- A member and a non-member ----
+useradd --no-create-home --no-user-group --gid users --groups pelorix --shell /bin/sh "$member"
+mkdir "$tmp/member"
+chown "$member": "$tmp/member"
+check "PelorixSvc /INSTALL" quiet PelorixSvc /INSTALL /SILENT
+check "pelorix-sc query PelorixService: STOPPED" test "$(pelorix-sc query PelorixService)" = STOPPED
 
 out=$(as_other "$prog/pelorix-sc" create "$test_service" "$prog/PelorixSvc" 2>&1) && rc=0 || rc=$?
 check "Nichtmitglied: create verweigert (Status 1, Zugriff verweigert)" \
     test "$rc" = 1 -a -n "$(echo "$out" | grep 'Zugriff verweigert')"
 check "Nichtmitglied: query verweigert" sh -c "! setpriv --reuid=$stranger --regid=nogroup --clear-groups -- \
     $prog/pelorix-sc query PelorixService >/dev/null 2>&1"
-check "Nichtmitglied schreibt nicht ins Programmverzeichnis" sh -c "! setpriv --reuid=$stranger --regid=nogroup \
-    --clear-groups -- touch $prog/fremd 2>/dev/null"
-
-check "Mitglied: create" quiet as_member "$prog/pelorix-sc" create "$test_service" "$prog/PelorixSvc"
-check "Mitglied: query" test "$(as_member "$prog/pelorix-sc" query "$test_service")" = STOPPED
-check "Mitglied: delete" quiet as_member "$prog/pelorix-sc" delete "$test_service"
-
-# ---- Pelorix.ini and log written by a member ----
-ini=$prog/Pelorix.ini
-settings=(HTMLTemplate="$prog/Online.htm" TempSite="$prog/PelorixTmp.htm" FTPHost=127.0.0.1
-    FTPUser=pelorix FTPSite=/pelorix.htm Router=1 IPSource=127.0.0.1/ip.html Intervall=60
-    Messages=0 MsgLevel=4 LogFile=1 eMail=0 AddPages=0)
-if [ -x "$tmp/pelorix-ini" ]; then
-    # Written by root first, then rewritten by a member: both through the profile layer.
-    check "root legt Pelorix.ini an" "$tmp/pelorix-ini" "$ini" Settings "${settings[@]}"
-    check "neue Pelorix.ini root:pelorix 660" test "$(stat -c '%U:%G %a' "$ini")" = "root:pelorix 660"
-    check "Mitglied ändert Pelorix.ini" as_member "$tmp/pelorix-ini" "$ini" Settings +FTPPass=geheim
-    check "Pelorix.ini behält Gruppe und Rechte" test "$(stat -c '%G %a' "$ini")" = "pelorix 660"
-else
-    say "(ohne pelorix-ini: Pelorix.ini wird von der Shell geschrieben)"
-    as_member sh -c "umask 007; printf '[Settings]\r\n' > $ini; for kv in \"\$@\"; do printf '%s\r\n' \"\$kv\"; done >> $ini" \
-        sh "${settings[@]}"
-    check "Mitglied legt Pelorix.ini an" test "$(stat -c '%G %a' "$ini")" = "pelorix 660"
-fi
-
-# The member starts and stops the service, which writes its start and end into the log.
-# The first tick comes seconds after the start, so it touches no network.
-check "Mitglied: start PelorixService" test "$(as_member "$prog/pelorix-sc" start PelorixService)" = RUNNING
-for _ in $(seq 100); do
-    [ -s "$prog/Pelorix.log" ] && break
-    sleep 0.1
-done
-check "Mitglied: stop PelorixService" test "$(as_member "$prog/pelorix-sc" stop PelorixService)" = STOPPED
-check "Pelorix.log im Programmverzeichnis, Gruppe pelorix" \
-    test -s "$prog/Pelorix.log" -a "$(stat -c '%G' "$prog/Pelorix.log" 2>/dev/null)" = pelorix
 check "Nichtmitglied liest Pelorix.ini nicht" sh -c "! setpriv --reuid=$stranger --regid=nogroup --clear-groups -- \
-    cat $ini >/dev/null 2>&1"
-cp "$ini" "$tmp/ini.before"
-cp "$prog/Pelorix.log" "$tmp/log.before" 2>/dev/null || true
+    cat $prog/Pelorix.ini >/dev/null 2>&1"
 
-# ---- Installed again over itself (as an upgrade does) ----
+check "Mitglied: create" quiet as_member pelorix-sc create "$test_service" "$prog/PelorixSvc"
+check "Mitglied: query" test "$(as_member pelorix-sc query "$test_service")" = STOPPED
+check "Mitglied: delete" quiet as_member pelorix-sc delete "$test_service"
+
+# Route 1: no member can replace or add a program that root runs.
+printf '#!/bin/sh\nid -u >>%s/member/ran\n' "$tmp" >"$tmp/member/own"
+chown "$member": "$tmp/member/own"
+chmod 0755 "$tmp/member/own"
+as_member cp "$tmp/member/own" "$tmp/member/own2"
+check "Mitglied ersetzt kein Programm (umbenennen)" sh -c "! runuser -u $member -- mv -f $tmp/member/own2 \
+    $prog/pelorix-sc 2>/dev/null"
+check "Mitglied überschreibt kein Programm" sh -c "! runuser -u $member -- cp $tmp/member/own $prog/PelorixSvc \
+    2>/dev/null"
+check "Mitglied legt nichts im Programmverzeichnis an" sh -c "! runuser -u $member -- touch $prog/neu 2>/dev/null"
+check "Mitglied ersetzt keinen Link im Programmverzeichnis" sh -c "! runuser -u $member -- ln -sf /etc/passwd \
+    $prog/Pelorix.ini 2>/dev/null"
+check "dpkg --verify: alle Dateien des Pakets unverändert" test -z "$(dpkg --verify pelorix)"
+
+# Route 2: a member registers a program of their own; the boot start (root) refuses it.
+check "Mitglied: create mit eigenem Programm" quiet as_member pelorix-sc create Fremdprogramm "$tmp/member/own"
+
+# Route 3: settings that point the service at files only root may read or write.
+mkdir -p "$tmp/www"
+echo "Ihre Adresse: 203.0.113.7" >"$tmp/www/ip.html"
+check "Mitglied schreibt Pelorix.ini" write_ini "$member" HTMLTemplate=/etc/shadow FTPHost=127.0.0.1 \
+    FTPUser=pelorix FTPPass=geheim FTPSite=/pelorix.htm Router=1 IPSource=127.0.0.1/ip.html Intervall=60 \
+    Messages=0 MsgLevel=4 LogFile=1 eMail=0 AddPages=1 AddPage0=$prog/Online.htm AddPage5=/etc/pelorix-probe
+check "Pelorix.ini bleibt root:pelorix 660" test "$(stat -c '%G %a' "$data/Pelorix.ini")" = "pelorix 660"
+# As after a log rotation: the service creates the log itself.
+rm -f "$data/Pelorix.log"
+
+# The boot start, as the unit runs it, in a network namespace of its own with the address
+# source on port 80 of its loopback; the services it starts stay there.
+unshare -n sh -c 'ip link set lo up && { /usr/bin/python3 -m http.server 80 --bind 127.0.0.1 --directory "$1" \
+    >/dev/null 2>&1 & echo $! >"$2"; } && exec "$3" boot' sh "$tmp/www" "$tmp/http.pid" "$prog/pelorix-sc" \
+    >"$tmp/boot.out" 2>"$tmp/boot.err" && rc=0 || rc=$?
+check "pelorix-sc boot: Status 1, startet PelorixService" test "$rc" = 1 -a \
+    "$(grep -c '^PelorixService: RUNNING' "$tmp/boot.out")" = 1
+check "pelorix-sc boot verweigert das Programm des Mitglieds und sagt warum" \
+    grep -q "Dienst \"Fremdprogramm\" konnte nicht gestartet werden: Zugriff verweigert (Fehler 5): $tmp/member gehört nicht root" \
+    "$tmp/boot.err"
+check "das Programm des Mitglieds lief nicht" test ! -e "$tmp/member/ran"
+out=$(pelorix-sc query Fremdprogramm 2>&1)
+check "der Zustand des Dienstes nennt den Grund" contains "$out" "^STOPPED$" && check "… und den Grund" \
+    contains "$out" "Fremdprogramm\", letzter Fehler: Zugriff verweigert (Fehler 5): .* gehört nicht root"
+check "der vom Boot gestartete Dienst läuft als pelorix" test "$(service_user PelorixService)" = pelorix
+check "die erste Prüfung ist gelaufen" wait_for 30 grep -q -- 'Zusatzseite' "$data/Pelorix.log"
+check "+Seitenvorlage fehlt statt /etc/shadow" grep -q -- '+Seitenvorlage fehlt' "$data/Pelorix.log"
+check "die Seite enthält nichts aus /etc/shadow" sh -c "! grep -q '^root:' $data/PelorTmp.htm"
+check "die Seite enthält die Adresse" grep -q 203.0.113.7 "$data/PelorTmp.htm"
+check "-Zusatzseite statt /etc/pelorix-probe" \
+    grep -q -- "-Zusatzseite '$prog/Online.htm' nicht gefunden oder nicht zu schreiben" "$data/Pelorix.log"
+check "/etc/pelorix-probe nicht angelegt" test ! -e /etc/pelorix-probe
+check "vom Dienst angelegtes Pelorix.log: pelorix:pelorix 664" \
+    test "$(stat -c '%U:%G %a' "$data/Pelorix.log")" = "pelorix:pelorix 664"
+
+# The member restarts the service, which then runs as the member and goes on with the same log.
+check "Mitglied: stop PelorixService" test "$(as_member pelorix-sc stop PelorixService)" = STOPPED
+kill "$(cat "$tmp/http.pid")" 2>/dev/null || true
+rm -f "$tmp/http.pid"
+check "Mitglied: start PelorixService" test "$(as_member pelorix-sc start PelorixService)" = RUNNING
+check "er läuft als das Mitglied" test "$(service_user PelorixService)" = "$member"
+check "Mitglied: stop PelorixService" test "$(as_member pelorix-sc stop PelorixService)" = STOPPED
+check "der Lauf des Mitglieds steht im selben Pelorix.log" \
+    count_is 2 '+Service gestartet' "$data/Pelorix.log"
+check "… bis zu seinem Ende" count_is 2 '-Service beendet' "$data/Pelorix.log"
+check "Mitglied: delete des eigenen Programms" quiet as_member pelorix-sc delete Fremdprogramm
+cp "$data/Pelorix.ini" "$tmp/ini.before"
+
+# ---- Installed again over itself, with links a member put into the data directory ----
+shadow_mode=$(stat -c '%U:%G %a' /etc/shadow)
+as_member rm -f "$data/PelorixTmp.htm" "$data/PelorTmp.htm"
+as_member ln -s /etc/pelorix-probe "$data/PelorixTmp.htm"
+as_member ln -s /etc/shadow "$data/PelorTmp.htm"
 check "dpkg -i noch einmal" quiet dpkg -i "$deb"
-check "Pelorix.ini übersteht es" cmp -s "$tmp/ini.before" "$ini"
-check "Programmverzeichnis weiter root:pelorix 2775" test "$(stat -c '%U:%G %a' $prog)" = "root:pelorix 2775"
-check "PelorixService weiter installiert" test "$("$prog/pelorix-sc" query PelorixService)" = STOPPED
+check "die Paketskripte folgen keinem Link eines Mitglieds" \
+    test ! -e /etc/pelorix-probe -a "$(stat -c '%U:%G %a' /etc/shadow)" = "$shadow_mode"
+rm -f "$data/PelorixTmp.htm" "$data/PelorTmp.htm"
+check "Pelorix.ini übersteht es" cmp -s "$tmp/ini.before" "$prog/Pelorix.ini"
+check "Programmverzeichnis weiter root:root 755" test "$(stat -c '%U:%G %a' $prog)" = "root:root 755"
+check "PelorixService weiter installiert" test "$(pelorix-sc query PelorixService)" = STOPPED
 
 # ---- Remove: a running service is stopped, the user's files stay ----
-check "root: start PelorixService" test "$("$prog/pelorix-sc" start PelorixService)" = RUNNING
+check "root: start PelorixService" test "$(pelorix-sc start PelorixService)" = RUNNING
+check "… als pelorix" test "$(service_user PelorixService)" = pelorix
 check "dpkg -r" quiet dpkg -r pelorix
 check "dpkg -r beendet den laufenden Dienst" test -z "$(service_pids)"
-check "Programme entfernt" test ! -e "$prog/PelorixSvc" -a ! -e "$prog/PelorixMgr" -a ! -e "$prog/pelorix-sc"
-check "Vorlagen und Hilfe entfernt" test ! -e "$prog/Pelorix.htm" -a ! -e "$prog/LiesMich.htm"
-check "Pelorix.ini bleibt unverändert" cmp -s "$tmp/ini.before" "$ini"
-check "Pelorix.log bleibt" test -s "$prog/Pelorix.log"
+check "Programme und Links entfernt" test ! -e "$prog/PelorixSvc" -a ! -e "$prog/PelorixMgr" \
+    -a ! -e "$prog/pelorix-sc" -a ! -L "$prog/Pelorix.ini" -a ! -L /usr/bin/pelorix-sc
+check "Pelorix.ini bleibt unverändert" cmp -s "$tmp/ini.before" "$data/Pelorix.ini"
+check "Pelorix.log bleibt" test -s "$data/Pelorix.log"
 check "Dienstdatenbank bleibt" test -f "$db/pelorixservice.service"
-check "Gruppe pelorix bleibt" getent group pelorix >/dev/null
 
 # ---- Purge ----
 check "dpkg -P" quiet dpkg -P pelorix
+check "/opt bleibt" test -d /opt
 check "Programmverzeichnis entfernt" test ! -e "$prog"
-check "Dienstdatenbank entfernt" test ! -e /var/lib/pelorix
+check "Daten und Dienstdatenbank entfernt" test ! -e /var/lib/pelorix
+check "Benutzer pelorix entfernt" sh -c '! getent passwd pelorix >/dev/null'
 check "Gruppe pelorix entfernt" sh -c '! getent group pelorix >/dev/null'
 
+# ---- Upgrade over the earlier package ----
+if [ -n "$old_deb" ]; then
+    check "früheres Paket ($previous) installiert" quiet dpkg -i "$old_deb"
+    usermod -a -G pelorix "$member"
+    check "früher: PelorixSvc /INSTALL" quiet "$prog/PelorixSvc" /INSTALL /SILENT
+    check "früher: Mitglied schreibt Pelorix.ini ins Programmverzeichnis" write_ini "$member" \
+        HTMLTemplate="$prog/Online.htm" FTPHost=127.0.0.1 FTPUser=pelorix FTPPass=geheim Router=1 \
+        IPSource=127.0.0.1/ip.html Intervall=60 Messages=0 MsgLevel=4 LogFile=1
+    check "früher: Mitglied startet den Dienst" test "$(as_member "$prog/pelorix-sc" start PelorixService)" = RUNNING
+    wait_for 10 test -s "$prog/Pelorix.log" || true
+    check "früher: Mitglied beendet den Dienst" test "$(as_member "$prog/pelorix-sc" stop PelorixService)" = STOPPED
+    check "früher: Pelorix.ini und Pelorix.log im Programmverzeichnis" \
+        test -f "$prog/Pelorix.ini" -a ! -L "$prog/Pelorix.ini" -a -s "$prog/Pelorix.log"
+    cp "$prog/Pelorix.ini" "$tmp/old.ini"
+    cp "$prog/Pelorix.log" "$tmp/old.log"
+
+    dpkg -i "$deb" >"$tmp/upgrade.log" 2>&1 && ok "Upgrade auf $(basename "$deb")" || {
+        cat "$tmp/upgrade.log" >&2
+        fail "Upgrade"
+    }
+    check "Pelorix.ini mit Inhalt übernommen" cmp -s "$tmp/old.ini" "$prog/Pelorix.ini"
+    check "Pelorix.ini liegt im Datenverzeichnis, pelorix, 660" test -L "$prog/Pelorix.ini" \
+        -a "$(stat -c '%G %a' "$data/Pelorix.ini")" = "pelorix 660"
+    check "Pelorix.log mit Inhalt übernommen" \
+        cmp -s "$tmp/old.log" <(head -c "$(stat -c %s "$tmp/old.log")" "$prog/Pelorix.log")
+    check "registrierter Dienst bleibt" test "$(pelorix-sc query PelorixService)" = STOPPED
+    check "Programmverzeichnis jetzt root:root 755" test "$(stat -c '%U:%G %a' $prog)" = "root:root 755"
+    check "Systembenutzer pelorix angelegt" getent passwd pelorix >/dev/null
+    check "nach dem Upgrade: pelorix-sc boot" quiet pelorix-sc boot
+    check "… startet den Dienst als pelorix" test "$(service_user PelorixService)" = pelorix
+    check "… und er schreibt ins übernommene Pelorix.log" wait_for 10 count_is 2 '+Service gestartet' "$data/Pelorix.log"
+    check "dpkg -P nach dem Upgrade" quiet dpkg -P pelorix
+    check "/opt bleibt" test -d /opt
+    check "nichts von Pelorix bleibt" test ! -e "$prog" -a ! -e /var/lib/pelorix
+else
+    say "(kein Upgrade geprüft: $previous nicht im Repository, etwa in einem flachen Klon, und" \
+        "PELORIX_PREVIOUS_DEB nicht gesetzt)"
+fi
+
+userdel "$member"
 after=$(footprint)
 if [ "$before" != "$after" ]; then
     diff <(echo "$before") <(echo "$after") >&2 || true
@@ -244,6 +422,10 @@ if [ "$before" != "$after" ]; then
 else
     ok "der Rechner ist wie vorher"
 fi
+
+# ---- Command after publication, boot start (scripts/package-test-command.sh) ----
+. "$root/scripts/package-test-command.sh"
+command_after_publication_at_boot
 
 if [ "$failures" != 0 ]; then
     die "$failures Prüfung(en) fehlgeschlagen"

@@ -128,6 +128,7 @@ void WriteSettingsKeys(ProfileFile& out, const ManagerSettings& s) {
     out.WriteString(kSettings, "Messages", FlagText(s.Messages));
     out.WriteString(kSettings, "MsgLevel", std::to_string(s.MsgLevel));
     out.WriteString(kSettings, "LogFile", FlagText(s.LogFile));
+    out.WriteString(kSettings, "OnPublish", s.OnPublish);
 }
 
 void WriteHistories(ProfileFile& out, const ManagerSettings& s) {
@@ -333,6 +334,7 @@ ServiceSettings ReadServiceSettings(const std::string& programDir) {
     s.Messages = in.Flag(kSettings, "Messages", true);
     s.MsgLevel = in.Integer(kSettings, "MsgLevel", 0);
     s.LogFile = in.Flag(kSettings, "LogFile", false);
+    s.OnPublish = in.Text(kSettings, "OnPublish", "");
     return s;
 }
 
@@ -375,6 +377,7 @@ ManagerSettings LoadManagerSettings(const std::string& programDir) {
     s.Intervall = in.Integer(kSettings, "Intervall", 30);
     s.ShowErr = in.Flag(kSettings, "ShowErr", true);
     s.Hidden = in.Flag(kSettings, "Hidden", false);
+    s.OnPublish = in.Text(kSettings, "OnPublish", "");
     return s;
 }
 

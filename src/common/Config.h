@@ -87,6 +87,7 @@ struct ServiceSettings {
     bool Messages = true;
     int MsgLevel = 0;
     bool LogFile = false;
+    std::string OnPublish; // command line run after each publication; empty: none
 };
 
 // Reads programDir + Pelorix.ini key by key in the service's order; a missing file or key
@@ -119,6 +120,7 @@ struct ManagerSettings {
     bool Hidden = false;
     int Left = 1;
     int Top = 1;
+    std::string OnPublish;
     std::vector<std::string> HostHistory;
     std::vector<std::string> UserHistory;
     std::vector<std::string> SiteHistory;

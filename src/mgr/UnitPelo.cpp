@@ -220,6 +220,16 @@ QWidget* TFrmPelo::BuildParameterPage() {
         loopRow->addStretch(1);
         grid->addWidget(Label2311, 4, 0);
         grid->addLayout(loopRow, 4, 1, 1, 3);
+
+        Label213 = MakeLabel(Gr2lokal, "Label213", QStringLiteral("Befehl nach Upload:"));
+        EdCmd = Make<QLineEdit>(Gr2lokal, "EdCmd");
+        EdCmd->setToolTip(QStringLiteral(
+            "Läuft nach jedem erfolgreichen Upload (und der e-Mail) über /bin/sh im Programmverzeichnis,\n"
+            "höchstens 60 Sekunden lang. %IP% wird durch die neue Adresse ersetzt, %Date% und %Time%\n"
+            "durch Datum und Uhrzeit wie in der Seite. Umgebungsvariablen: PELORIX_IP (neue Adresse),\n"
+            "PELORIX_OLD_IP (bisherige Adresse, leer nach dem Dienststart). Leer: kein Befehl."));
+        grid->addWidget(Label213, 5, 0);
+        grid->addWidget(EdCmd, 5, 1, 1, 4);
         grid->setColumnStretch(1, 1);
     }
     layout->addWidget(Gr2lokal);
@@ -271,8 +281,9 @@ QWidget* TFrmPelo::BuildParameterPage() {
         CbRout->setChecked(true); // the design state; loading never asks the router question
         grid->addWidget(Label231, 0, 0);
         grid->addWidget(EdRout, 0, 1);
+        // The box shares the hint's row, which leaves room for the command field above.
+        grid->addWidget(CbRout, 1, 0);
         grid->addWidget(Label232, 1, 1);
-        grid->addWidget(CbRout, 2, 0, 1, 2);
         grid->setColumnStretch(1, 1);
     }
     layout->addWidget(Gr2Http);
@@ -488,7 +499,7 @@ void TFrmPelo::BuildTrayMenu() {
 // --- Bindings -------------------------------------------------------------------------------
 
 void TFrmPelo::BindParameterPage() {
-    for (QLineEdit* edit : {EdVorl, EdGen, EdLoop, EdOffl, EdPass})
+    for (QLineEdit* edit : {EdVorl, EdGen, EdLoop, EdOffl, EdPass, EdCmd})
         connect(edit, &QLineEdit::textChanged, this, &TFrmPelo::SettingsChange);
     for (QComboBox* box : {EdHost, EdUser, EdSite, EdRout}) {
         connect(box, &QComboBox::editTextChanged, this, &TFrmPelo::SettingsChange);
@@ -541,6 +552,7 @@ void TFrmPelo::FormCreate() {
     EdVorl->setText(FromL1(s.HTMLTemplate));
     EdOffl->setText(FromL1(s.OfflTemplate));
     EdGen->setText(FromL1(s.TempSite));
+    EdCmd->setText(FromL1(s.OnPublish));
     EdPass->setText(FromL1(s.FTPPass));
     IPSourceX = s.IPSourceX;
 
@@ -642,6 +654,7 @@ pelorix::ManagerSettings TFrmPelo::SettingsFromControls() const {
     s.HTMLTemplate = ToL1(EdVorl->text());
     s.OfflTemplate = ToL1(EdOffl->text());
     s.TempSite = ToL1(EdGen->text());
+    s.OnPublish = ToL1(EdCmd->text());
     s.FTPHost = ToL1(EdHost->currentText());
     s.FTPUser = ToL1(EdUser->currentText());
     s.FTPPass = ToL1(EdPass->text());

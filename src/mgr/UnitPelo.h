@@ -103,6 +103,8 @@ public:
     QLabel* Label2311 = nullptr;
     QLineEdit* EdLoop = nullptr;
     QLabel* Label2312 = nullptr;
+    QLabel* Label213 = nullptr;
+    QLineEdit* EdCmd = nullptr; // OnPublish
 
     QGroupBox* Gr2Ftp = nullptr;
     QLabel* Label221 = nullptr;

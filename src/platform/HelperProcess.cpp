@@ -1,5 +1,7 @@
 #include "platform/HelperProcess.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <csignal>
 #include <poll.h>
 #include <spawn.h>
@@ -30,23 +32,6 @@ std::string HelperProgram() {
     std::lock_guard lock(gProgramLock);
     return gProgram;
 }
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return fd_; }
-    void Reset() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
 
 using Clock = std::chrono::steady_clock;
 

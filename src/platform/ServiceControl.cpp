@@ -1,10 +1,14 @@
 #include "platform/ServiceControl.h"
 
 #include "common/Latin1.h"
+#include "platform/ProgramTrust.h"
 #include "platform/ServiceDatabase.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -13,8 +17,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -125,8 +131,12 @@ SERVICE_STATUS CurrentStatus(const std::string& dir, const std::string& name, bo
     const bool running = reported && db::Alive(*reported);
     if (alive)
         *alive = running;
-    if (!running || reported->state == SERVICE_STOPPED)
+    if (!running || reported->state == SERVICE_STOPPED) {
+        // Why it last stopped or could not start, as the service or the control layer recorded.
+        if (reported && reported->state == SERVICE_STOPPED)
+            status.dwWin32ExitCode = reported->exitCode;
         return status;
+    }
     status.dwCurrentState = reported->state;
     status.dwControlsAccepted = reported->controlsAccepted;
     status.dwWin32ExitCode = reported->exitCode;
@@ -160,8 +170,71 @@ void WriteMessage(int fd, int kind, int value) {
     [[maybe_unused]] const ssize_t n = write(fd, &message, sizeof message);
 }
 
+// ---- Starting as root ----
+
+// The account a service started by root runs under: its ids and groups, looked up before the
+// fork, since the child may only make system calls.
+struct Account {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::vector<gid_t> groups;
+    std::string name;
+    std::string home;
+};
+
+std::string AccountName() {
+    const char* configured = std::getenv(kAccountVariable);
+    return (configured && *configured) ? configured : kDefaultAccount;
+}
+
+std::optional<Account> LookUpAccount(const std::string& name) {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return std::nullopt;
+    Account account{found->pw_uid, found->pw_gid, {}, found->pw_name, found->pw_dir ? found->pw_dir : "/"};
+    int count = 32;
+    account.groups.resize(static_cast<std::size_t>(count));
+    if (getgrouplist(found->pw_name, found->pw_gid, account.groups.data(), &count) < 0) {
+        account.groups.resize(static_cast<std::size_t>(count));
+        if (getgrouplist(found->pw_name, found->pw_gid, account.groups.data(), &count) < 0)
+            return std::nullopt;
+    }
+    account.groups.resize(static_cast<std::size_t>(count));
+    return account;
+}
+
+// Records in the service's status why it was not started, for whoever queries it later.
+void RecordRefusal(const std::string& dir, const std::string& name, DWORD error, const std::string& reason) {
+    db::Status status;
+    status.state = SERVICE_STOPPED;
+    status.exitCode = error;
+    status.note = reason;
+    db::SaveStatus(dir, name, status);
+}
+
+// Runs in the forked grandchild: gives up root for good. False (errno set) when any step
+// failed or root could still be regained; the service must not run then.
+bool DropTo(const Account& account) {
+    if (setgroups(account.groups.size(), account.groups.data()) != 0 ||
+        setresgid(account.gid, account.gid, account.gid) != 0 ||
+        setresuid(account.uid, account.uid, account.uid) != 0)
+        return false;
+    uid_t real = 0, effective = 0, saved = 0;
+    if (getresuid(&real, &effective, &saved) != 0 || real != account.uid || effective != account.uid ||
+        saved != account.uid || setuid(0) == 0 || setgid(0) == 0) {
+        errno = EPERM;
+        return false;
+    }
+    // Nothing the service starts (its upload child) may gain privileges either.
+    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+    return true;
+}
+
 // Runs in the forked grandchild: only async-signal-safe calls, everything prepared before.
-[[noreturn]] void ExecService(int reportFd, const char* workDir, char* const* argv, char* const* envp) {
+[[noreturn]] void ExecService(int reportFd, const char* workDir, char* const* argv, char* const* envp,
+                              const Account* account) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -173,6 +246,10 @@ void WriteMessage(int fd, int kind, int value) {
     // in the database's group must be able to append to and replace; the files holding
     // passwords are created with their own narrow modes.
     umask(002);
+    if (account && !DropTo(*account)) {
+        WriteMessage(reportFd, 2, errno);
+        _exit(127);
+    }
     if (chdir(workDir) != 0) {
         WriteMessage(reportFd, 2, errno);
         _exit(127);
@@ -194,10 +271,9 @@ void WriteMessage(int fd, int kind, int value) {
     _exit(127);
 }
 
-// Starts the program detached (own session, no parent to reap it); pid of the service
-// process, or 0 with the error number set.
-long Launch(const std::string& dir, const db::Record& record) {
-    std::string path = record.path;
+// Starts the program at path detached (own session, no parent to reap it), under account when
+// given; pid of the service process, or 0 with the error number set.
+long Launch(const std::string& dir, const db::Record& record, std::string path, const Account* account) {
     const auto slash = path.rfind('/');
     const std::string workDir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
 
@@ -207,7 +283,15 @@ long Launch(const std::string& dir, const db::Record& record) {
         if (entry.rfind(std::string(db::kDirVariable) + "=", 0) == 0 ||
             entry.rfind(std::string(db::kServiceVariable) + "=", 0) == 0)
             continue;
+        if (account &&
+            (entry.rfind("HOME=", 0) == 0 || entry.rfind("USER=", 0) == 0 || entry.rfind("LOGNAME=", 0) == 0))
+            continue;
         envStrings.push_back(entry);
+    }
+    if (account) {
+        envStrings.push_back("HOME=" + account->home);
+        envStrings.push_back("USER=" + account->name);
+        envStrings.push_back("LOGNAME=" + account->name);
     }
     envStrings.push_back(std::string(db::kDirVariable) + "=" + dir);
     envStrings.push_back(std::string(db::kServiceVariable) + "=" + record.name);
@@ -234,7 +318,7 @@ long Launch(const std::string& dir, const db::Record& record) {
         setsid();
         const pid_t service = fork();
         if (service == 0)
-            ExecService(report[1], workDir.c_str(), argv, envp.data());
+            ExecService(report[1], workDir.c_str(), argv, envp.data(), account);
         if (service < 0)
             WriteMessage(report[1], 2, errno);
         else
@@ -284,6 +368,30 @@ bool AwaitStartReport(const std::string& dir, const std::string& name, long pid)
     }
 }
 
+// Root starts only a program that nobody else could have written, and never runs it as root
+// (unless the account named is root itself): the account is looked up here. False with the
+// error number set, and the reason recorded in the service's status, when it must not start.
+bool PrepareRootStart(const std::string& dir, const db::Record& record, std::string& program,
+                      std::optional<Account>& account) {
+    const ProgramTrust trust = CheckProgramTrust(record.path);
+    if (trust.error != 0)
+        return Fail(FromErrno(trust.error));
+    if (!trust.trusted) {
+        RecordRefusal(dir, record.name, ERROR_ACCESS_DENIED, trust.reason);
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    program = trust.resolvedPath;
+    const std::string name = AccountName();
+    account = LookUpAccount(name);
+    if (!account) {
+        RecordRefusal(dir, record.name, ERROR_SERVICE_LOGON_FAILED, "Benutzer " + name + " fehlt");
+        return Fail(ERROR_SERVICE_LOGON_FAILED);
+    }
+    if (account->uid == 0)
+        account.reset();
+    return true;
+}
+
 // ---- Control requests ----
 
 bool ParseReply(const std::string& line, DWORD& error, SERVICE_STATUS& status) {
@@ -315,6 +423,10 @@ bool SendControl(const std::string& dir, const std::string& name, DWORD control,
     if (path.size() >= sizeof address.sun_path)
         return Fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    // Only the service's own socket, never one a link in the database points at.
+    struct stat entry {};
+    if (lstat(path.c_str(), &entry) == 0 && !S_ISSOCK(entry.st_mode))
+        return Fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     db::Fd socketFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!socketFd.Valid())
         return Fail(ERROR_ACCESS_DENIED);
@@ -386,6 +498,8 @@ std::string ErrorText(DWORD error) {
         return "Die angegebene Datenbank existiert nicht."_l1;
     case ERROR_PROCESS_ABORTED:
         return "Der Prozess wurde unerwartet beendet."_l1;
+    case ERROR_SERVICE_LOGON_FAILED:
+        return "Der Dienst konnte wegen einer fehlgeschlagenen Anmeldung nicht gestartet werden."_l1;
     case ERROR_SERVICE_MARKED_FOR_DELETE:
         return "Der angegebene Dienst wurde zum Löschen markiert."_l1;
     case ERROR_SERVICE_EXISTS:
@@ -526,7 +640,11 @@ bool StartServiceA(SC_HANDLE service, DWORD /*numArgs*/, const char** /*args*/) 
         return Fail(ERROR_SERVICE_DISABLED);
     if (CurrentStatus(dir, handle->name).dwCurrentState != SERVICE_STOPPED)
         return Fail(ERROR_SERVICE_ALREADY_RUNNING);
-    const long pid = Launch(dir, *record);
+    std::string program = record->path;
+    std::optional<Account> account;
+    if (geteuid() == 0 && !PrepareRootStart(dir, *record, program, account))
+        return false;
+    const long pid = Launch(dir, *record, program, account ? &*account : nullptr);
     if (pid == 0)
         return false;
     return AwaitStartReport(dir, handle->name, pid) && Succeed();
@@ -603,6 +721,21 @@ bool QueryServiceConfigA(SC_HANDLE service, SERVICE_CONFIG* config) {
         return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
     *config = {record->name, record->displayName, record->path,
                record->type, record->startType,   record->errorControl};
+    return Succeed();
+}
+
+bool QueryServiceStopReason(SC_HANDLE service, std::string* reason) {
+    const ScHandleData* handle = Lookup(service, true);
+    if (!handle)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!(handle->access & SERVICE_QUERY_STATUS))
+        return Fail(ERROR_ACCESS_DENIED);
+    if (!reason)
+        return Fail(ERROR_INVALID_PARAMETER);
+    reason->clear();
+    const auto reported = db::LoadStatus(handle->dir, handle->name);
+    if (reported && reported->state == SERVICE_STOPPED)
+        *reason = reported->note;
     return Succeed();
 }
 

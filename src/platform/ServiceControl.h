@@ -8,12 +8,20 @@
 // for a service that has been started its status file and its control socket (ServiceChannel).
 // The directory is /var/lib/pelorix/services, or the one that PELORIX_SCM_DIR names. Whoever
 // may write to that directory is this platform's administrator.
+//
+// A service started by root runs under the system user pelorix (PELORIX_SCM_ACCOUNT names
+// another account, for tests), and only when its program file and every directory above it
+// belong to root and nobody else may write them; a service started by anyone else runs as
+// that user.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace pelorix::scm {
+
+inline constexpr const char* kAccountVariable = "PELORIX_SCM_ACCOUNT";
+inline constexpr const char* kDefaultAccount = "pelorix";
 
 using DWORD = std::uint32_t;
 
@@ -34,6 +42,7 @@ inline constexpr DWORD ERROR_SERVICE_CANNOT_ACCEPT_CTRL = 1061;
 inline constexpr DWORD ERROR_SERVICE_NOT_ACTIVE = 1062;
 inline constexpr DWORD ERROR_DATABASE_DOES_NOT_EXIST = 1065;
 inline constexpr DWORD ERROR_PROCESS_ABORTED = 1067;
+inline constexpr DWORD ERROR_SERVICE_LOGON_FAILED = 1069;
 inline constexpr DWORD ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
 inline constexpr DWORD ERROR_SERVICE_EXISTS = 1073;
 
@@ -153,6 +162,9 @@ bool QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status);
 
 // Starts the service's program detached from the caller and returns once it has reported
 // start pending (ERROR_SERVICE_ALREADY_RUNNING when it runs). The arguments are not passed on.
+// Started by root: ERROR_ACCESS_DENIED for a program someone else could have written,
+// ERROR_SERVICE_LOGON_FAILED when the account is missing; the reason is recorded in the
+// service's status (QueryServiceStopReason).
 bool StartServiceA(SC_HANDLE service, DWORD numArgs, const char** args);
 
 // Sends a control request and returns once the service has handled it, with the status it
@@ -169,6 +181,9 @@ bool CloseServiceHandle(SC_HANDLE handle);
 // recorded service (not those marked for deletion) in name order.
 bool QueryServiceConfigA(SC_HANDLE service, SERVICE_CONFIG* config);
 bool EnumServicesStatusA(SC_HANDLE scManager, std::vector<ENUM_SERVICE_STATUS>* services);
+// Why a stopped service last stopped or could not start, in German (Latin-1), as recorded;
+// empty when nothing was. Needs SERVICE_QUERY_STATUS.
+bool QueryServiceStopReason(SC_HANDLE service, std::string* reason);
 
 // Owns one handle of either kind and closes it.
 class ScHandle {

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,13 +23,30 @@ namespace pelorix::scm::db {
 
 namespace {
 
+// Members of the database's group may put anything under a service's file names; root reads
+// them too. So only a plain file is read (no link followed, a FIFO never waited on), and at
+// most kMaxFileBytes of it.
+constexpr std::size_t kMaxFileBytes = 65536;
+
 std::optional<std::string> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat st {};
+    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            return text;
+        text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > kMaxFileBytes)
+            return std::nullopt;
+    }
 }
 
 bool SafeValue(const std::string& value) {
@@ -164,13 +182,17 @@ std::optional<Status> LoadStatus(const std::string& dir, const std::string& name
     if (!(in >> status.pid >> status.startTime >> status.state >> status.controlsAccepted >>
           status.exitCode >> status.checkPoint >> status.waitHint))
         return std::nullopt;
+    std::getline(in >> std::ws, status.note);
     return status;
 }
 
 bool SaveStatus(const std::string& dir, const std::string& name, const Status& status) {
     std::ostringstream out;
     out << status.pid << ' ' << status.startTime << ' ' << status.state << ' ' << status.controlsAccepted
-        << ' ' << status.exitCode << ' ' << status.checkPoint << ' ' << status.waitHint << '\n';
+        << ' ' << status.exitCode << ' ' << status.checkPoint << ' ' << status.waitHint;
+    if (SafeValue(status.note) && !status.note.empty())
+        out << ' ' << status.note;
+    out << '\n';
     return WriteAtomically(StatusPath(dir, name), out.str());
 }
 
@@ -207,20 +229,6 @@ void RemoveAll(const std::string& dir, const std::string& name) {
     for (const auto& path : {RecordPath(dir, name), StatusPath(dir, name), SocketPath(dir, name),
                              DeletedPath(dir, name), LockPath(dir, name)})
         unlink(path.c_str());
-}
-
-Fd& Fd::operator=(Fd&& other) noexcept {
-    if (this != &other) {
-        Reset(other.fd_);
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
-void Fd::Reset(int fd) {
-    if (fd_ >= 0)
-        close(fd_);
-    fd_ = fd;
 }
 
 bool SendLine(int fd, const std::string& line) {
@@ -268,7 +276,8 @@ std::optional<std::string> ReceiveLine(int fd, int timeoutMs) {
 
 Lock::Lock(const std::string& dir, const std::string& name) {
     // Read-only is enough for flock, and lets every administrator use a lock file another created.
-    fd_ = open(LockPath(dir, name).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0664);
+    // Never through a link a member planted: root would create the file it points to.
+    fd_ = open(LockPath(dir, name).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0664);
     if (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
         close(fd_);
         fd_ = -1;

@@ -8,6 +8,8 @@
 //   NAME.lock     serialises starting and deleting
 // Plain functions without state; every caller owns what it opens.
 
+#include "platform/FileDescriptor.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -38,6 +40,8 @@ struct Status {
     std::uint32_t exitCode = 0;
     std::uint32_t checkPoint = 0;
     std::uint32_t waitHint = 0;
+    // Why a service did not start, Latin-1, one line; empty otherwise.
+    std::string note;
 };
 
 // The database directory with its trailing "/".
@@ -75,27 +79,7 @@ bool Alive(const Status& status);
 // Removes every file of the service.
 void RemoveAll(const std::string& dir, const std::string& name);
 
-// One file descriptor, closed on destruction.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    Fd& operator=(Fd&& other) noexcept;
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    void Reset(int fd = -1);
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
+using pelorix::Fd;
 
 // The control requests and their answers travel as single text lines on the socket.
 bool SendLine(int fd, const std::string& line);

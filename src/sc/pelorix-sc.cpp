@@ -1,7 +1,7 @@
 // pelorix-sc: installs, removes, starts, controls and lists the services of this computer
 // through the service control layer, for administrators at a shell and for the start of the
-// automatic services at boot. Exit status 0 on success, 1 when an operation failed, 2 on
-// wrong use.
+// automatic services at boot. Exit status 0 on success (also for --help), 1 when an operation
+// failed, 2 on wrong use.
 
 #include "common/Latin1.h"
 #include "platform/ServiceControl.h"
@@ -29,20 +29,56 @@ void Out(const std::string& latin1) {
     std::fputs((pelorix::Latin1ToUtf8(latin1) + "\n").c_str(), stdout);
 }
 
-int Failure(const std::string& what, DWORD error) {
+int Failure(const std::string& what, DWORD error, const std::string& detail = {}) {
     std::fflush(stdout);
-    const std::string text = what + ": " + ErrorText(error) + " (Fehler " + std::to_string(error) + ")";
+    const std::string text =
+        what + ": " + ErrorText(error) + " (Fehler " + std::to_string(error) + ")" + detail;
     std::fputs((pelorix::Latin1ToUtf8(text) + "\n").c_str(), stderr);
     return kFailed;
 }
 
+// One line per verb: what it does.
+std::string HelpText() {
+    return pelorix::Latin1ToUtf8(
+        "Aufruf: pelorix-sc VERB [NAME ...]\n"
+        "  create NAME PROGRAMM [ANZEIGENAME]  Dienst installieren (automatischer Start)\n"
+        "  delete NAME    Dienst beenden, falls er läuft, und entfernen\n"
+        "  start NAME     Dienst starten und warten, bis er läuft (RUNNING)\n"
+        "  stop NAME      Dienst beenden\n"
+        "  pause NAME     Dienst anhalten\n"
+        "  continue NAME  angehaltenen Dienst fortsetzen\n"
+        "  query NAME     Zustand als ein Wort (STOPPED, RUNNING, PAUSED ...)\n"
+        "  list           alle Dienste: Name, Zustand, Anzeigename\n"
+        "  boot           alle Dienste mit automatischem Start starten (beim Hochfahren)\n"
+        "  shutdown       alle laufenden Dienste beenden (beim Herunterfahren)\n"
+        "  --help         diese Hilfe\n"_l1);
+}
+
+int Help() {
+    std::fputs(HelpText().c_str(), stdout);
+    return kOk;
+}
+
 int Usage() {
-    std::fputs(pelorix::Latin1ToUtf8("Aufruf: pelorix-sc create NAME PROGRAMM [ANZEIGENAME]\n"
-                                     "       pelorix-sc delete|start|stop|pause|continue|query NAME\n"
-                                     "       pelorix-sc list|boot|shutdown\n"_l1)
-                   .c_str(),
-               stderr);
+    std::fputs(HelpText().c_str(), stderr);
     return kUsage;
+}
+
+std::string Quoted(const std::string& name) {
+    return "Dienst \"" + name + "\"";
+}
+
+// Why the service could not start, as the control layer recorded it, appended to a failure.
+std::string StopReason(SC_HANDLE service) {
+    std::string reason;
+    if (!service || !QueryServiceStopReason(service, &reason) || reason.empty())
+        return {};
+    return ": " + reason;
+}
+
+int StartFailure(const std::string& name, SC_HANDLE service) {
+    const DWORD error = GetLastError();
+    return Failure(Quoted(name) + " konnte nicht gestartet werden", error, StopReason(service));
 }
 
 bool Pending(DWORD state) {
@@ -57,10 +93,6 @@ DWORD Settle(SC_HANDLE service) {
            std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return status.dwCurrentState;
-}
-
-std::string Quoted(const std::string& name) {
-    return "Dienst \"" + name + "\"";
 }
 
 ScHandle OpenManager(DWORD access, int& result) {
@@ -135,7 +167,7 @@ int Delete(const std::string& name) {
 int Start(const std::string& name) {
     return WithService(name, SERVICE_START | SERVICE_QUERY_STATUS, [&](const ScHandle& service) {
         if (!StartServiceA(service.Get(), 0, nullptr))
-            return Failure(Quoted(name) + " konnte nicht gestartet werden", GetLastError());
+            return StartFailure(name, service.Get());
         const DWORD state = Settle(service.Get());
         Out(StateName(state));
         return state == SERVICE_RUNNING ? kOk : kFailed;
@@ -153,12 +185,15 @@ int Control(const std::string& name, DWORD control, const char* failure) {
                        });
 }
 
+// The state word on stdout; why a stopped service could not start, on stderr.
 int Query(const std::string& name) {
     return WithService(name, SERVICE_QUERY_STATUS, [&](const ScHandle& service) {
         SERVICE_STATUS status;
         if (!QueryServiceStatus(service.Get(), &status))
             return Failure(Quoted(name), GetLastError());
         Out(StateName(status.dwCurrentState));
+        if (status.dwCurrentState == SERVICE_STOPPED && status.dwWin32ExitCode != ERROR_SUCCESS)
+            Failure(Quoted(name) + ", letzter Fehler", status.dwWin32ExitCode, StopReason(service.Get()));
         return kOk;
     });
 }
@@ -206,7 +241,7 @@ int Boot() {
         if (config.dwStartType != SERVICE_AUTO_START || s.ServiceStatus.dwCurrentState != SERVICE_STOPPED)
             return;
         if (!StartServiceA(service.Get(), 0, nullptr)) {
-            result = Failure(Quoted(s.ServiceName) + " konnte nicht gestartet werden", GetLastError());
+            result = StartFailure(s.ServiceName, service.Get());
             return;
         }
         Out(s.ServiceName + ": " + StateName(Settle(service.Get())));
@@ -239,6 +274,8 @@ int main(int argc, char** argv) {
         return Usage();
     const std::string& verb = args[0];
     if (args.size() == 1) {
+        if (verb == "--help" || verb == "-h" || verb == "help")
+            return Help();
         if (verb == "list")
             return List();
         if (verb == "boot")

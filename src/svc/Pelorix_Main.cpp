@@ -35,10 +35,16 @@ void TWakeableSleeper::Wake() {
 // TPeloThread: thread control
 
 TPeloThread::TPeloThread(const TPelorixService& service, IClock& clock, ISleeper& sleeper,
-                         IHostAddressSource& hostAddresses)
+                         IHostAddressSource& hostAddresses, ICommandRunner* commands)
     : Service(service), Clock(clock), Sleeper(sleeper), HostSource(hostAddresses),
       ProgramDir(service.ProgramDir), IntervalTicks(service.IntervalTicks), MsgLevel(service.MsgLevel),
-      RouterMode(service.Router), MonitorEnabled(service.Messages), LogToFile(service.LogFile) {}
+      RouterMode(service.Router), MonitorEnabled(service.Messages), LogToFile(service.LogFile),
+      commands_(commands) {
+    if (!commands_) {
+        ownCommands_ = std::make_unique<TShellCommandRunner>(SystemClock::Instance());
+        commands_ = ownCommands_.get();
+    }
+}
 
 TPeloThread::~TPeloThread() {
     Terminate();
@@ -74,6 +80,7 @@ void TPeloThread::ThreadMain() {
 
 void TPeloThread::Terminate() {
     terminated_ = true;
+    commands_->Stop(); // a command under way ends within the stop's grace
     { std::lock_guard lock(holdMutex_); }
     holdChanged_.notify_all();
 }
@@ -185,10 +192,16 @@ void TPeloThread::Publish() {
     if (!PageReady)
         return; // the next tick tries again
     if (Guarded([this] { return UploadPage(); })) {
+        const std::string previousIP = PublishedIP == "#" ? std::string() : PublishedIP;
         PublishedIP = PageIP;
         CheckCountdown = IntervalTicks;
         RetriesLeft = 0;
         PageReady = false;
+        // After the upload and its mail; whatever the command does, the publication stands.
+        Guarded([&] {
+            RunPublishCommand(previousIP);
+            return true;
+        });
     } else if (RetriesLeft == 0) {
         ScheduleSlowRetry();
     }
@@ -278,6 +291,7 @@ void TPelorixService::ApplySettings(const ServiceSettings& settings) {
     Messages = settings.Messages;
     MsgLevel = settings.MsgLevel;
     LogFile = settings.LogFile;
+    OnPublish = settings.OnPublish;
 }
 
 bool TPelorixService::CheckParams() {

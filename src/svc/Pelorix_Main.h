@@ -14,6 +14,7 @@
 
 #include "common/Config.h"
 #include "platform/Clock.h"
+#include "platform/CommandRunner.h"
 #include "platform/HostAddresses.h"
 #include "platform/ServiceApp.h"
 
@@ -56,10 +57,13 @@ public:
     static constexpr int kQuickRetries = 18;   // initial RetriesLeft
     static constexpr int kSlowRetryWait = 17;  // idle ticks after a failure once quick retries are used up
 
+    static constexpr int kCommandLimitMs = 60000; // for the command run after a publication
+
     // Copies the service's values (ProgramDir, IntervalTicks, MsgLevel, Router, Messages,
-    // LogFile); the thread does not run until Start.
+    // LogFile); the thread does not run until Start. commands null: the worker runs the
+    // command after a publication with a shell runner of its own.
     TPeloThread(const TPelorixService& service, IClock& clock, ISleeper& sleeper,
-                IHostAddressSource& hostAddresses);
+                IHostAddressSource& hostAddresses, ICommandRunner* commands = nullptr);
     // Asks the thread to end and waits for it; the sleeper must let it end (see TPelorixService).
     virtual ~TPeloThread();
     TPeloThread(const TPeloThread&) = delete;
@@ -98,6 +102,8 @@ public:
     virtual bool GeneratePages();      // StagePages.cpp
     virtual bool UploadPage(); // StageUpload.cpp; calls NotifyByMail(true) after success when eMail is set
     virtual bool NotifyByMail(bool online); // StageMail.cpp
+    // StageCommand.cpp: OnPublish after a successful publication; its outcome changes nothing.
+    virtual void RunPublishCommand(const std::string& previousIP);
 
     // The module whose settings the stages read.
     const TPelorixService& Service;
@@ -122,6 +128,7 @@ public:
     bool MonitorEnabled = false;   // send kept lines to the monitor
     bool LogToFile = false;        // write Pelorix.log
     std::string PageIP;            // the address the generated page shows
+    int CommandLimitMs = kCommandLimitMs;
 
 protected:
     // One tick of the loop: an idle tick or a check tick.
@@ -138,6 +145,9 @@ private:
 
     mutable std::mutex logMutex_; // LogBuffer: appended by both threads, taken by the control thread
     std::string LogBuffer;
+
+    std::unique_ptr<ICommandRunner> ownCommands_; // when none was given
+    ICommandRunner* commands_;                    // stopped by Terminate
 
     std::atomic<bool> terminated_{false};
     mutable std::mutex holdMutex_;
@@ -217,6 +227,7 @@ public:
     bool FTPPassive = false;
     bool Router = false;
     bool AddPages = false;
+    std::string OnPublish; // command line run after each publication; empty: none
     std::string ServiceLogBuffer;
     bool ParamsValid = false;
 

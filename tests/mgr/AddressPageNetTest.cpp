@@ -178,6 +178,9 @@ private slots:
 
     void theManualUploadStoresTheOnlinePage() {
         auto home = Home();
+        std::string ini = home->Read("Pelorix.ini");
+        ini.insert(ini.find("[Hosts]"), "OnPublish=touch " + home->File("ran") + "\r\n");
+        home->Write("Pelorix.ini", ini);
         auto w = OpenWindow(*home);
         w->Ed4IP->setText(Q(kAddress));
         QTest::mouseClick(w->Btn4Up, Qt::LeftButton);
@@ -186,6 +189,7 @@ private slots:
         QVERIFY2(page.startsWith(QStringLiteral("<p>192.0.2.44 192.0.2.44</p>\r\n<p>")), qPrintable(page));
         QVERIFY2(kDateTime.match(page).hasMatch(), qPrintable(page));
         QCOMPARE(Q(home->Read("PelorTmp.htm")), page);
+        QVERIFY2(!home->Exists("ran"), "the command follows the service's uploads only");
 
         // The window goes on with its events (but not with user input) while the transfer runs.
         bool uploading = true;

@@ -324,6 +324,21 @@ private slots:
                  std::optional<std::string>("15"));
     }
 
+    void theCommandAfterUploadIsSavedWithTheSettings() {
+        TempDir dir;
+        dir.Write("Pelorix.ini", "[Settings]\nFTPHost=h\nOnPublish=logger %IP%\n");
+        auto w = OpenWindow(dir);
+        QCOMPARE(Find<QLabel>(w.get(), "Label213")->text(), QStringLiteral("Befehl nach Upload:"));
+        QCOMPARE(w->EdCmd->text(), QStringLiteral("logger %IP%"));
+        for (const char* placeholder : {"%IP%", "%Date%", "%Time%", "PELORIX_IP", "PELORIX_OLD_IP"})
+            QVERIFY2(w->EdCmd->toolTip().contains(QLatin1String(placeholder)), placeholder);
+        w->PageSet->setCurrentIndex(TFrmPelo::kPageParameter);
+        TypeInto(w->EdCmd, QStringLiteral("echo \"%IP% Gruß\" >>ip.txt"), w->EdVorl);
+        w->PageSet->setCurrentIndex(TFrmPelo::kPageMonitor);
+        QCOMPARE(TakeBoxes().size(), std::size_t(1));
+        QCOMPARE(pelorix::ReadServiceSettings(dir.Path()).OnPublish, "echo \"%IP% Gruß\" >>ip.txt"_l1);
+    }
+
     void aTypedHostIsAddedOnceWhateverItsCase() {
         TempDir dir;
         auto w = OpenWindow(dir);

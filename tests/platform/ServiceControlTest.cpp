@@ -31,6 +31,7 @@ namespace {
 
 constexpr const char* kJournalVariable = "PELORIX_TEST_JOURNAL";
 constexpr const char* kDelayVariable = "PELORIX_TEST_DELAY_MS";
+constexpr const char* kRegainVariable = "PELORIX_TEST_REGAIN_ROOT";
 
 void Journal(const std::string& line) {
     const char* path = std::getenv(kJournalVariable);
@@ -50,6 +51,8 @@ int RunTestService() {
     const int delayMs = delayText ? std::atoi(delayText) : 0;
     channel.ReportStatus(SERVICE_RUNNING);
     Journal("started");
+    if (std::getenv(kRegainVariable))
+        Journal(setuid(0) == 0 || setgid(0) == 0 ? "root regained" : "root out of reach");
     for (;;) {
         auto request = channel.NextRequest(-1);
         if (!request)
@@ -120,6 +123,8 @@ protected:
             if (const auto status = db::LoadStatus(dir_ + "/", name); status && db::Alive(*status))
                 kill(static_cast<pid_t>(status->pid), SIGKILL);
         unsetenv(db::kDirVariable);
+        setenv(kAccountVariable, "root", 1);
+        unsetenv(kRegainVariable);
     }
 
     ScHandle Create(const std::string& name, const std::string& path = SelfPath()) {
@@ -351,6 +356,88 @@ TEST_F(ServiceControlTest, StartFailsWhenTheProgramCannotRun) {
     ASSERT_TRUE(disabled);
     EXPECT_FALSE(StartServiceA(disabled.Get(), 0, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_SERVICE_DISABLED);
+}
+
+// One field of /proc/PID/status, such as "Uid".
+std::string ProcessField(long pid, const std::string& field) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(field + ":\t", 0) == 0)
+            return line.substr(field.size() + 2);
+    return {};
+}
+
+TEST_F(ServiceControlTest, AServiceStartedByRootRunsUnderTheServiceAccount) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    // nobody plays the system user pelorix; it must reach the database and the journal.
+    setenv(kAccountVariable, "nobody", 1);
+    setenv(kRegainVariable, "1", 1);
+    chmod(temp_.Path().c_str(), 0755);
+    chmod(dir_.c_str(), 0777);
+    temp_.Write("journal", "");
+    chmod(temp_.File("journal").c_str(), 0666);
+    const ScHandle service = Create("Dropped");
+    ASSERT_TRUE(StartServiceA(service.Get(), 0, nullptr)) << GetLastError();
+    ASSERT_TRUE(WaitForState(service.Get(), SERVICE_RUNNING));
+    const auto status = db::LoadStatus(dir_ + "/", "Dropped");
+    ASSERT_TRUE(status);
+    EXPECT_EQ(ProcessField(status->pid, "Uid"), "65534\t65534\t65534\t65534");
+    EXPECT_EQ(ProcessField(status->pid, "Gid"), "65534\t65534\t65534\t65534");
+    EXPECT_EQ(ProcessField(status->pid, "Groups"), "65534 ");
+    EXPECT_EQ(ProcessField(status->pid, "NoNewPrivs"), "1");
+    SERVICE_STATUS stopped;
+    ASSERT_TRUE(ControlService(service.Get(), SERVICE_CONTROL_STOP, &stopped)) << GetLastError();
+    EXPECT_EQ(JournalText(), "started\nroot out of reach\nbegin 1\nend 1\n");
+}
+
+TEST_F(ServiceControlTest, RootRefusesAProgramOthersCouldHaveWrittenAndSaysWhy) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    temp_.Write("foreign", "#!/bin/sh\n");
+    chmod(temp_.File("foreign").c_str(), 0755);
+    ASSERT_EQ(chown(temp_.File("foreign").c_str(), 65534, 65534), 0);
+    const ScHandle foreign = Create("Foreign", temp_.File("foreign"));
+    EXPECT_FALSE(StartServiceA(foreign.Get(), 0, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    SERVICE_STATUS status;
+    ASSERT_TRUE(QueryServiceStatus(foreign.Get(), &status));
+    EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
+    EXPECT_EQ(status.dwWin32ExitCode, ERROR_ACCESS_DENIED);
+    std::string reason;
+    ASSERT_TRUE(QueryServiceStopReason(foreign.Get(), &reason));
+    EXPECT_EQ(reason, temp_.File("foreign") + " gehört nicht root"_l1);
+
+    // Without the account to run it under, nothing starts either.
+    setenv(kAccountVariable, "pelorix-nobody-here", 1);
+    const ScHandle service = Create("Trusted");
+    EXPECT_FALSE(StartServiceA(service.Get(), 0, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_SERVICE_LOGON_FAILED);
+    ASSERT_TRUE(QueryServiceStopReason(service.Get(), &reason));
+    EXPECT_EQ(reason, "Benutzer pelorix-nobody-here fehlt");
+
+    // A start that succeeds clears what was recorded.
+    setenv(kAccountVariable, "root", 1);
+    ASSERT_TRUE(StartServiceA(service.Get(), 0, nullptr)) << GetLastError();
+    ASSERT_TRUE(ControlService(service.Get(), SERVICE_CONTROL_STOP, &status));
+    ASSERT_TRUE(QueryServiceStatus(service.Get(), &status));
+    EXPECT_EQ(status.dwWin32ExitCode, ERROR_SUCCESS);
+    ASSERT_TRUE(QueryServiceStopReason(service.Get(), &reason));
+    EXPECT_EQ(reason, "");
+}
+
+// What a member may put under a service's file names: root neither follows nor waits on it.
+TEST_F(ServiceControlTest, LinksAndFifosPlantedInTheDatabaseAreNotFollowed) {
+    const ScHandle service = Create("Planted");
+    ASSERT_TRUE(service);
+    ASSERT_EQ(mkfifo((dir_ + "/planted.status").c_str(), 0664), 0);
+    unlink((dir_ + "/planted.lock").c_str());
+    ASSERT_EQ(symlink(temp_.File("created-by-root").c_str(), (dir_ + "/planted.lock").c_str()), 0);
+    EXPECT_EQ(State(service.Get()), SERVICE_STOPPED);
+    EXPECT_FALSE(StartServiceA(service.Get(), 0, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(temp_.Exists("created-by-root"));
 }
 
 TEST_F(ServiceControlTest, RequestsSentAtOnceAreHandledOneAfterTheOther) {

@@ -254,6 +254,37 @@ TEST_F(ServiceProgramTest, BootReportsAServiceThatCannotStartAndStartsTheOthers)
     EXPECT_EQ(Sc({"stop", "PelorixService"}).exitCode, 0);
 }
 
+// Root's boot start refuses a program someone else could have written, says why and records it.
+TEST_F(ServiceProgramTest, BootAsRootRefusesAProgramItDoesNotOwnAndStartsTheOthers) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    const std::string foreign = temp_.Path() + "prog/foreign";
+    temp_.Write("prog/foreign", "#!/bin/sh\ntouch " + temp_.Path() + "ran\n");
+    chmod(foreign.c_str(), 0755);
+    ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(Sc({"create", "Foreign", foreign}).exitCode, 0);
+    ASSERT_EQ(Svc({"/INSTALL"}).exitCode, 0);
+    const RunResult boot = Sc({"boot"});
+    EXPECT_EQ(boot.exitCode, 1);
+    const std::string why =
+        Utf8(ErrorText(ERROR_ACCESS_DENIED)) + " (Fehler 5): " + foreign + " gehört nicht root\n";
+    EXPECT_NE(boot.output.find("Dienst \"Foreign\" konnte nicht gestartet werden: " + why), std::string::npos)
+        << boot.output;
+    EXPECT_NE(boot.output.find("PelorixService: RUNNING\n"), std::string::npos) << boot.output;
+    EXPECT_FALSE(temp_.Exists("ran"));
+    EXPECT_EQ(Sc({"query", "Foreign"}).output, "STOPPED\nDienst \"Foreign\", letzter Fehler: " + why);
+    EXPECT_EQ(Sc({"stop", "PelorixService"}).exitCode, 0);
+}
+
+TEST_F(ServiceProgramTest, HelpNamesEveryVerbOnStdout) {
+    const RunResult help = Run({"/bin/sh", "-c", BinaryPath("src/sc/pelorix-sc") + " --help 2>/dev/null"});
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* verb :
+         {"create", "delete", "start", "stop", "pause", "continue", "query", "list", "boot", "shutdown"})
+        EXPECT_NE(help.output.find(std::string("\n  ") + verb + " "), std::string::npos) << verb;
+    EXPECT_EQ(Sc({"frobnicate"}).exitCode, 2);
+}
+
 TEST_F(ServiceProgramTest, AServiceEndedBySigkillQueriesStoppedAndStartsAgain) {
     ASSERT_EQ(Svc({"/INSTALL"}).exitCode, 0);
     ASSERT_EQ(Sc({"start", "PelorixService"}).exitCode, 0);
