@@ -160,13 +160,6 @@ std::string InsecurePop3Line() {
     return "-POP3-Check gescheitert: Verbindung nicht sicher";
 }
 
-std::string MailClientName(const TcpSocket& sock) {
-    const std::string name = FullyQualifiedHostName();
-    if (!name.empty())
-        return name;
-    return "[" + sock.LocalAddress() + "]";
-}
-
 std::string EncodeBase64(std::string_view bytes) {
     std::string out;
     out.reserve((bytes.size() + 2) / 3 * 4);

@@ -39,10 +39,6 @@ std::uint16_t Pop3PortFor(MailSecurity security, int configured);
 std::string InsecureMailLine();
 std::string InsecurePop3Line();
 
-// The EHLO argument: this computer's fully qualified name where the system knows it, else the
-// address literal of the local end ("[192.0.2.1]").
-std::string MailClientName(const TcpSocket& sock);
-
 // Base64 (RFC 4648 alphabet) in one line, without line breaks.
 std::string EncodeBase64(std::string_view bytes);
 // Skips control characters and "=", maps unknown characters to 0, drops left-over bits.
@@ -109,7 +105,8 @@ public:
     int DialogueTimeoutMs = kMailDialogueTimeoutMs;
     MailSecurity Security = MailSecurity::None;
     std::string Trust;      // [SendMail] Trust: empty for the system's CAs, or a public-key pin
-    std::string HeloName;   // the EHLO argument; empty: MailClientName of the connection
+    std::string HeloName;   // the EHLO argument; empty: this computer's full name where the
+                            // system knows it, else the address literal of the local end
     std::string MessageId;  // empty: a new unique id
     bool CheckOnly = false; // connect, secure and log in, then QUIT without a mail
 
@@ -148,6 +145,7 @@ private:
 
     const IClock& clock_;
     std::ofstream trace_;
+    std::string fullName_; // this computer's fully qualified name, looked up once per mail
 };
 
 // Logs in to a POP3 mailbox and reads its overview; one object per check.

@@ -134,6 +134,7 @@ int TSMTPObject::Deliver() {
     if (Subject.compare(" ") <= 0)
         Subject = "no subject";
     int code = 4;
+    fullName_ = FullyQualifiedHostName();
     try {
         Sock = MailConnect(Server, Port, code, ConnectTimeoutMs);
         if (Sock.IsOpen()) {
@@ -183,7 +184,10 @@ bool TSMTPObject::Secure() {
 
 bool TSMTPObject::Greet(std::string& capabilities, bool& helo) {
     helo = false;
-    const std::string name = HeloName.empty() ? MailClientName(Sock) : HeloName;
+    // As RFC 5321 asks: the full name, or where there is none the address literal.
+    const std::string name = !HeloName.empty()    ? HeloName
+                             : !fullName_.empty() ? fullName_
+                                                  : "[" + Sock.LocalAddress() + "]";
     SendLine("EHLO " + name);
     if (ReadReply(capabilities) < 0)
         return false;
@@ -356,7 +360,7 @@ std::string TSMTPObject::NewMessageId() const {
     char salt[24];
     std::snprintf(salt, sizeof salt, "%08x%08x", static_cast<unsigned>(random()),
                   static_cast<unsigned>(random()));
-    std::string domain = FullyQualifiedHostName();
+    std::string domain = fullName_;
     if (domain.empty()) {
         const std::size_t at = MailFrom.rfind('@');
         domain = at == std::string::npos ? std::string() : RecipientAddress(MailFrom.substr(at + 1));

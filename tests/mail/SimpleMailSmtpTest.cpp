@@ -339,6 +339,24 @@ TEST_F(SmtpTest, StartTlsThatIsNotOfferedOrRefusedSendsNoCredentials) {
     EXPECT_EQ(smtp_.SecurityLine, "-Mailversand gescheitert: Verbindung nicht sicher");
 }
 
+TEST_F(SmtpTest, PlainServerWhereTlsIsExpectedGetsNothingButTheHandshake) {
+    smtp_.Security = MailSecurity::Tls;
+    smtp_.AuthUser = "user";
+    smtp_.AuthPass = "secret";
+    peer_.Run([](PeerConnection& c) {
+        c.Send("220 mail.test ESMTP\r\n");
+        c.ReadToEnd(2000);
+    });
+    EXPECT_EQ(smtp_.Deliver(), 1);
+    EXPECT_EQ(smtp_.SecurityLine, "-Mailversand gescheitert: Verbindung nicht sicher");
+    const std::string sent = peer_.Finish();
+    // Only the TLS handshake record (0x16) went out, no command and no credentials.
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent[0], '\x16');
+    EXPECT_EQ(sent.find("EHLO"), std::string::npos);
+    EXPECT_EQ(sent.find("dXNlcg"), std::string::npos);
+}
+
 TEST_F(SmtpTest, AuthPlainAndEightBitBodyWhereTheServerOffersThem) {
     smtp_.AuthUser = "user";
     smtp_.AuthPass = "secret";
