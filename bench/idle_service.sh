@@ -10,6 +10,10 @@
 #               the first check publishes, then Intervall=60 keeps the worker idling (ticks
 #               without checks) for the whole measurement. The upload runs in a child
 #               process, so libcurl never enters the service; the script tells if it is mapped.
+#   MODE=tlsmail as router, with the address mail over TLS from the first byte (Security=tls,
+#               aiosmtpd on port 465 with a certificate made here, trusted by its pin): the
+#               mail runs in a child process, so OpenSSL never enters the service either; the
+#               script tells if libssl is mapped.
 #   MODE=noworker settings without FTP host, user and password: the checks at start fail, no
 #               worker runs, the service only waits to be stopped.
 #
@@ -34,8 +38,8 @@ PROGRAM="$BUILD/src/svc/PelorixSvc"
 [ -x "$PROGRAM" ] || { echo "no PelorixSvc in $BUILD" >&2; exit 2; }
 
 # Router mode binds the fixed ports: run again inside a private network namespace.
-if [ "$MODE" = router ] && [ "${PELORIX_BENCH_NETNS:-}" != 1 ]; then
-    exec "$ROOT/scripts/netns-run.sh" env PELORIX_BENCH_NETNS=1 MODE=router DURATION="$DURATION" \
+if { [ "$MODE" = router ] || [ "$MODE" = tlsmail ]; } && [ "${PELORIX_BENCH_NETNS:-}" != 1 ]; then
+    exec "$ROOT/scripts/netns-run.sh" env PELORIX_BENCH_NETNS=1 MODE="$MODE" DURATION="$DURATION" \
         RSS_LIMIT_KIB="$RSS_LIMIT_KIB" SECURE="${SECURE:-}" sh "$0" "$BUILD"
 fi
 
@@ -78,7 +82,7 @@ noworker)
     printf '[Settings]\r\nMessages=1\r\nMsgLevel=4\r\nLogFile=1\r\nIntervall=1\r\n' >"$DIR/Pelorix.ini"
     SETTLE=6
     ;;
-router)
+router | tlsmail)
     INI_TOOL="$BUILD/tests/support/pelorix-ini"
     [ -x "$INI_TOOL" ] || { echo "no pelorix-ini in $BUILD (build target pelorix-ini)" >&2; exit 2; }
     mkdir -p "$DIR/www" "$DIR/ftp"
@@ -138,10 +142,24 @@ router)
     "$INI_TOOL" "$DIR/Pelorix.ini" Settings FTPHost=127.0.0.1 "FTPUser=$FTP_USER" +FTPPass=geheim \
         "FTPSite=$SITE" FTPPassive=1 Router=1 IPSource=127.0.0.1/ip.htm Intervall=60 \
         Messages=1 MsgLevel=4 LogFile=1 eMail=0 AddPages=0 $MODE_KEYS
+    if [ "$MODE" = tlsmail ]; then
+        mkdir -p "$DIR/mail"
+        openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=mail.test \
+            -keyout "$DIR/key.pem" -out "$DIR/cert.pem" 2>/dev/null
+        PIN="sha256//$(openssl x509 -in "$DIR/cert.pem" -pubkey -noout | openssl pkey -pubin -outform der |
+            openssl dgst -sha256 -binary | base64)"
+        /usr/bin/python3 "$ROOT/tests/support/smtp_server.py" --port 465 --dir "$DIR/mail" --cert "$DIR/cert.pem" \
+            --key "$DIR/key.pem" --tls >"$DIR/smtp.log" 2>&1 &
+        HELPERS="$HELPERS $!"
+        wait_port 465
+        "$INI_TOOL" "$DIR/Pelorix.ini" Settings eMail=1
+        "$INI_TOOL" "$DIR/Pelorix.ini" SendMail Server=127.0.0.1 From=ip@example.org To=anna@example.org \
+            Security=tls "Trust=$PIN"
+    fi
     SETTLE=0
     ;;
 *)
-    echo "unknown MODE $MODE (probe, router or noworker)" >&2
+    echo "unknown MODE $MODE (probe, router, tlsmail or noworker)" >&2
     exit 2
     ;;
 esac
@@ -154,10 +172,11 @@ cpu_ticks() { awk '{ sub(/.*\) /, ""); print $12 + $13 }' "/proc/$PID/stat"; }
 status_kib() { awk -v key="$1:" '$1 == key { print $2 }' "/proc/$PID/status"; }
 rollup_kib() { awk -v key="$1:" '$1 == key { sum += $2 } END { print sum + 0 }' "/proc/$PID/smaps_rollup"; }
 
-if [ "$MODE" = router ]; then
-    # Past the first check: the page is on the FTP server.
+if [ "$MODE" = router ] || [ "$MODE" = tlsmail ]; then
+    # Past the first check: the page is on the FTP server (and with tlsmail the mail arrived).
     i=0
-    until grep -q 198.51.100.7 "$DIR/ftp/myserver.htm" 2>/dev/null; do
+    until grep -q 198.51.100.7 "$DIR/ftp/myserver.htm" 2>/dev/null &&
+        { [ "$MODE" = router ] || [ -f "$DIR/mail/msg1.txt" ]; }; do
         i=$((i + 1))
         [ "$i" -lt 300 ] || { echo "the page was not published" >&2; cat "$DIR/Pelorix.log" >&2; exit 1; }
         sleep 0.1
@@ -193,6 +212,7 @@ echo "  largest mapped files (KiB):"
 awk '/^[0-9a-f]+-/ { name = $6 } /^Rss:/ { rss[name] += $2 } END { for (n in rss) if (n != "") print rss[n], n }' \
     "/proc/$PID/smaps" | sort -rn | head -6 | sed 's/^/    /'
 echo "  libcurl mapped: $(grep -q libcurl "/proc/$PID/maps" && echo yes || echo no)"
+echo "  libssl mapped: $(grep -q libssl "/proc/$PID/maps" && echo yes || echo no)"
 echo "  lines written to the log meanwhile: $(tr '\r' '\n' <"$DIR/Pelorix.log" | grep -c '^\[')"
 echo "RESULT idle_$MODE${SECURE:+_$SECURE} $MAXRSS $CPU $ANON $FILE $PSS $PRIVATE $HWM"
 

@@ -76,6 +76,26 @@ std::string AddPageKey(int n) {
     return "AddPage" + std::to_string(n);
 }
 
+// The protection of the mail connections; a file without these keys mails as before.
+void ReadMailSecurityKeys(const SettingsReader& in, TMailData& mail) {
+    mail.Security = in.Text(kSendMail, "Security", "none");
+    mail.Port = in.Integer(kSendMail, "Port", 0);
+    mail.POP3Port = in.Integer(kSendMail, "POP3Port", 0);
+    mail.Trust = in.Text(kSendMail, "Trust", "");
+}
+
+// Written only where they differ from the defaults, so a file without them stays so.
+void WriteMailSecurityKeys(ProfileFile& out, const TMailData& m) {
+    if (!m.Security.empty() && m.Security != "none")
+        out.WriteString(kSendMail, "Security", m.Security);
+    if (m.Port != 0)
+        out.WriteString(kSendMail, "Port", std::to_string(m.Port));
+    if (m.POP3Port != 0)
+        out.WriteString(kSendMail, "POP3Port", std::to_string(m.POP3Port));
+    if (!m.Trust.empty())
+        out.WriteString(kSendMail, "Trust", m.Trust);
+}
+
 TMailData ReadMailData(const SettingsReader& in) {
     const TMailData def = DefaultMailData();
     TMailData mail;
@@ -91,6 +111,7 @@ TMailData ReadMailData(const SettingsReader& in) {
     mail.Text = BarsToLineBreaks(in.Text(kSendMail, "Text", LineBreaksToBars(def.Text)));
     mail.AuthID = in.Text(kSendMail, "AuthID", def.AuthID);
     mail.AuthPw = in.Password(kSendMail, "AuthPw");
+    ReadMailSecurityKeys(in, mail);
     return mail;
 }
 
@@ -161,6 +182,7 @@ void WriteMailKeys(ProfileFile& out, const ManagerSettings& s) {
     writeIfSet("POP3Srv", m.POP3Srv);
     writeIfSet("AuthID", m.AuthID);
     writeIfSet("AuthPw", ScramblePassword(m.AuthPw));
+    WriteMailSecurityKeys(out, m);
 }
 
 void WriteAddPages(ProfileFile& out, const ManagerSettings& s) {

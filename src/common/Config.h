@@ -56,6 +56,14 @@ struct TMailData {
     std::string AuthID;
     std::string AuthPw;
     std::string Auth;
+
+    // How the mail connections are protected (keys Security, Port, POP3Port, Trust): "none",
+    // "starttls" or "tls"; ports 0 for the usual port of that choice; Trust empty for the
+    // system's CAs, or "sha256//BASE64" for the key stored when the user trusted a server.
+    std::string Security = "none";
+    int Port = 0;
+    int POP3Port = 0;
+    std::string Trust;
 };
 
 // The [SendMail] defaults, the same on both sides.

@@ -29,6 +29,12 @@ long SendBytes(TcpSocket& sock, const std::string& bytes, int timeoutMs);
 // peer closed or a receive failed; gives what came. Raises Silence like ReceiveAppend.
 std::string ReceiveLine(TcpSocket& sock, int timeoutMs);
 
+// TLS on an open mail connection by the trust text (see net/Trust.h). True when trusted; else
+// line is the level-0 line (failLine, or the certificate line naming the key the server
+// showed). Raises Silence when the server did not finish the handshake in time.
+bool SecureConnection(TcpSocket& sock, const std::string& host, const std::string& trust, int timeoutMs,
+                      const std::string& failLine, std::string& line, std::string& seenPin);
+
 // Adds line and a line end to the summary file; nothing when no file is named.
 void AppendSummaryLine(const std::string& file, const std::string& line);
 

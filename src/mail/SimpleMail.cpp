@@ -2,6 +2,10 @@
 
 #include "mail/MailWire.h"
 
+#include "net/Trust.h"
+#include "platform/TlsChannel.h"
+
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <fstream>
@@ -76,6 +80,29 @@ std::string ReceiveLine(TcpSocket& sock, int timeoutMs) {
     return reply;
 }
 
+bool SecureConnection(TcpSocket& sock, const std::string& host, const std::string& trust, int timeoutMs,
+                      const std::string& failLine, std::string& line, std::string& seenPin) {
+    line.clear();
+    const TrustSetting setting = ParseTrust(trust);
+    std::string pin;
+    if (setting.Kind != TrustKind::SystemAuthorities)
+        // A text that is no key pin of a TLS server matches no key: the certificate line then
+        // shows the key that could be stored instead.
+        pin = setting.Kind == TrustKind::PublicKeyPin && setting.Valid ? setting.Value : "sha256//-";
+    switch (sock.StartTls(host, pin, timeoutMs, seenPin)) {
+    case TlsStartResult::Ok:
+        return true;
+    case TlsStartResult::Timeout:
+        throw Silence{};
+    case TlsStartResult::Untrusted:
+        line = UntrustedCertificateLine(seenPin);
+        return false;
+    default:
+        line = failLine;
+        return false;
+    }
+}
+
 void AppendSummaryLine(const std::string& file, const std::string& line) {
     if (file.empty())
         return;
@@ -92,6 +119,46 @@ std::string UpperAscii(std::string text) {
 }
 
 } // namespace mailwire
+
+MailSecurity ParseMailSecurity(std::string_view text) {
+    const std::string word = mailwire::UpperAscii(std::string(text));
+    if (word == "STARTTLS")
+        return MailSecurity::StartTls;
+    if (word == "TLS")
+        return MailSecurity::Tls;
+    return MailSecurity::None;
+}
+
+std::string MailSecurityText(MailSecurity security) {
+    switch (security) {
+    case MailSecurity::StartTls:
+        return "starttls";
+    case MailSecurity::Tls:
+        return "tls";
+    default:
+        return "none";
+    }
+}
+
+std::uint16_t SmtpPortFor(MailSecurity security, int configured) {
+    if (configured > 0 && configured <= 65535)
+        return static_cast<std::uint16_t>(configured);
+    return security == MailSecurity::Tls ? 465 : security == MailSecurity::StartTls ? 587 : kSmtpPort;
+}
+
+std::uint16_t Pop3PortFor(MailSecurity security, int configured) {
+    if (configured > 0 && configured <= 65535)
+        return static_cast<std::uint16_t>(configured);
+    return security == MailSecurity::Tls ? 995 : kPop3Port;
+}
+
+std::string InsecureMailLine() {
+    return "-Mailversand gescheitert: Verbindung nicht sicher";
+}
+
+std::string InsecurePop3Line() {
+    return "-POP3-Check gescheitert: Verbindung nicht sicher";
+}
 
 std::string EncodeBase64(std::string_view bytes) {
     std::string out;
@@ -172,48 +239,108 @@ std::string WrapMailLine(std::string_view line) {
     return s;
 }
 
-std::string EncodeHeaderText(std::string_view text) {
+namespace {
+
+// A word a reader would misread unless it is encoded: a non-ASCII byte, or the start of
+// something that looks like an encoded word.
+bool NeedsEncoding(std::string_view word) {
+    return word.find("=?") != std::string_view::npos ||
+           std::any_of(word.begin(), word.end(), [](char c) { return Byte(c) >= 128; });
+}
+
+// Characters that may stand for themselves in an encoded word in any header (RFC 2047, 5 (3)).
+bool IsQLiteral(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' ||
+           c == '*' || c == '+' || c == '-' || c == '/';
+}
+
+// The text as encoded words of at most 75 characters, separated by single blanks.
+std::string EncodedWords(std::string_view text) {
     static constexpr char hex[] = "0123456789ABCDEF";
     static constexpr std::string_view prefix = "=?iso-8859-1?Q?";
-    constexpr std::size_t none = std::string::npos;
-    std::string r;
-    bool inWord = false;
-    std::size_t wordStart = 0;
-    // Where the blank behind the last closed encoded word stands, while it is the only thing
-    // between that word and the current one.
-    std::size_t closedAt = none;
+    static constexpr std::size_t kRoom = 75 - prefix.size() - 2;
+    std::string out;
+    std::string word;
+    const auto flush = [&] {
+        if (!out.empty())
+            out += ' ';
+        out += std::string(prefix) + word + "?=";
+        word.clear();
+    };
     for (const char c : text) {
-        if (Byte(c) >= 128) {
-            if (!inWord) {
-                if (closedAt != none && wordStart == closedAt + 1) {
-                    // Readers drop the blank between two encoded words, so the two words
-                    // become one, with the blank encoded as "_".
-                    r.replace(closedAt - 2, 3, "_");
-                } else {
-                    r.insert(wordStart, prefix);
-                }
-                inWord = true;
-            }
-            r += '=';
-            r += hex[Byte(c) >> 4];
-            r += hex[Byte(c) & 15];
-        } else if (c == ' ') {
-            closedAt = none;
-            if (inWord) {
-                r += "?=";
-                inWord = false;
-                closedAt = r.size();
-            }
-            // The next word starts behind this blank.
-            wordStart = r.size() + 1;
-            r += ' ';
+        std::string piece;
+        if (c == ' ') {
+            piece = "_";
+        } else if (IsQLiteral(c)) {
+            piece = std::string(1, c);
         } else {
-            r += c;
+            piece = {'=', hex[Byte(c) >> 4], hex[Byte(c) & 15]};
         }
+        // An escape is never split between two words.
+        if (word.size() + piece.size() > kRoom)
+            flush();
+        word += piece;
     }
-    if (inWord)
-        r += "?=";
-    return r;
+    if (!word.empty())
+        flush();
+    return out;
+}
+
+std::vector<std::string> SplitAtBlanks(std::string_view text) {
+    std::vector<std::string> words;
+    std::size_t start = 0;
+    for (std::size_t at = text.find(' '); at != std::string_view::npos; at = text.find(' ', start)) {
+        words.emplace_back(text.substr(start, at - start));
+        start = at + 1;
+    }
+    words.emplace_back(text.substr(start));
+    return words;
+}
+
+} // namespace
+
+std::string EncodeHeaderText(std::string_view text) {
+    const std::vector<std::string> words = SplitAtBlanks(text);
+    std::string out;
+    for (std::size_t i = 0; i < words.size();) {
+        if (i > 0)
+            out += ' ';
+        if (!NeedsEncoding(words[i])) {
+            out += words[i++];
+            continue;
+        }
+        // Readers drop the blanks between two encoded words, so neighbouring words that need
+        // encoding are encoded together, their blanks inside as "_".
+        std::string run = words[i++];
+        while (i < words.size() && NeedsEncoding(words[i]))
+            run += ' ' + words[i++];
+        out += EncodedWords(run);
+    }
+    return out;
+}
+
+std::string FoldHeader(std::string_view name, const std::vector<std::string>& units) {
+    constexpr std::size_t kLineLimit = 78;
+    std::string out = std::string(name) + ":";
+    std::size_t lineLength = out.size();
+    const auto append = [&](const std::string& unit) {
+        // A continuation line must hold more than the blank, so an empty unit never starts one.
+        if (!unit.empty() && lineLength + 1 + unit.size() > kLineLimit) {
+            out += "\r\n";
+            lineLength = 0;
+        }
+        out += ' ' + unit;
+        lineLength += 1 + unit.size();
+    };
+    for (const std::string& unit : units) {
+        if (unit.size() + 1 <= kLineLimit || unit.find(' ') == std::string::npos) {
+            append(unit);
+            continue;
+        }
+        for (const std::string& word : SplitAtBlanks(unit))
+            append(word);
+    }
+    return out;
 }
 
 std::vector<std::string> SplitMailLines(std::string_view text) {

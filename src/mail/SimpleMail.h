@@ -20,9 +20,24 @@ namespace pelorix {
 // answering ends the dialogue (code 4) instead of holding the caller for ever.
 inline constexpr int kMailConnectTimeoutMs = 20000;
 inline constexpr int kMailReplyTimeoutMs = 60000;
+// However a server trickles its bytes, one whole dialogue ends within this time.
+inline constexpr int kMailDialogueTimeoutMs = 120000;
 
 inline constexpr std::uint16_t kSmtpPort = 25;
 inline constexpr std::uint16_t kPop3Port = 110;
+
+// How a mail connection is protected ([SendMail] Security): "none" plain, "starttls" upgraded
+// with STARTTLS / STLS (never falling back to plain), "tls" TLS from the first byte.
+enum class MailSecurity { None, StartTls, Tls };
+MailSecurity ParseMailSecurity(std::string_view text);
+std::string MailSecurityText(MailSecurity security);
+// The port for a configured port of 0: 25 / 587 / 465 for SMTP, 110 / 110 / 995 for POP3.
+std::uint16_t SmtpPortFor(MailSecurity security, int configured);
+std::uint16_t Pop3PortFor(MailSecurity security, int configured);
+
+// The level-0 line of a connection that could not be made secure.
+std::string InsecureMailLine();
+std::string InsecurePop3Line();
 
 // Base64 (RFC 4648 alphabet) in one line, without line breaks.
 std::string EncodeBase64(std::string_view bytes);
@@ -33,10 +48,17 @@ std::string DecodeBase64(std::string_view text);
 // of the piece, or after its 79th character when the piece has no blank.
 std::string WrapMailLine(std::string_view line);
 
-// Writes every blank-delimited word holding a byte >= 128 as a Q-encoded word
-// (=?iso-8859-1?Q?...?=); two such words with one blank between become one encoded word
-// (the blank as "_"), so readers keep the blank. Pure ASCII comes back unchanged.
+// Writes every blank-delimited word holding a byte >= 128 (or something a reader would take
+// for an encoded word) as Q-encoded words (=?iso-8859-1?Q?...?=) of at most 75 characters, with
+// everything but letters, digits and "!*+-/" escaped; neighbouring such words are encoded
+// together (the blanks as "_") and the encoded words separated by single blanks, where a header
+// may be folded. Pure ASCII comes back unchanged.
 std::string EncodeHeaderText(std::string_view text);
+
+// A header line "Name: " + the units joined by blanks, folded (CR LF and a blank) in front of a
+// unit that would carry the line past 78 characters. A unit longer than a line is folded at
+// its own blanks.
+std::string FoldHeader(std::string_view name, const std::vector<std::string>& units);
 
 // Splits a text into lines at CR LF, a lone CR or a lone LF; a final line break adds no
 // empty line.
@@ -80,6 +102,18 @@ public:
     std::uint16_t Port = kSmtpPort;
     int ConnectTimeoutMs = kMailConnectTimeoutMs;
     int ReplyTimeoutMs = kMailReplyTimeoutMs;
+    int DialogueTimeoutMs = kMailDialogueTimeoutMs;
+    MailSecurity Security = MailSecurity::None;
+    std::string Trust;      // [SendMail] Trust: empty for the system's CAs, or a public-key pin
+    std::string HeloName;   // the EHLO argument; empty: this computer's full name where the
+                            // system knows it, else the address literal of the local end
+    std::string MessageId;  // empty: a new unique id
+    bool CheckOnly = false; // connect, secure and log in, then QUIT without a mail
+
+    // After Deliver: the level-0 line when the connection could not be made secure, and the pin
+    // of the key the server showed (also when it was not trusted).
+    std::string SecurityLine;
+    std::string SeenPin;
 
     void SetMailText(std::string_view text);
 
@@ -90,21 +124,28 @@ public:
 
 private:
     void RunSession(int& code);
-    bool Authenticate();
+    // TLS on the open connection; false with SecurityLine set when it is not trusted.
+    bool Secure();
+    // EHLO (HELO where EHLO is refused), and with "starttls" STARTTLS and the second EHLO.
+    // False after a failure (the code stays 1); capabilities gets the last EHLO reply, helo
+    // tells that only HELO was accepted.
+    bool Greet(std::string& capabilities, bool& helo);
+    bool Authenticate(const std::string& capabilities);
+    // Reads one whole reply: every continuation line, however the lines arrive, up to the
+    // last one ("NNN text" or "NNN" alone). Gives the last receive's count like ReceiveOnce.
+    long ReadReply(std::string& reply);
+    std::string NewMessageId() const;
     bool NameRecipients(std::string& summary, bool& anyAccepted, bool& allAccepted);
     void SendMessage();
     void SendHeader(const std::string& boundary);
     void SendAttachment(const std::string& path);
     void SendLine(std::string_view text);
-    // One receive of at most 1022 bytes; -1 on error, 0 when the peer closed.
-    long ReceiveOnce(std::string& reply);
-    // Receives and appends until the text holds a line feed or a receive gives 0 or less.
-    std::string CollectLine();
     std::string FormatDateHeader() const;
     std::string Boundary() const;
 
     const IClock& clock_;
     std::ofstream trace_;
+    std::string fullName_; // this computer's fully qualified name, looked up once per mail
 };
 
 // Logs in to a POP3 mailbox and reads its overview; one object per check.
@@ -128,6 +169,13 @@ public:
     std::uint16_t Port = kPop3Port;
     int ConnectTimeoutMs = kMailConnectTimeoutMs;
     int ReplyTimeoutMs = kMailReplyTimeoutMs;
+    int DialogueTimeoutMs = kMailDialogueTimeoutMs;
+    MailSecurity Security = MailSecurity::None;
+    std::string Trust;
+
+    // After CheckMailbox, as for TSMTPObject.
+    std::string SecurityLine;
+    std::string SeenPin;
 
     // 0 logged in, 1 password refused, 2 user refused, 3 connection refused or no positive
     // greeting, 4 no network or the server stopped answering, 5 parameters missing.
@@ -135,6 +183,7 @@ public:
 
 private:
     void RunCheck(int& code, std::string& summary);
+    bool Secure();
     void ReadOverview(std::string& summary);
     bool Command(std::string_view text);
     // Collects a reply: until the text holds a line feed (single) or LF "." CR LF (multi),

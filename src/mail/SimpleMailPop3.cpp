@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 
 namespace pelorix {
 
@@ -51,6 +52,8 @@ int ParseCount(const std::string& text) {
 } // namespace
 
 int TPOP3Object::CheckMailbox() {
+    SecurityLine.clear();
+    SeenPin.clear();
     LoggedIn = false;
     MsgCount = 0;
     if (Server.size() < 4 || User.empty() || Password.empty())
@@ -99,15 +102,43 @@ std::string TPOP3Object::Collect(bool multiLine, std::size_t chunk, bool& closed
     }
 }
 
+bool TPOP3Object::Secure() {
+    return mailwire::SecureConnection(Sock, Server, Trust, ReplyTimeoutMs, InsecurePop3Line(), SecurityLine,
+                                      SeenPin);
+}
+
 void TPOP3Object::RunCheck(int& code, std::string& summary) {
     Sock = MailConnect(Server, Port, code, ConnectTimeoutMs);
     if (!Sock.IsOpen())
         return;
+    Sock.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(DialogueTimeoutMs));
 
+    // A connection that cannot be made secure counts like a server that was not reached.
+    if (Security == MailSecurity::Tls && !Secure()) {
+        code = 3;
+        return;
+    }
     bool timedOut = false;
     if (!ReadPositiveReply(Sock, ReplyTimeoutMs, &timedOut)) {
         if (timedOut)
             throw mailwire::Silence{};
+        code = 3;
+        return;
+    }
+    if (Security == MailSecurity::StartTls) {
+        // Neither the user name nor the password goes out before STLS succeeded.
+        if (!Command("STLS")) {
+            SecurityLine = InsecurePop3Line();
+            code = 3;
+            SendMailCommand(Sock, "QUIT", ReplyTimeoutMs);
+            return;
+        }
+        if (!Secure()) {
+            code = 3;
+            return;
+        }
+    }
+    if (Security != MailSecurity::None && !Sock.IsSecure()) {
         code = 3;
         return;
     }

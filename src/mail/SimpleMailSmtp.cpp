@@ -4,8 +4,10 @@
 #include "mail/SimpleMail.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <iterator>
+#include <random>
 
 namespace pelorix {
 
@@ -45,6 +47,21 @@ void ReplaceAll(std::string& text, char from, const char* to) {
     text = std::move(out);
 }
 
+// Whether the (upper-case) EHLO reply names mechanism on its AUTH line.
+bool OffersMechanism(const std::string& offered, const std::string& mechanism) {
+    for (const std::string& line : SplitMailLines(offered)) {
+        if (line.size() < 9 || line.compare(4, 4, "AUTH") != 0 || (line[8] != ' ' && line[8] != '='))
+            continue;
+        std::string names = line.substr(9);
+        for (char& c : names)
+            if (c == '=')
+                c = ' ';
+        if ((" " + names + " ").find(" " + mechanism + " ") != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
 // The address of one recipient entry: the text inside angle brackets, or the whole entry.
 std::string RecipientAddress(const std::string& entry) {
     std::string address = Trim(entry);
@@ -58,17 +75,15 @@ std::string RecipientAddress(const std::string& entry) {
     return address;
 }
 
-// The value of a To or Cc header: every entry trimmed and encoded, joined by ", ".
-std::string HeaderRecipients(const std::string& normalised) {
-    std::string value;
-    bool first = true;
-    for (const std::string& entry : SplitMailLines(normalised)) {
-        if (!first)
-            value += ", ";
-        value += EncodeHeaderText(Trim(entry));
-        first = false;
-    }
-    return value;
+// The entries of a To or Cc header: every entry trimmed and encoded, all but the last with the
+// comma that separates it from the next; a header folds only between them.
+std::vector<std::string> HeaderRecipients(const std::string& normalised) {
+    std::vector<std::string> entries;
+    for (const std::string& entry : SplitMailLines(normalised))
+        entries.push_back(EncodeHeaderText(Trim(entry)));
+    for (std::size_t i = 0; i + 1 < entries.size(); ++i)
+        entries[i] += ",";
+    return entries;
 }
 
 // The pieces of a text between its CR LF pairs (an empty text is one empty piece).
@@ -112,15 +127,20 @@ void TSMTPObject::SetMailText(std::string_view text) {
 }
 
 int TSMTPObject::Deliver() {
-    if (Server.size() < 4 || MailFrom.size() < 6 || MailTo.size() < 6)
+    SecurityLine.clear();
+    SeenPin.clear();
+    if (Server.size() < 4 || (!CheckOnly && (MailFrom.size() < 6 || MailTo.size() < 6)))
         return 5;
     if (Subject.compare(" ") <= 0)
         Subject = "no subject";
     int code = 4;
+    fullName_ = FullyQualifiedHostName();
     try {
         Sock = MailConnect(Server, Port, code, ConnectTimeoutMs);
-        if (Sock.IsOpen())
+        if (Sock.IsOpen()) {
+            Sock.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(DialogueTimeoutMs));
             RunSession(code);
+        }
     } catch (...) {
         // A server that stopped answering, or anything else that went wrong mid-dialogue.
         code = 4;
@@ -131,13 +151,22 @@ int TSMTPObject::Deliver() {
     return code;
 }
 
-long TSMTPObject::ReceiveOnce(std::string& reply) {
+long TSMTPObject::ReadReply(std::string& reply) {
     reply.clear();
-    return mailwire::ReceiveAppend(Sock, reply, 1022, ReplyTimeoutMs);
-}
-
-std::string TSMTPObject::CollectLine() {
-    return mailwire::ReceiveLine(Sock, ReplyTimeoutMs);
+    std::size_t lineStart = 0;
+    for (;;) {
+        const long got = mailwire::ReceiveAppend(Sock, reply, 1022, ReplyTimeoutMs);
+        if (got <= 0)
+            return reply.empty() ? got : static_cast<long>(reply.size());
+        // Every complete line that came: "NNN-" goes on, anything else ends the reply.
+        for (std::size_t end = reply.find('\n', lineStart); end != std::string::npos;
+             end = reply.find('\n', lineStart)) {
+            const bool continued = end - lineStart > 3 && reply[lineStart + 3] == '-';
+            lineStart = end + 1;
+            if (!continued)
+                return static_cast<long>(reply.size());
+        }
+    }
 }
 
 void TSMTPObject::SendLine(std::string_view text) {
@@ -148,38 +177,81 @@ void TSMTPObject::SendLine(std::string_view text) {
         trace_ << line;
 }
 
+bool TSMTPObject::Secure() {
+    return mailwire::SecureConnection(Sock, Server, Trust, ReplyTimeoutMs, InsecureMailLine(), SecurityLine,
+                                      SeenPin);
+}
+
+bool TSMTPObject::Greet(std::string& capabilities, bool& helo) {
+    helo = false;
+    // As RFC 5321 asks: the full name, or where there is none the address literal.
+    const std::string name = !HeloName.empty()    ? HeloName
+                             : !fullName_.empty() ? fullName_
+                                                  : "[" + Sock.LocalAddress() + "]";
+    SendLine("EHLO " + name);
+    if (ReadReply(capabilities) < 0)
+        return false;
+    if (Security == MailSecurity::StartTls) {
+        // Without an accepted STARTTLS nothing more goes over this connection.
+        const bool offered = StartsWith(capabilities, '2') &&
+                             mailwire::UpperAscii(capabilities).find("STARTTLS") != std::string::npos;
+        std::string reply;
+        if (offered) {
+            SendLine("STARTTLS");
+            if (ReadReply(reply) < 0)
+                return false;
+        }
+        if (!offered || !StartsWith(reply, '2')) {
+            SecurityLine = InsecureMailLine();
+            SendLine("QUIT");
+            return false;
+        }
+        if (!Secure())
+            return false;
+        SendLine("EHLO " + name);
+        if (ReadReply(capabilities) < 0 || !StartsWith(capabilities, '2'))
+            return false;
+    }
+    if (StartsWith(capabilities, '2'))
+        return true;
+    SendLine("HELO " + name);
+    std::string reply;
+    helo = true;
+    return ReadReply(reply) >= 0 && StartsWith(reply, '2');
+}
+
 void TSMTPObject::RunSession(int& code) {
     std::string reply;
     code = 1;
 
-    if (ReceiveOnce(reply) < 0 || !StartsWith(reply, '2'))
+    if (Security == MailSecurity::Tls && !Secure())
+        return;
+    if (ReadReply(reply) < 0 || !StartsWith(reply, '2'))
         return;
 
-    SendLine("EHLO " + Server);
-    if (ReceiveOnce(reply) < 0)
+    std::string capabilities;
+    bool helo = false;
+    if (!Greet(capabilities, helo))
         return;
-    if (StartsWith(reply, '2')) {
+    const std::string offered = mailwire::UpperAscii(capabilities);
+    if (!helo) {
         code = -3;
-        long got = 1;
-        // Each search starts where the mark could begin in what the last receive added.
-        std::size_t searched = 0;
-        while (reply.find("250 ", searched) == std::string::npos && got > 0) {
-            searched = reply.size() < 3 ? 0 : reply.size() - 3;
-            got = mailwire::ReceiveAppend(Sock, reply, 1022, ReplyTimeoutMs);
-        }
-        if (!AuthUser.empty() && mailwire::UpperAscii(reply).find("AUTH") != std::string::npos) {
+        if (!AuthUser.empty() && offered.find("AUTH") != std::string::npos) {
             code = -4;
-            if (!Authenticate())
+            if (!Authenticate(offered))
                 return;
         }
-    } else {
-        SendLine("HELO " + Server);
-        if (ReceiveOnce(reply) < 0 || !StartsWith(reply, '2'))
-            return;
+    }
+    if (CheckOnly) {
+        code = 0;
+        SendLine("QUIT");
+        return;
     }
 
-    SendLine("MAIL FROM:<" + MailFrom + ">");
-    const long got = ReceiveOnce(reply);
+    // Text with 8-bit bytes is declared where the server takes it (RFC 6152).
+    const bool eightBit = !helo && offered.find("8BITMIME") != std::string::npos;
+    SendLine("MAIL FROM:<" + MailFrom + ">" + (eightBit ? " BODY=8BITMIME" : ""));
+    const long got = ReadReply(reply);
     code = -3;
     if (got < 0 || !StartsWith(reply, '2'))
         return;
@@ -197,14 +269,14 @@ void TSMTPObject::RunSession(int& code) {
         code = -2;
     if (usable && anyAccepted) {
         SendLine("DATA");
-        if (ReceiveOnce(reply) >= 0 && StartsWith(reply, '3')) {
+        if (ReadReply(reply) >= 0 && StartsWith(reply, '3')) {
             if (TraceOn && !TraceFile.empty())
                 trace_.open(TraceFile, std::ios::binary | std::ios::trunc);
             SendMessage();
             if (trace_.is_open())
                 trace_.close();
             SendLine("\r\n.");
-            const long ack = ReceiveOnce(reply);
+            const long ack = ReadReply(reply);
             summary += "Send OK";
             if (ack >= 0 && StartsWith(reply, '2'))
                 code = allAccepted ? 0 : -1;
@@ -215,11 +287,18 @@ void TSMTPObject::RunSession(int& code) {
     SendLine("QUIT");
 }
 
-bool TSMTPObject::Authenticate() {
+bool TSMTPObject::Authenticate(const std::string& offered) {
+    // Credentials cross a connection only when it is protected, or when the user chose none.
+    if (Security != MailSecurity::None && !Sock.IsSecure())
+        return false;
+    std::string reply;
+    if (OffersMechanism(offered, "PLAIN")) {
+        SendLine("AUTH PLAIN " + EncodeBase64(std::string(1, '\0') + AuthUser + '\0' + AuthPass));
+        return ReadReply(reply) >= 0 && StartsWith(reply, '2');
+    }
     // The server asks for the user name and then the password, each as base64 after "334 ".
-    const auto challengeNames = [this](const char* word) {
-        const std::string reply = CollectLine();
-        if (!StartsWith(reply, '3'))
+    const auto challengeNames = [this, &reply](const char* word) {
+        if (ReadReply(reply) < 0 || !StartsWith(reply, '3'))
             return false;
         const std::string challenge = reply.size() > 4 ? reply.substr(4, 255) : std::string();
         return mailwire::UpperAscii(DecodeBase64(challenge)).find(word) != std::string::npos;
@@ -231,8 +310,7 @@ bool TSMTPObject::Authenticate() {
     if (!challengeNames("PASSWORD"))
         return false;
     SendLine(EncodeBase64(AuthPass));
-    std::string reply;
-    return ReceiveOnce(reply) >= 0 && StartsWith(reply, '2');
+    return ReadReply(reply) >= 0 && StartsWith(reply, '2');
 }
 
 bool TSMTPObject::NameRecipients(std::string& summary, bool& anyAccepted, bool& allAccepted) {
@@ -242,7 +320,7 @@ bool TSMTPObject::NameRecipients(std::string& summary, bool& anyAccepted, bool& 
         if (address.empty())
             continue;
         SendLine("RCPT TO:<" + address + ">");
-        if (ReceiveOnce(reply) < 0)
+        if (ReadReply(reply) < 0)
             return false;
         if (StartsWith(reply, '2')) {
             anyAccepted = true;
@@ -271,24 +349,50 @@ std::string TSMTPObject::Boundary() const {
            TwoDigits(t.day) + TwoDigits(t.month) + TwoDigits(t.year) + "_KQ";
 }
 
+std::string TSMTPObject::NewMessageId() const {
+    // Unique by the moment, the process and a random part; the domain is this computer's
+    // where the system knows its full name, else the sender's.
+    const LocalTime t = clock_.Now();
+    char stamp[40];
+    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", t.year % 10000, t.month % 100, t.day % 100,
+                  t.hour % 100, t.minute % 100, t.second % 100);
+    std::random_device random;
+    char salt[24];
+    std::snprintf(salt, sizeof salt, "%08x%08x", static_cast<unsigned>(random()),
+                  static_cast<unsigned>(random()));
+    std::string domain = fullName_;
+    if (domain.empty()) {
+        const std::size_t at = MailFrom.rfind('@');
+        domain = at == std::string::npos ? std::string() : RecipientAddress(MailFrom.substr(at + 1));
+    }
+    if (domain.empty())
+        domain = "pelorix.invalid";
+    return "<" + std::string(stamp) + "." + std::to_string(CurrentProcessId()) + "." + salt + "@" + domain +
+           ">";
+}
+
 void TSMTPObject::SendHeader(const std::string& boundary) {
-    SendLine("From: " + EncodeHeaderText(SenderName) + " <" + MailFrom + ">");
-    SendLine("To: " + HeaderRecipients(MailTo));
-    const std::string cc = HeaderRecipients(MailCC);
-    if (!cc.empty())
-        SendLine("Cc: " + cc);
-    SendLine("Subject: " + EncodeHeaderText(Subject));
+    SendLine(FoldHeader("From", {EncodeHeaderText(SenderName), "<" + MailFrom + ">"}));
+    SendLine(FoldHeader("To", HeaderRecipients(MailTo)));
+    const std::vector<std::string> cc = HeaderRecipients(MailCC);
+    if (!(cc.empty() || (cc.size() == 1 && cc[0].empty())))
+        SendLine(FoldHeader("Cc", cc));
+    SendLine(FoldHeader("Subject", {EncodeHeaderText(Subject)}));
     if (!ReplyTo.empty())
-        SendLine("Reply-To: " + EncodeHeaderText(ReplyTo));
+        SendLine(FoldHeader("Reply-To", {EncodeHeaderText(ReplyTo)}));
     SendLine("Date: " + FormatDateHeader() + kCrLf + "X-Mailer: Pelorix IP-Publisher (SimpleMail)");
+    SendLine("Message-ID: " + (MessageId.empty() ? NewMessageId() : MessageId));
     if (!boundary.empty()) {
         SendLine(std::string("MIME-Version: 1.0") + kCrLf + "Content-Type: multipart/mixed; " + kCrLf +
                  " boundary=\"" + boundary + "\"");
         SendLine(std::string(kCrLf) + "mehrteilige Nachricht im MIME-Format" + kCrLf + kCrLf + "--" +
                  boundary);
+        SendLine(std::string("Content-Type: text/plain; charset=iso-8859-1") + kCrLf +
+                 "Content-Transfer-Encoding: 8bit" + kCrLf);
+        return;
     }
-    SendLine(std::string("Content-Type: text/plain; charset=iso-8859-1") + kCrLf +
-             "Content-Transfer-Encoding: 8bit" + kCrLf);
+    SendLine(std::string("MIME-Version: 1.0") + kCrLf + "Content-Type: text/plain; charset=iso-8859-1" +
+             kCrLf + "Content-Transfer-Encoding: 8bit" + kCrLf);
 }
 
 void TSMTPObject::SendMessage() {

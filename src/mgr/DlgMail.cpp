@@ -2,19 +2,25 @@
 
 #include "mgr/MgrWidgets.h"
 #include "mgr/MsgBox.h"
-
+#include "mgr/NetworkAction.h"
 #include "mgr/PasswordStyle.h"
+#include "svc/MailCompose.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 TDlgMailP::TDlgMailP(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("DlgMailP"));
@@ -47,6 +53,8 @@ TDlgMailP::TDlgMailP(QWidget* parent) : QDialog(parent) {
         *entry.field = Make<QLineEdit>(Gr, entry.edit);
         grid->addWidget(*entry.field, row, 1);
         ++row;
+        if (entry.field == &EdServer)
+            AddSecurityRow(grid, row++);
     }
     grid->addWidget(MakeLabel(Gr, "LabText", QStringLiteral("Mail-Text:")), row, 0, Qt::AlignTop);
     EdText = Make<QPlainTextEdit>(Gr, "EdText");
@@ -101,6 +109,9 @@ TDlgMailP::TDlgMailP(QWidget* parent) : QDialog(parent) {
     BtnOK->setObjectName(QStringLiteral("BtnOK"));
     BtnEsc = buttons->button(QDialogButtonBox::Cancel);
     BtnEsc->setObjectName(QStringLiteral("BtnEsc"));
+    BtnCheck = buttons->addButton(QStringLiteral("Verbindung prüfen"), QDialogButtonBox::ActionRole);
+    BtnCheck->setObjectName(QStringLiteral("BtnCheck"));
+    connect(BtnCheck, &QPushButton::clicked, this, &TDlgMailP::BtnCheckClick);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
@@ -113,9 +124,31 @@ TDlgMailP::TDlgMailP(QWidget* parent) : QDialog(parent) {
     for (QLineEdit* edit : {EdServer, EdFrom, EdName, EdTo, EdCC, EdBCC, EdSubject, EdPop3, EdID, EdPw})
         connect(edit, &QLineEdit::textChanged, this, &TDlgMailP::EdChange);
     connect(EdText, &QPlainTextEdit::textChanged, this, &TDlgMailP::EdChange);
+    connect(EdPort, &QLineEdit::textChanged, this, &TDlgMailP::EdChange);
+    connect(CbSecurity, &QComboBox::currentIndexChanged, this, [this] {
+        EdChange();
+        ShowDefaultPort();
+    });
+    ShowDefaultPort();
 
     MakeFixedDialog(this);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+// The protection of the connection and its port, right below the server they belong to.
+void TDlgMailP::AddSecurityRow(QGridLayout* grid, int row) {
+    grid->addWidget(MakeLabel(Gr, "LabSecurity", QStringLiteral("Verschlüsselung:")), row, 0);
+    auto* secure = new QHBoxLayout;
+    CbSecurity = Make<QComboBox>(Gr, "CbSecurity");
+    CbSecurity->addItems({QStringLiteral("keine"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
+    secure->addWidget(CbSecurity);
+    secure->addWidget(MakeLabel(Gr, "LabPort", QStringLiteral("Port:")));
+    EdPort = Make<QLineEdit>(Gr, "EdPort");
+    EdPort->setValidator(new QIntValidator(0, 65535, EdPort));
+    EdPort->setMaximumWidth(70);
+    secure->addWidget(EdPort);
+    secure->addStretch(1);
+    grid->addLayout(secure, row, 1);
 }
 
 void TDlgMailP::SetMailText(const QString& text) {
@@ -153,4 +186,75 @@ void TDlgMailP::accept() {
         return;
     }
     QDialog::accept();
+}
+
+namespace {
+
+const char* const kSecurityTexts[] = {"none", "starttls", "tls"};
+
+} // namespace
+
+void TDlgMailP::ShowDefaultPort() {
+    const auto security = pelorix::ParseMailSecurity(kSecurityTexts[std::max(0, CbSecurity->currentIndex())]);
+    EdPort->setPlaceholderText(QString::number(pelorix::SmtpPortFor(security, 0)));
+}
+
+void TDlgMailP::SetSecurity(const pelorix::TMailData& mail) {
+    CbSecurity->setCurrentIndex(static_cast<int>(pelorix::ParseMailSecurity(mail.Security)));
+    EdPort->setText(mail.Port > 0 ? QString::number(mail.Port) : QString());
+    Trust = mail.Trust;
+    Pop3Port = mail.POP3Port;
+}
+
+void TDlgMailP::TakeSecurity(pelorix::TMailData& mail) const {
+    mail.Security = kSecurityTexts[std::max(0, CbSecurity->currentIndex())];
+    mail.Port = EdPort->text().toInt();
+    mail.Trust = Trust;
+    mail.POP3Port = Pop3Port;
+}
+
+pelorix::TMailData TDlgMailP::ShownMailData() const {
+    pelorix::TMailData mail;
+    mail.Server = ToL1(EdServer->text());
+    mail.From = ToL1(EdFrom->text());
+    mail.Sender = ToL1(EdName->text());
+    mail.POP3Srv = ToL1(EdPop3->text());
+    mail.AuthID = ToL1(EdID->text());
+    mail.AuthPw = ToL1(EdPw->text());
+    mail.Auth = RbAuthP->isChecked() ? "Pop3" : RbAuthA->isChecked() ? "Auth" : "no";
+    TakeSecurity(mail);
+    return mail;
+}
+
+void TDlgMailP::BtnCheckClick() {
+    const pelorix::TMailData mail = ShownMailData();
+    QStringList problems;
+    std::string seenPin;
+    int pop3Code = 0;
+    pelorix::MailEvents events;
+    events.OnPop3Check = [&pop3Code](int code) { pop3Code = code; };
+    events.OnSecurityLine = [&problems](const std::string& line) { problems << FromL1(line.substr(1)); };
+    events.OnUntrustedKey = [&seenPin](const std::string& pin) { seenPin = pin; };
+    // A check that cannot get through gives up after a minute instead of the mail's two.
+    pelorix::MailLinkOptions link;
+    link.DialogueTimeoutMs = 60000;
+    int code = 0;
+    RunNetworkAction(this, [&] { code = pelorix::CheckMailConnection(mail, events, link); });
+
+    if (!seenPin.empty()) {
+        if (MsgBox::Confirm(problems.join(QLatin1Char('\n')) +
+                            QStringLiteral("\n\nDiesem Server künftig vertrauen?"))) {
+            Trust = seenPin;
+            Changed = true;
+        }
+        return;
+    }
+    if (pop3Code != 0)
+        problems << QStringLiteral("POP3-Check gescheitert: ") + FromL1(pelorix::Pop3ResultText(pop3Code));
+    if (code != 0)
+        problems << QStringLiteral("Verbindung gescheitert: ") + FromL1(pelorix::SmtpResultText(code));
+    if (problems.isEmpty())
+        MsgBox::Information(QStringLiteral("Verbindung in Ordnung"));
+    else
+        MsgBox::Error(problems.join(QLatin1Char('\n')));
 }

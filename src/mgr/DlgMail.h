@@ -3,8 +3,12 @@
 // it from its MailData, runs it modally and takes the values back when it closed with OK after
 // an edit (Changed). Lives for one opening, on the GUI thread.
 
+#include "common/Config.h"
+
 #include <QDialog>
 
+class QComboBox;
+class QGridLayout;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -21,6 +25,13 @@ public:
     void SetMailText(const QString& text);
     QString MailText() const;
 
+    // The protection of the connections as the fields show it (Security, Port) and the key the
+    // user trusted (Trust, not shown); the other mail settings stay with the main window.
+    void SetSecurity(const pelorix::TMailData& mail);
+    void TakeSecurity(pelorix::TMailData& mail) const;
+    // The settings as the dialog shows them, for the connection check.
+    pelorix::TMailData ShownMailData() const;
+
     QGroupBox* Gr = nullptr;
     QLineEdit* EdServer = nullptr;
     QLineEdit* EdFrom = nullptr;
@@ -30,6 +41,9 @@ public:
     QLineEdit* EdBCC = nullptr;
     QLineEdit* EdSubject = nullptr;
     QPlainTextEdit* EdText = nullptr;
+
+    QComboBox* CbSecurity = nullptr; // "keine", "STARTTLS", "SSL/TLS"
+    QLineEdit* EdPort = nullptr;     // empty: the usual port of the choice
 
     QGroupBox* GrAuth = nullptr;
     QRadioButton* RbAuth0 = nullptr;
@@ -42,11 +56,15 @@ public:
     QLabel* LabPW = nullptr;
     QLineEdit* EdPw = nullptr;
 
+    QPushButton* BtnCheck = nullptr; // "Verbindung prüfen"
     QPushButton* BtnOK = nullptr;
     QPushButton* BtnEsc = nullptr;
 
     // Set by any edit or click of an authentication mode.
     bool Changed = false;
+    // [SendMail] Trust: set when the user trusts the server the check met.
+    std::string Trust;
+    int Pop3Port = 0;
 
     // OK only when every field can be stored; otherwise a warning names the fields and the
     // dialog stays open with their texts.
@@ -55,4 +73,11 @@ public:
 public slots:
     void RbAuthClick(QObject* Sender);
     void EdChange();
+    // Connects (in a helper process where TLS is used), secures and logs in where credentials
+    // are given, without sending a mail; an unknown certificate brings the trust question.
+    void BtnCheckClick();
+
+private:
+    void ShowDefaultPort();
+    void AddSecurityRow(QGridLayout* grid, int row);
 };

@@ -846,6 +846,7 @@ void TFrmPelo::BtnMailClick() {
     dialog.EdPop3->setText(FromL1(MailData.POP3Srv));
     dialog.EdID->setText(FromL1(MailData.AuthID));
     dialog.EdPw->setText(FromL1(MailData.AuthPw));
+    dialog.SetSecurity(MailData);
     ShowBeginnings(&dialog);
     dialog.Changed = false;
     if (dialog.exec() != QDialog::Accepted || !dialog.Changed)
@@ -868,6 +869,7 @@ void TFrmPelo::BtnMailClick() {
     MailData.POP3Srv = ToL1(dialog.EdPop3->text());
     MailData.AuthID = ToL1(dialog.EdID->text());
     MailData.AuthPw = ToL1(dialog.EdPw->text());
+    dialog.TakeSecurity(MailData);
 }
 
 void TFrmPelo::BtnOpenClick(QObject* Sender) {

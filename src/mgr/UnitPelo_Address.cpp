@@ -250,10 +250,14 @@ bool TFrmPelo::SendAddressMail(bool online) {
     const std::string address = pelorix::MailAddressText(online, ToL1(Ed4IP->text()));
     const pelorix::TMailData mail = MailData;
     int pop3Code = 0;
+    QStringList security;
+    pelorix::MailEvents events;
+    events.OnPop3Check = [&pop3Code](int code) { pop3Code = code; };
+    // Why a connection was not secure is told with the mail's outcome.
+    events.OnSecurityLine = [&security](const std::string& line) { security << FromL1(line.substr(1)); };
     int result = 0;
     RunNetworkAction(this, [&] {
-        result = pelorix::DeliverAddressMail(mail, address, pelorix::SystemClock::Instance(),
-                                             [&pop3Code](int code) { pop3Code = code; });
+        result = pelorix::DeliverAddressMail(mail, address, pelorix::SystemClock::Instance(), events);
     });
     // A failed check does not stop the mail; its box comes before the mail's own.
     if (pop3Code != 0)
@@ -262,6 +266,7 @@ bool TFrmPelo::SendAddressMail(bool online) {
         MsgBox::Information(QStringLiteral("Mailversand erfolgreich"));
         return true;
     }
-    MsgBox::Error(QStringLiteral("Mailversand gescheitert: ") + FromL1(pelorix::SmtpResultText(result)));
+    security.prepend(QStringLiteral("Mailversand gescheitert: ") + FromL1(pelorix::SmtpResultText(result)));
+    MsgBox::Error(security.join(QLatin1Char('\n')));
     return false;
 }

@@ -101,8 +101,11 @@ int TSimpSock::HttpBody() {
     for (;;) {
         const std::size_t room = std::min(kChunkBytes, kMaxResponseBytes - Data.size());
         std::size_t n = 0;
-        const TcpResult received = socket.Receive(buffer, room, deadline.Cap(ReceiveTimeoutMs), n);
-        if (received == TcpResult::Timeout && deadline.Passed()) {
+        // A wait cut short by the exchange's deadline ends the exchange; one the peer's silence
+        // ended only ends the reading.
+        const int wait = deadline.Cap(ReceiveTimeoutMs);
+        const TcpResult received = socket.Receive(buffer, room, wait, n);
+        if (received == TcpResult::Timeout && (wait < ReceiveTimeoutMs || deadline.Passed())) {
             Data.clear();
             return kUnreachable;
         }

@@ -1,6 +1,7 @@
 #include "platform/TcpSocket.h"
 
 #include "platform/NetworkDeadline.h"
+#include "platform/TlsChannel.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <utility>
 
@@ -77,21 +79,77 @@ std::string LocalHostName() {
     return name;
 }
 
+std::string FullyQualifiedHostName() {
+    const std::string name = LocalHostName();
+    if (name.find('.') != std::string::npos)
+        return name;
+    if (name.empty())
+        return {};
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* result = nullptr;
+    std::string canonical;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &result) == 0 && result != nullptr) {
+        if (result->ai_canonname != nullptr)
+            canonical = result->ai_canonname;
+        freeaddrinfo(result);
+    }
+    return canonical.find('.') != std::string::npos ? canonical : std::string();
+}
+
+long CurrentProcessId() {
+    return static_cast<long>(::getpid());
+}
+
+TcpSocket::TcpSocket() = default;
+
 TcpSocket::~TcpSocket() {
     Close();
 }
 
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), deadline_(std::exchange(other.deadline_, std::nullopt)),
+      tls_(std::move(other.tls_)) {}
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
     if (this != &other) {
         Close();
         fd_ = std::exchange(other.fd_, -1);
+        deadline_ = std::exchange(other.deadline_, std::nullopt);
+        tls_ = std::move(other.tls_);
     }
     return *this;
 }
 
+std::chrono::steady_clock::time_point TcpSocket::WaitUntil(int timeoutMs) const {
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    return deadline_ && *deadline_ < until ? *deadline_ : until;
+}
+
+int TcpSocket::WaitMs(int timeoutMs) const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(WaitUntil(timeoutMs) -
+                                                                            std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
+}
+
+TlsStartResult TcpSocket::StartTls(const std::string& host, const std::string& pin, int timeoutMs,
+                                   std::string& seenPin) {
+    seenPin.clear();
+    if (fd_ < 0)
+        return TlsStartResult::Failed;
+    TlsStartResult result = TlsStartResult::Failed;
+    tls_ = TlsChannel::Start(fd_, host, pin, WaitUntil(timeoutMs), result, seenPin);
+    return result;
+}
+
 void TcpSocket::Close() {
+    if (tls_) {
+        tls_->Shutdown();
+        tls_.reset();
+    }
+    deadline_.reset();
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
@@ -141,6 +199,8 @@ TcpResult TcpSocket::Connect(const std::string& host, std::uint16_t port, int ti
 TcpResult TcpSocket::SendAll(std::string_view data, int timeoutMs) {
     if (fd_ < 0)
         return TcpResult::Failed;
+    if (tls_)
+        return tls_->SendAll(fd_, data, WaitUntil(timeoutMs));
     std::size_t sent = 0;
     while (sent < data.size()) {
         const ssize_t n = ::send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
@@ -151,7 +211,7 @@ TcpResult TcpSocket::SendAll(std::string_view data, int timeoutMs) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const TcpResult waited = WaitFor(fd_, POLLOUT, timeoutMs);
+            const TcpResult waited = WaitFor(fd_, POLLOUT, WaitMs(timeoutMs));
             if (waited != TcpResult::Ok)
                 return waited;
             continue;
@@ -165,6 +225,9 @@ TcpResult TcpSocket::Receive(char* buffer, std::size_t size, int timeoutMs, std:
     received = 0;
     if (fd_ < 0)
         return TcpResult::Failed;
+    if (tls_)
+        return tls_->Receive(fd_, buffer, size, WaitUntil(timeoutMs), received);
+    const auto until = WaitUntil(timeoutMs);
     for (;;) {
         const ssize_t n = ::recv(fd_, buffer, size, 0);
         if (n > 0) {
@@ -177,7 +240,12 @@ TcpResult TcpSocket::Receive(char* buffer, std::size_t size, int timeoutMs, std:
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return TcpResult::Failed;
-        const TcpResult waited = WaitFor(fd_, POLLIN, timeoutMs);
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
+                .count();
+        if (left <= 0)
+            return TcpResult::Timeout;
+        const TcpResult waited = WaitFor(fd_, POLLIN, static_cast<int>(std::min<long long>(left, INT_MAX)));
         if (waited != TcpResult::Ok)
             return waited;
     }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,14 @@ std::optional<std::string> ResolveIPv4(const std::string& host);
 
 // The name of this computer (gethostname).
 std::string LocalHostName();
+// The fully qualified name of this computer where the system knows one (a name with a dot), else
+// empty.
+std::string FullyQualifiedHostName();
+// The id of the running process.
+long CurrentProcessId();
+
+class TlsChannel;
+enum class TlsStartResult;
 
 // The end of a whole exchange. A peer that sends a byte now and then never lets a single
 // receive time out; cutting every wait to what is left of the exchange bounds it as a whole.
@@ -45,7 +54,7 @@ class TcpSocket {
 public:
     static constexpr int kDefaultConnectTimeoutMs = 20000;
 
-    TcpSocket() = default;
+    TcpSocket();
     ~TcpSocket();
     TcpSocket(const TcpSocket&) = delete;
     TcpSocket& operator=(const TcpSocket&) = delete;
@@ -61,6 +70,15 @@ public:
     // Receives up to size bytes, waiting at most timeoutMs for the first; received gets the count.
     TcpResult Receive(char* buffer, std::size_t size, int timeoutMs, std::size_t& received);
 
+    // Until Close, no send or receive waits beyond this moment, however the peer trickles.
+    void SetDeadline(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
+
+    // Runs a TLS handshake on the connection (see platform/TlsChannel.h); from then on every
+    // send and receive is protected. seenPin names the key the server showed.
+    TlsStartResult StartTls(const std::string& host, const std::string& pin, int timeoutMs,
+                            std::string& seenPin);
+    bool IsSecure() const { return tls_ != nullptr; }
+
     // Dotted address of the local end (getsockname), empty when not connected.
     std::string LocalAddress() const;
     // Dotted address of the remote end, empty when not connected.
@@ -70,7 +88,12 @@ public:
     void Close();
 
 private:
+    std::chrono::steady_clock::time_point WaitUntil(int timeoutMs) const;
+    int WaitMs(int timeoutMs) const;
+
     int fd_ = -1;
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
+    std::unique_ptr<TlsChannel> tls_;
 };
 
 } // namespace pelorix

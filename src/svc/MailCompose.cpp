@@ -1,6 +1,8 @@
 #include "svc/MailCompose.h"
 
 #include "common/Latin1.h"
+#include "net/Trust.h"
+#include "svc/MailHelper.h"
 
 #include <cstdio>
 
@@ -58,34 +60,104 @@ std::string FillMailText(const std::string& textTemplate, const std::string& add
     return ReplaceEach(text, "%IP%", [&] { return address; });
 }
 
-int RunPop3Check(const TMailData& mail, const MailLinkOptions& link) {
+int RunPop3Check(const TMailData& mail, const MailLinkOptions& link, std::string* securityLine,
+                 std::string* seenPin) {
     TPOP3Object pop3;
     pop3.Server = mail.POP3Srv;
     pop3.User = mail.AuthID;
     pop3.Password = mail.AuthPw;
-    pop3.Port = link.Pop3Port;
+    pop3.Security = ParseMailSecurity(mail.Security);
+    pop3.Trust = mail.Trust;
+    pop3.Port = link.Pop3Port != 0 ? link.Pop3Port : Pop3PortFor(pop3.Security, mail.POP3Port);
     pop3.ConnectTimeoutMs = link.ConnectTimeoutMs;
     pop3.ReplyTimeoutMs = link.ReplyTimeoutMs;
-    return pop3.CheckMailbox();
+    pop3.DialogueTimeoutMs = link.DialogueTimeoutMs;
+    const int code = pop3.CheckMailbox();
+    if (securityLine)
+        *securityLine = pop3.SecurityLine;
+    if (seenPin)
+        *seenPin = pop3.SeenPin;
+    return code;
 }
 
-void SetUpAddressMail(TSMTPObject& smtp, const TMailData& mail, const std::string& address,
-                      const IClock& clock, const MailLinkOptions& link) {
+namespace {
+
+void FillSmtp(TSMTPObject& smtp, const TMailData& mail, const std::string& subject, const std::string& text,
+              const MailLinkOptions& link) {
     smtp.Server = mail.Server;
     smtp.SenderName = mail.Sender;
     smtp.MailFrom = mail.From;
     smtp.MailTo = mail.To;
     smtp.MailCC = mail.CC;
     smtp.MailBCC = mail.BCC;
-    smtp.Subject = FillMailSubject(mail.Subject, address);
+    smtp.Subject = subject;
     if (UsesSmtpAuth(mail)) {
         smtp.AuthUser = mail.AuthID;
         smtp.AuthPass = mail.AuthPw;
     }
-    smtp.SetMailText(FillMailText(mail.Text, address, clock));
-    smtp.Port = link.SmtpPort;
+    smtp.SetMailText(text);
+    smtp.Security = ParseMailSecurity(mail.Security);
+    smtp.Trust = mail.Trust;
+    smtp.Port = link.SmtpPort != 0 ? link.SmtpPort : SmtpPortFor(smtp.Security, mail.Port);
     smtp.ConnectTimeoutMs = link.ConnectTimeoutMs;
     smtp.ReplyTimeoutMs = link.ReplyTimeoutMs;
+    smtp.DialogueTimeoutMs = link.DialogueTimeoutMs;
+}
+
+// Hands on what a client found of the protection of its connection.
+void ReportSecurity(const std::string& line, const std::string& seenPin, const MailEvents& events) {
+    if (line.empty())
+        return;
+    if (events.OnSecurityLine)
+        events.OnSecurityLine(line);
+    if (!seenPin.empty() && line == UntrustedCertificateLine(seenPin) && events.OnUntrustedKey)
+        events.OnUntrustedKey(seenPin);
+}
+
+MailJob AddressMailJob(const TMailData& mail, const std::string& address, const IClock& clock,
+                       const MailLinkOptions& link) {
+    MailJob job;
+    job.Mail = mail;
+    job.Subject = FillMailSubject(mail.Subject, address);
+    job.Text = FillMailText(mail.Text, address, clock);
+    job.When = clock.Now();
+    job.Link = link;
+    return job;
+}
+
+} // namespace
+
+void SetUpAddressMail(TSMTPObject& smtp, const TMailData& mail, const std::string& address,
+                      const IClock& clock, const MailLinkOptions& link) {
+    FillSmtp(smtp, mail, FillMailSubject(mail.Subject, address), FillMailText(mail.Text, address, clock),
+             link);
+}
+
+int RunMailJob(const MailJob& job, const IClock& clock, const MailEvents& events) {
+    try {
+        if (UsesPop3Check(job.Mail)) {
+            std::string line;
+            std::string pin;
+            const int pop3Code = RunPop3Check(job.Mail, job.Link, &line, &pin);
+            ReportSecurity(line, pin, events);
+            if (events.OnPop3Check)
+                events.OnPop3Check(pop3Code);
+        }
+        TSMTPObject smtp(clock);
+        FillSmtp(smtp, job.Mail, job.Subject, job.Text, job.Link);
+        smtp.CheckOnly = job.CheckOnly;
+        const int code = smtp.Deliver();
+        ReportSecurity(smtp.SecurityLine, smtp.SeenPin, events);
+        return code;
+    } catch (...) {
+        return 4;
+    }
+}
+
+int RunMailJobWhereDue(const MailJob& job, const IClock& clock, const MailEvents& events) {
+    if (ParseMailSecurity(job.Mail.Security) == MailSecurity::None)
+        return RunMailJob(job, clock, events);
+    return RunMailJobInHelper(job, events);
 }
 
 std::string Pop3ResultText(int code) {
@@ -128,15 +200,25 @@ std::string SmtpResultText(int code) {
 
 int DeliverAddressMail(const TMailData& mail, const std::string& address, const IClock& clock,
                        const std::function<void(int pop3Code)>& onPop3Check, const MailLinkOptions& link) {
+    MailEvents events;
+    events.OnPop3Check = onPop3Check;
+    return DeliverAddressMail(mail, address, clock, events, link);
+}
+
+int DeliverAddressMail(const TMailData& mail, const std::string& address, const IClock& clock,
+                       const MailEvents& events, const MailLinkOptions& link) {
     try {
-        if (UsesPop3Check(mail)) {
-            const int pop3Code = RunPop3Check(mail, link);
-            if (onPop3Check)
-                onPop3Check(pop3Code);
-        }
-        TSMTPObject smtp(clock);
-        SetUpAddressMail(smtp, mail, address, clock, link);
-        return smtp.Deliver();
+        return RunMailJobWhereDue(AddressMailJob(mail, address, clock, link), clock, events);
+    } catch (...) {
+        return 4;
+    }
+}
+
+int CheckMailConnection(const TMailData& mail, const MailEvents& events, const MailLinkOptions& link) {
+    try {
+        MailJob job = AddressMailJob(mail, "", SystemClock::Instance(), link);
+        job.CheckOnly = true;
+        return RunMailJobWhereDue(job, SystemClock::Instance(), events);
     } catch (...) {
         return 4;
     }

@@ -14,13 +14,42 @@
 
 namespace pelorix {
 
-// Where the mail servers listen and how long to wait for them.
+// Where the mail servers listen and how long to wait for them. A port of 0 takes the one of the
+// settings (Port, POP3Port), and where that is 0 too the usual port of the chosen protection.
 struct MailLinkOptions {
-    std::uint16_t SmtpPort = kSmtpPort;
-    std::uint16_t Pop3Port = kPop3Port;
+    std::uint16_t SmtpPort = 0;
+    std::uint16_t Pop3Port = 0;
     int ConnectTimeoutMs = kMailConnectTimeoutMs;
     int ReplyTimeoutMs = kMailReplyTimeoutMs;
+    int DialogueTimeoutMs = kMailDialogueTimeoutMs;
 };
+
+// What a mail tells its caller while it runs, in the order it happens: the code of the POP3
+// check, the level-0 lines of a connection that could not be made secure, and the key of a
+// server whose certificate is not trusted (for the question whether to trust it).
+struct MailEvents {
+    std::function<void(int pop3Code)> OnPop3Check;
+    std::function<void(const std::string& line)> OnSecurityLine;
+    std::function<void(const std::string& seenPin)> OnUntrustedKey;
+};
+
+// One mail as it goes out: the settings, the subject and text already filled, the moment of
+// the Date header. With a protected connection it runs in a helper process, so the program that
+// sends never keeps the TLS library loaded.
+struct MailJob {
+    TMailData Mail;
+    std::string Subject;
+    std::string Text;
+    LocalTime When;
+    MailLinkOptions Link;
+    bool CheckOnly = false; // connect, secure and log in; no mail
+};
+
+// Runs the job here and now (the helper's work, and the whole mail with Security "none").
+int RunMailJob(const MailJob& job, const IClock& clock, const MailEvents& events);
+// Runs the job where it belongs: here for Security "none", else in a helper process, whose
+// events are handed on in their order. 4 when the helper failed.
+int RunMailJobWhereDue(const MailJob& job, const IClock& clock, const MailEvents& events);
 
 // The Auth modes, compared exactly (letter case included).
 bool UsesPop3Check(const TMailData& mail);
@@ -37,7 +66,9 @@ std::string FillMailSubject(const std::string& subjectTemplate, const std::strin
 std::string FillMailText(const std::string& textTemplate, const std::string& address, const IClock& clock);
 
 // The POP3 login before sending, with POP3Srv, AuthID and AuthPw; gives its code (0..5).
-int RunPop3Check(const TMailData& mail, const MailLinkOptions& link = {});
+// securityLine and seenPin (when given) get what TPOP3Object found of the protection.
+int RunPop3Check(const TMailData& mail, const MailLinkOptions& link = {}, std::string* securityLine = nullptr,
+                 std::string* seenPin = nullptr);
 
 // Fills smtp from the settings: server, sender, recipients, the filled subject and text;
 // AuthID/AuthPw only in mode "Auth".
@@ -54,5 +85,11 @@ std::string SmtpResultText(int code);
 int DeliverAddressMail(const TMailData& mail, const std::string& address, const IClock& clock,
                        const std::function<void(int pop3Code)>& onPop3Check,
                        const MailLinkOptions& link = {});
+int DeliverAddressMail(const TMailData& mail, const std::string& address, const IClock& clock,
+                       const MailEvents& events, const MailLinkOptions& link = {});
+
+// The manager's connection check: the POP3 login in mode "Pop3", then the SMTP server greeted,
+// secured and (in mode "Auth") logged in to, without a mail. Gives the SMTP code (0 fine).
+int CheckMailConnection(const TMailData& mail, const MailEvents& events, const MailLinkOptions& link = {});
 
 } // namespace pelorix

@@ -1,6 +1,7 @@
 #include "svc/ServiceHelpers.h"
 
 #include "platform/InternetSession.h"
+#include "svc/MailHelper.h"
 
 #include <array>
 #include <stdexcept>
@@ -90,7 +91,10 @@ std::string UploadWork(const std::string& request) {
     return EncodeResult(UploadPageFile(*params));
 }
 
-constexpr std::array<HelperVerb, 2> kVerbs{{{"upload", &UploadWork}, {"fetch", &FetchWork}}};
+constexpr std::array<HelperVerb, 3> kVerbs{{{"upload", &UploadWork},
+                                            {"fetch", &FetchWork},
+                                            // The mail over a protected connection (svc/MailHelper.h).
+                                            {"mail", &MailHelperWork}}};
 
 } // namespace
 

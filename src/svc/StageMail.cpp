@@ -9,13 +9,17 @@ bool TPeloThread::NotifyByMail(bool online) {
     bool result = false;
     try {
         const std::string address = MailAddressText(online, CurrentIP);
-        // The check's line is recorded before the mail goes out, so the lines keep their order.
-        const int code = DeliverAddressMail(Service.MailData, address, Clock, [this](int pop3Code) {
+        // Each line is recorded as its event comes (from a helper: in the order they happened),
+        // so the check's line stands before the mail's.
+        MailEvents events;
+        events.OnPop3Check = [this](int pop3Code) {
             if (pop3Code == 0)
                 LogStatus(4, "+POP3-Check OK");
             else
                 LogStatus(2, "+POP3-Check gescheitert: " + Pop3ResultText(pop3Code));
-        });
+        };
+        events.OnSecurityLine = [this](const std::string& line) { LogStatus(0, line); };
+        const int code = DeliverAddressMail(Service.MailData, address, Clock, events);
         if (code == 0) {
             result = true;
             LogStatus(3, "+Mailversand OK");

@@ -297,6 +297,31 @@ TEST(Config, MailOptionOffKeepsTheMailSectionAndOnRewritesIt) {
     EXPECT_EQ(loaded.HostHistory, std::vector<std::string>{"h"});
 }
 
+TEST(Config, MailProtectionKeysAreReadAndWrittenOnlyWhenSet) {
+    TempDir dir;
+    dir.Write("Pelorix.ini", "[Settings]\r\neMail=1\r\n[SendMail]\r\nServer=smtp.example\r\n");
+    ManagerSettings settings = LoadManagerSettings(dir.Path());
+    EXPECT_EQ(settings.Mail.Security, "none");
+    EXPECT_EQ(settings.Mail.Port, 0);
+    Saved(dir, settings);
+    // Only the mail section: [Settings] has keys of its own ending in "Port" and "Trust".
+    const std::string written = dir.Read("Pelorix.ini");
+    const std::string mailSection = written.substr(written.find("[SendMail]"));
+    for (const char* key : {"\nSecurity=", "\nPort=", "\nPOP3Port=", "\nTrust="})
+        EXPECT_EQ(mailSection.find(key), std::string::npos) << key;
+
+    settings.Mail.Security = "starttls";
+    settings.Mail.Port = 2587;
+    settings.Mail.POP3Port = 2995;
+    settings.Mail.Trust = "sha256//AAAA";
+    Saved(dir, settings);
+    const ServiceSettings svc = ReadServiceSettings(dir.Path());
+    EXPECT_EQ(svc.Mail.Security, "starttls");
+    EXPECT_EQ(svc.Mail.Port, 2587);
+    EXPECT_EQ(svc.Mail.POP3Port, 2995);
+    EXPECT_EQ(svc.Mail.Trust, "sha256//AAAA");
+}
+
 TEST(Config, OnlyThePasswordOfTheMatchingUserIsWritten) {
     TempDir dir;
     std::string hosts = "[Hosts]\r\n";

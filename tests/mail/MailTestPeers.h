@@ -35,7 +35,7 @@ inline LocalTime SampleTime() {
 
 struct SmtpReplies {
     std::string greeting = "220 mail.test ESMTP\r\n";
-    std::string ehlo = "250-mail.test\r\n250-AUTH LOGIN PLAIN\r\n250 HELP\r\n";
+    std::string ehlo = "250-mail.test\r\n250-AUTH LOGIN\r\n250 HELP\r\n";
     std::string helo = "250 mail.test\r\n";
     std::string userChallenge = "334 VXNlcm5hbWU6\r\n"; // "Username:"
     std::string passChallenge = "334 UGFzc3dvcmQ6\r\n"; // "Password:"
@@ -66,6 +66,8 @@ inline void PlaySmtp(PeerConnection& c, SmtpReplies r) {
             c.Send(r.passChallenge);
             if (r.passChallenge[0] != '3' || c.ReadLine().empty())
                 continue;
+            c.Send(r.authResult);
+        } else if (line.rfind("AUTH PLAIN ", 0) == 0) {
             c.Send(r.authResult);
         } else if (line.rfind("MAIL FROM:", 0) == 0) {
             c.Send(r.mailFrom);

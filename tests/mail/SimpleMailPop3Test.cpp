@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <string>
 #include <vector>
 
@@ -45,6 +48,25 @@ protected:
     ScriptedPeer peer_;
     TPOP3Object pop3_;
 };
+
+TEST_F(Pop3Test, RefusedStlsSendsNeitherUserNorPassword) {
+    pop3_.Security = MailSecurity::StartTls;
+    std::string sent;
+    EXPECT_EQ(Check(Pop3Replies{}, sent), 3);
+    EXPECT_EQ(sent, "STLS\r\nQUIT\r\n");
+    EXPECT_EQ(pop3_.SecurityLine, "-POP3-Check gescheitert: Verbindung nicht sicher");
+}
+
+TEST_F(Pop3Test, TricklingGreetingEndsWithinTheDialogueLimit) {
+    pop3_.DialogueTimeoutMs = 500;
+    peer_.Run([](PeerConnection& c) {
+        while (c.Send("+"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(pop3_.CheckMailbox(), 4);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+}
 
 TEST_F(Pop3Test, RefusedUserGivesTwoAndNoBoxAfterQuit) {
     Pop3Replies replies;

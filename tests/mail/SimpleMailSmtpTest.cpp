@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace pelorix {
 namespace {
@@ -16,15 +18,26 @@ using test::PeerConnection;
 using test::ScriptedPeer;
 using test::SmtpReplies;
 
-constexpr const char* kDateLines =
-    "Date: Thu, 05 Mar 2026 14:05:09 +0100\r\nX-Mailer: Pelorix IP-Publisher (SimpleMail)\r\n";
+constexpr const char* kDateLines = "Date: Thu, 05 Mar 2026 14:05:09 +0100\r\nX-Mailer: Pelorix IP-Publisher "
+                                   "(SimpleMail)\r\nMessage-ID: <1@client.test>\r\n";
 constexpr const char* kTextHeader =
     "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: 8bit\r\n\r\n";
+
+// What the client names itself in EHLO here: the computer's full name, or (as in the private
+// namespace of the tests) the address literal of its end.
+std::string Ehlo() {
+    const std::string name = FullyQualifiedHostName();
+    return "EHLO " + (name.empty() ? std::string("[127.0.0.1]") : name) + "\r\n";
+}
+std::string Helo() {
+    return "HE" + Ehlo().substr(2);
+}
 
 class SmtpTest : public ::testing::Test {
 protected:
     SmtpTest() : clock_(test::SampleTime()), smtp_(clock_) {
         smtp_.Server = "127.0.0.1";
+        smtp_.MessageId = "<1@client.test>";
         smtp_.Port = peer_.Port();
         smtp_.ConnectTimeoutMs = 2000;
         smtp_.ReplyTimeoutMs = 2000;
@@ -64,13 +77,13 @@ TEST_F(SmtpTest, FullDialogueWithAuthLoginIsByteExact) {
     std::string sent;
     EXPECT_EQ(Deliver({}, sent), 0);
     const std::string expected =
-        std::string("EHLO 127.0.0.1\r\n") + "AUTH LOGIN\r\n" + "dXNlcg==\r\n" + "c2VjcmV0\r\n" +
-        "MAIL FROM:<ip@example.org>\r\n" + "RCPT TO:<anna@example.org>\r\n" +
-        "RCPT TO:<bob@example.org>\r\n" + "RCPT TO:<carl@example.org>\r\n" +
-        "RCPT TO:<hidden@example.org>\r\n" + "DATA\r\n" + "From: Pelorix <ip@example.org>\r\n" +
-        "To: Anna Muster <anna@example.org>, bob@example.org\r\n" + "Cc: carl@example.org\r\n" +
-        "Subject: IP 10.1.2.3\r\n" + kDateLines + kTextHeader + "..\r\n" + "..dot first\r\n" + "\r\n" +
-        longLine.substr(0, 70) + "\r\n" + longLine.substr(70) + "\r\n" + "\r\n.\r\n" + "QUIT\r\n";
+        Ehlo() + "AUTH LOGIN\r\n" + "dXNlcg==\r\n" + "c2VjcmV0\r\n" + "MAIL FROM:<ip@example.org>\r\n" +
+        "RCPT TO:<anna@example.org>\r\n" + "RCPT TO:<bob@example.org>\r\n" +
+        "RCPT TO:<carl@example.org>\r\n" + "RCPT TO:<hidden@example.org>\r\n" + "DATA\r\n" +
+        "From: Pelorix <ip@example.org>\r\n" + "To: Anna Muster <anna@example.org>, bob@example.org\r\n" +
+        "Cc: carl@example.org\r\n" + "Subject: IP 10.1.2.3\r\n" + kDateLines + "MIME-Version: 1.0\r\n" +
+        kTextHeader + "..\r\n" + "..dot first\r\n" + "\r\n" + longLine.substr(0, 70) + "\r\n" +
+        longLine.substr(70) + "\r\n" + "\r\n.\r\n" + "QUIT\r\n";
     EXPECT_EQ(sent, expected);
     // Once the sender was accepted the recipient fields hold line breaks instead of separators.
     EXPECT_EQ(smtp_.MailTo, "Anna Muster <anna@example.org>\r\n bob@example.org");
@@ -84,7 +97,7 @@ TEST_F(SmtpTest, ServerWithoutAuthGetsTheMailWithoutAuthentication) {
     std::string sent;
     EXPECT_EQ(Deliver(replies, sent), 0);
     EXPECT_EQ(sent.find("AUTH"), std::string::npos);
-    EXPECT_EQ(sent.rfind("EHLO 127.0.0.1\r\nMAIL FROM:<ip@example.org>\r\n", 0), 0u);
+    EXPECT_EQ(sent.rfind(Ehlo() + "MAIL FROM:<ip@example.org>\r\n", 0), 0u);
 }
 
 TEST_F(SmtpTest, EhloReplyInPiecesIsCollectedUpToItsLastLine) {
@@ -110,7 +123,7 @@ TEST_F(SmtpTest, RefusedEhloFallsBackToHelo) {
     replies.ehlo = "502 command not implemented\r\n";
     std::string sent;
     EXPECT_EQ(Deliver(replies, sent), 0);
-    EXPECT_EQ(sent.rfind("EHLO 127.0.0.1\r\nHELO 127.0.0.1\r\nMAIL FROM:<ip@example.org>\r\n", 0), 0u);
+    EXPECT_EQ(sent.rfind(Ehlo() + Helo() + "MAIL FROM:<ip@example.org>\r\n", 0), 0u);
 }
 
 TEST_F(SmtpTest, RefusedHeloOrGreetingStopsWithoutQuit) {
@@ -119,7 +132,7 @@ TEST_F(SmtpTest, RefusedHeloOrGreetingStopsWithoutQuit) {
     replies.helo = "501 no\r\n";
     std::string sent;
     EXPECT_EQ(Deliver(replies, sent), 1);
-    EXPECT_EQ(sent, "EHLO 127.0.0.1\r\nHELO 127.0.0.1\r\n");
+    EXPECT_EQ(sent, Ehlo() + Helo() + "");
 
     ScriptedPeer second;
     smtp_.Port = second.Port();
@@ -136,8 +149,8 @@ TEST_F(SmtpTest, AllRecipientsRefusedGivesMinusTwoWithoutDataButWithQuit) {
     replies.rcpt = {"550 no such user\r\n", "550 no such user\r\n"};
     std::string sent;
     EXPECT_EQ(Deliver(replies, sent), -2);
-    EXPECT_EQ(sent, "EHLO 127.0.0.1\r\nMAIL FROM:<ip@example.org>\r\nRCPT TO:<a@example.org>\r\n"
-                    "RCPT TO:<b@example.org>\r\nQUIT\r\n");
+    EXPECT_EQ(sent, Ehlo() + "MAIL FROM:<ip@example.org>\r\nRCPT TO:<a@example.org>\r\n"
+                             "RCPT TO:<b@example.org>\r\nQUIT\r\n");
 }
 
 TEST_F(SmtpTest, OneOfTwoRecipientsRefusedSendsTheMailWithMinusOne) {
@@ -155,7 +168,7 @@ TEST_F(SmtpTest, RefusedSenderDataOrEndMarkGiveMinusThree) {
     sender.mailFrom = "553 sender refused\r\n";
     std::string sent;
     EXPECT_EQ(Deliver(sender, sent), -3);
-    EXPECT_EQ(sent, "EHLO 127.0.0.1\r\nMAIL FROM:<ip@example.org>\r\n");
+    EXPECT_EQ(sent, Ehlo() + "MAIL FROM:<ip@example.org>\r\n");
 
     for (const bool refuseData : {true, false}) {
         ScriptedPeer peer;
@@ -179,7 +192,7 @@ TEST_F(SmtpTest, FailedAuthenticationGivesMinusFour) {
     replies.authResult = "535 5.7.8 Authentication credentials invalid\r\n";
     std::string sent;
     EXPECT_EQ(Deliver(replies, sent), -4);
-    EXPECT_EQ(sent, "EHLO 127.0.0.1\r\nAUTH LOGIN\r\ndXNlcg==\r\nd3Jvbmc=\r\n");
+    EXPECT_EQ(sent, Ehlo() + "AUTH LOGIN\r\ndXNlcg==\r\nd3Jvbmc=\r\n");
 
     // A challenge that does not ask for the user name ends the attempt before the name goes out.
     ScriptedPeer peer;
@@ -188,7 +201,7 @@ TEST_F(SmtpTest, FailedAuthenticationGivesMinusFour) {
     odd.userChallenge = "334 " + EncodeBase64("Who?") + "\r\n";
     peer.Run([odd](PeerConnection& c) { test::PlaySmtp(c, odd); });
     EXPECT_EQ(smtp_.Deliver(), -4);
-    EXPECT_EQ(peer.Finish(), "EHLO 127.0.0.1\r\nAUTH LOGIN\r\n");
+    EXPECT_EQ(peer.Finish(), Ehlo() + "AUTH LOGIN\r\n");
 }
 
 TEST_F(SmtpTest, SubjectsEmptyAndNonAscii) {
@@ -307,6 +320,97 @@ TEST_F(SmtpTest, SummaryAndTraceFiles) {
     EXPECT_NE(sent.find(trace), std::string::npos);
 }
 
+TEST_F(SmtpTest, StartTlsThatIsNotOfferedOrRefusedSendsNoCredentials) {
+    smtp_.Security = MailSecurity::StartTls;
+    smtp_.AuthUser = "user";
+    smtp_.AuthPass = "secret";
+    std::string sent;
+    EXPECT_EQ(Deliver(SmtpReplies{}, sent), 1);
+    EXPECT_EQ(sent, Ehlo() + "QUIT\r\n");
+    EXPECT_EQ(smtp_.SecurityLine, "-Mailversand gescheitert: Verbindung nicht sicher");
+
+    ScriptedPeer refusing;
+    smtp_.Port = refusing.Port();
+    SmtpReplies replies;
+    replies.ehlo = "250-mail.test\r\n250-STARTTLS\r\n250 AUTH LOGIN\r\n";
+    refusing.Run([replies](PeerConnection& c) { test::PlaySmtp(c, replies); });
+    EXPECT_EQ(smtp_.Deliver(), 1);
+    EXPECT_EQ(refusing.Finish(), Ehlo() + "STARTTLS\r\nQUIT\r\n");
+    EXPECT_EQ(smtp_.SecurityLine, "-Mailversand gescheitert: Verbindung nicht sicher");
+}
+
+TEST_F(SmtpTest, PlainServerWhereTlsIsExpectedGetsNothingButTheHandshake) {
+    smtp_.Security = MailSecurity::Tls;
+    smtp_.AuthUser = "user";
+    smtp_.AuthPass = "secret";
+    peer_.Run([](PeerConnection& c) {
+        c.Send("220 mail.test ESMTP\r\n");
+        c.ReadToEnd(2000);
+    });
+    EXPECT_EQ(smtp_.Deliver(), 1);
+    EXPECT_EQ(smtp_.SecurityLine, "-Mailversand gescheitert: Verbindung nicht sicher");
+    const std::string sent = peer_.Finish();
+    // Only the TLS handshake record (0x16) went out, no command and no credentials.
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent[0], '\x16');
+    EXPECT_EQ(sent.find("EHLO"), std::string::npos);
+    EXPECT_EQ(sent.find("dXNlcg"), std::string::npos);
+}
+
+TEST_F(SmtpTest, AuthPlainAndEightBitBodyWhereTheServerOffersThem) {
+    smtp_.AuthUser = "user";
+    smtp_.AuthPass = "secret";
+    smtp_.MessageId.clear();
+    SmtpReplies replies;
+    replies.ehlo = "250-mail.test\r\n250-AUTH=LOGIN PLAIN\r\n250-8BITMIME\r\n250 HELP\r\n";
+    std::string sent;
+    EXPECT_EQ(Deliver(replies, sent), 0);
+    EXPECT_EQ(
+        sent.rfind(Ehlo() + "AUTH PLAIN AHVzZXIAc2VjcmV0\r\nMAIL FROM:<ip@example.org> BODY=8BITMIME\r\n", 0),
+        0u);
+    const std::size_t id = sent.find("\r\nMessage-ID: <20260305140509.");
+    ASSERT_NE(id, std::string::npos);
+    EXPECT_NE(sent.find("@", id), std::string::npos);
+}
+
+TEST_F(SmtpTest, RepliesInSegmentsAndAFinalLineOfDigitsAlone) {
+    peer_.Run([](PeerConnection& c) {
+        const auto later = [&c](const std::string& bytes) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            c.Send(bytes);
+        };
+        c.Send("220-mail.test\r\n");
+        later("220 ready\r\n");
+        c.ReadLine();
+        c.Send("250-mail.test\r\n");
+        later("250-SIZE 1000\r\n");
+        later("250\r\n");
+        c.ReadLine();
+        c.Send("250-sender\r\n");
+        later("250 ok\r\n");
+        SmtpReplies rest;
+        rest.greeting.clear();
+        test::PlaySmtp(c, rest);
+    });
+    EXPECT_EQ(smtp_.Deliver(), 0);
+    const std::string sent = peer_.Finish();
+    EXPECT_NE(sent.find("RCPT TO:<anna@example.org>\r\nDATA\r\n"), std::string::npos);
+}
+
+TEST_F(SmtpTest, TricklingServerEndsWithinTheDialogueLimit) {
+    smtp_.DialogueTimeoutMs = 600;
+    peer_.Run([](PeerConnection& c) {
+        c.Send("220 hi\r\n");
+        c.ReadLine();
+        // One byte at a time, each well within the reply limit, never ending the reply.
+        while (c.Send("2"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(smtp_.Deliver(), 4);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+}
+
 TEST_F(SmtpTest, SilentServerEndsWithFourWithinTheLimit) {
     smtp_.ReplyTimeoutMs = 150;
     peer_.Run([](PeerConnection& c) {
@@ -314,7 +418,7 @@ TEST_F(SmtpTest, SilentServerEndsWithFourWithinTheLimit) {
         c.ReadToEnd(3000);
     });
     EXPECT_EQ(smtp_.Deliver(), 4);
-    EXPECT_EQ(peer_.Finish(), "EHLO 127.0.0.1\r\n");
+    EXPECT_EQ(peer_.Finish(), Ehlo() + "");
 
     ScriptedPeer mute;
     smtp_.Port = mute.Port();
@@ -342,7 +446,7 @@ TEST_F(SmtpTest, ServerThatFloodsOneReplyIsLeft) {
     });
     smtp_.ReplyTimeoutMs = 10000;
     EXPECT_EQ(smtp_.Deliver(), 4);
-    EXPECT_EQ(peer_.Finish(), "EHLO 127.0.0.1\r\n");
+    EXPECT_EQ(peer_.Finish(), Ehlo() + "");
 }
 
 TEST_F(SmtpTest, ClosedConnectionMidDialogueEndsCleanly) {
@@ -357,7 +461,7 @@ TEST_F(SmtpTest, ClosedConnectionMidDialogueEndsCleanly) {
     });
     EXPECT_EQ(smtp_.Deliver(), -2);
     EXPECT_EQ(peer_.Finish(),
-              "EHLO 127.0.0.1\r\nMAIL FROM:<ip@example.org>\r\nRCPT TO:<anna@example.org>\r\nQUIT\r\n");
+              Ehlo() + "MAIL FROM:<ip@example.org>\r\nRCPT TO:<anna@example.org>\r\nQUIT\r\n");
 }
 
 TEST(SmtpConnect, RefusedConnectionGivesThree) {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 
 namespace pelorix {
@@ -102,6 +104,45 @@ TEST(EncodeHeaderText, EncodesOnlyWordsWithNonAsciiLetters) {
     EXPECT_EQ(EncodeHeaderText("für Jörg"_l1), "=?iso-8859-1?Q?f=FCr_J=F6rg?=");
     EXPECT_EQ(EncodeHeaderText("Grüße für Jörg!"_l1), "=?iso-8859-1?Q?Gr=FC=DFe_f=FCr_J=F6rg!?=");
     EXPECT_EQ(EncodeHeaderText("ä  ö"_l1), "=?iso-8859-1?Q?=E4?=  =?iso-8859-1?Q?=F6?=");
+}
+
+TEST(EncodeHeaderText, EscapesWhatReadersWouldMisreadAndKeepsWordsShort) {
+    EXPECT_EQ(EncodeHeaderText("Neue IP für Jörg? %IP%"_l1), "Neue IP =?iso-8859-1?Q?f=FCr_J=F6rg=3F?= %IP%");
+    EXPECT_EQ(EncodeHeaderText("Server_Büro = Jörg"_l1),
+              "=?iso-8859-1?Q?Server=5FB=FCro?= = =?iso-8859-1?Q?J=F6rg?=");
+    EXPECT_EQ(EncodeHeaderText("=?x?Q?y?="), "=?iso-8859-1?Q?=3D=3Fx=3FQ=3Fy=3F=3D?=");
+    // 60 escapes of three characters: words of 19, 19, 19 and 3, no escape split.
+    const std::string encoded = EncodeHeaderText(std::string(60, '\xe4'));
+    const std::string word = "=?iso-8859-1?Q?" + std::string(19 * 3, '=') + "?=";
+    std::size_t words = 0;
+    for (std::size_t start = 0; start <= encoded.size(); ++words) {
+        const std::size_t end = std::min(encoded.find(' ', start), encoded.size());
+        EXPECT_LE(end - start, 75u);
+        EXPECT_EQ(encoded.compare(start, 15, "=?iso-8859-1?Q?"), 0);
+        EXPECT_EQ(encoded.compare(end - 5, 5, "=E4?="), 0);
+        start = end + 1;
+    }
+    EXPECT_EQ(words, 4u);
+}
+
+TEST(FoldHeader, FoldsInFrontOfTheUnitThatWouldPassColumn78) {
+    EXPECT_EQ(FoldHeader("Subject", {"short"}), "Subject: short");
+    const std::vector<std::string> units(12, "Anna Muster <a@example.org>,");
+    const std::string folded = FoldHeader("To", units);
+    std::string unfolded = "To:";
+    for (const std::string& unit : units)
+        unfolded += " " + unit;
+    std::string joined;
+    std::size_t start = 0;
+    for (std::size_t end = folded.find("\r\n"); start <= folded.size(); end = folded.find("\r\n", start)) {
+        end = std::min(end, folded.size());
+        EXPECT_LE(end - start, 78u);
+        // Folded between entries only: every continuation line starts with a whole entry.
+        EXPECT_EQ(folded.compare(start, start == 0 ? 4 : 6, start == 0 ? "To: " : " Anna "), 0);
+        joined += folded.substr(start, end - start);
+        start = end + 2;
+    }
+    EXPECT_EQ(joined, unfolded);
 }
 
 TEST(SplitMailLines, KeepsInnerEmptyLinesAndDropsTheFinalBreak) {

@@ -6,6 +6,7 @@
 #include "mgr/DlgMail.h"
 #include "mgr/DlgPage.h"
 #include "mgr/InfAbout.h"
+#include "mgr/MgrWidgets.h"
 
 #include <QDialogButtonBox>
 #include <QGroupBox>
@@ -16,6 +17,14 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QToolButton>
+
+#include "ServerProcess.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 using namespace mgrtest;
 using pelorix::test::TempDir;
@@ -43,6 +52,31 @@ bool SameMail(const pelorix::TMailData& a, const pelorix::TMailData& b) {
     return a.Server == b.Server && a.POP3Srv == b.POP3Srv && a.From == b.From && a.Sender == b.Sender &&
            a.To == b.To && a.CC == b.CC && a.BCC == b.BCC && a.Subject == b.Subject && a.Text == b.Text &&
            a.AuthID == b.AuthID && a.AuthPw == b.AuthPw && a.Auth == b.Auth;
+}
+
+std::string Output(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe))
+            out += buffer;
+        ::pclose(pipe);
+    }
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
 }
 
 } // namespace
@@ -335,6 +369,47 @@ private slots:
         QCOMPARE(boxes[2].text, QStringLiteral("Schreibfehler: Datei gelöscht."));
         QCOMPARE(MsgBox::ApplicationTitle(), QStringLiteral("Pelorix-Manager"));
         QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Pelorix-Manager"));
+    }
+
+    void mailCheckOffersToTrustAnUnknownCertificate() {
+        TempDir dir;
+        const std::string cert = dir.File("cert.pem");
+        const std::string key = dir.File("key.pem");
+        Output("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "
+               "/CN=mail.test -keyout " +
+               key + " -out " + cert + " 2>/dev/null");
+        const std::string pin =
+            "sha256//" + Output("openssl x509 -in " + cert +
+                                " -pubkey -noout | openssl pkey "
+                                "-pubin -outform der | openssl dgst -sha256 -binary | base64");
+        const int port = FreePort();
+        pelorix::test::ServerProcess server({"/usr/bin/openssl", "s_server", "-quiet", "-accept",
+                                             "127.0.0.1:" + std::to_string(port), "-cert", cert, "-key", key},
+                                            dir.File("server.log"));
+        QVERIFY(server.WaitForPort(port));
+
+        TDlgMailP dialog;
+        dialog.EdServer->setText(QStringLiteral("127.0.0.1"));
+        QCOMPARE(dialog.EdPort->placeholderText(), QStringLiteral("25"));
+        dialog.CbSecurity->setCurrentIndex(2);
+        QCOMPARE(dialog.CbSecurity->currentText(), QStringLiteral("SSL/TLS"));
+        QCOMPARE(dialog.EdPort->placeholderText(), QStringLiteral("465"));
+        dialog.EdPort->setText(QString::number(port));
+        dialog.Changed = false;
+        MsgBox::setNextAnswer(MsgBox::Answer::Yes);
+        QTest::mouseClick(dialog.BtnCheck, Qt::LeftButton);
+        const auto boxes = TakeBoxes();
+        QCOMPARE(boxes.size(), std::size_t(1));
+        QCOMPARE(boxes[0].kind, MsgBox::Kind::Confirmation);
+        QCOMPARE(boxes[0].text, QStringLiteral("Zertifikat nicht vertrauenswürdig: ") + FromL1(pin) +
+                                    QStringLiteral("\n\nDiesem Server künftig vertrauen?"));
+        QCOMPARE(dialog.Trust, pin);
+        QVERIFY(dialog.Changed);
+        pelorix::TMailData taken;
+        dialog.TakeSecurity(taken);
+        QCOMPARE(taken.Security, std::string("tls"));
+        QCOMPARE(taken.Port, port);
+        QCOMPARE(taken.Trust, pin);
     }
 
     void standardButtonsSpeakGerman() {

@@ -100,6 +100,7 @@ private slots:
     void mailDialogShowsItsControlsWhole() {
         TDlgMailP dialog;
         dialog.EdServer->setText(QStringLiteral("smtp.example.org"));
+        dialog.CbSecurity->setCurrentIndex(1); // STARTTLS, as most providers ask on port 587
         dialog.EdFrom->setText(QStringLiteral("meier@example.org"));
         dialog.EdName->setText(QStringLiteral("Pelorix"));
         dialog.EdTo->setText(QStringLiteral("freunde@example.org"));

@@ -7,9 +7,13 @@ and msgN.txt, the envelope and the message as Python's email package reads it, o
 header (name and decoded value, separated by ": "), body (one per body line).
 
     smtp_server.py --port 25 --dir /tmp/x [--auth user:password]
+                   [--cert cert.pem --key key.pem (--starttls | --tls)]
 
 With --auth, AUTH LOGIN is offered on the plain connection with the challenges common
-servers send ("Username:", "Password:"), and only those credentials are accepted.
+servers send ("Username:", "Password:"), and only those credentials are accepted. With a
+certificate, --starttls requires STARTTLS before anything else (AUTH PLAIN and LOGIN offered
+only over TLS, as a submission server on port 587 does), and --tls speaks TLS from the first
+byte (as on port 465).
 """
 
 import argparse
@@ -17,6 +21,7 @@ import email
 import email.policy
 import os
 import signal
+import ssl
 import threading
 
 from aiosmtpd.controller import Controller
@@ -69,9 +74,17 @@ def main():
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--dir", required=True)
     parser.add_argument("--auth", default="")
+    parser.add_argument("--cert", default="")
+    parser.add_argument("--key", default="")
+    parser.add_argument("--starttls", action="store_true")
+    parser.add_argument("--tls", action="store_true")
     args = parser.parse_args()
 
     kwargs = {"decode_data": False, "enable_SMTPUTF8": False}
+    context = None
+    if args.cert:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(args.cert, args.key)
     if args.auth:
         user, password = args.auth.split(":", 1)
 
@@ -81,10 +94,16 @@ def main():
             # handled=False lets the server answer the refusal with its 535 reply.
             return AuthResult(success=ok, handled=ok)
 
-        kwargs.update(authenticator=authenticator, auth_require_tls=False, auth_exclude_mechanism=["PLAIN"])
+        if context is None:
+            kwargs.update(authenticator=authenticator, auth_require_tls=False, auth_exclude_mechanism=["PLAIN"])
+        else:
+            kwargs.update(authenticator=authenticator, auth_require_tls=not args.tls)
+    if args.starttls:
+        kwargs.update(tls_context=context, require_starttls=True)
+    extra = {"ssl_context": context} if args.tls else {}
 
     controller = TestController(StoreHandler(args.dir), hostname="127.0.0.1", port=args.port,
-                                server_hostname="mail.test", **kwargs)
+                                server_hostname="mail.test", **extra, **kwargs)
     # Every record is complete on disk before its reply goes out, so a stop needs no clean-up.
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     signal.signal(signal.SIGINT, lambda *_: os._exit(0))

@@ -2,6 +2,7 @@
 // loopback): what a mail reader sees of the sender, recipients, subject, date and text.
 
 #include "../mail/MailTestPeers.h"
+#include "ReceivedMail.h"
 #include "ServerProcess.h"
 #include "TempDir.h"
 #include "common/Latin1.h"
@@ -17,43 +18,10 @@
 namespace pelorix {
 namespace {
 
+using test::ReadReceived;
+using test::Received;
 using test::ServerProcess;
 using test::TempDir;
-
-// One stored message as the server's email package read it (texts in UTF-8).
-struct Received {
-    std::string mailFrom;
-    std::vector<std::string> rcpt;
-    bool authenticated = false;
-    std::map<std::string, std::string> headers;
-    std::vector<std::string> body;
-    bool found = false;
-};
-
-Received ReadReceived(const TempDir& dir, int number) {
-    Received r;
-    const std::string name = "msg" + std::to_string(number) + ".txt";
-    if (!dir.Exists(name))
-        return r;
-    r.found = true;
-    std::istringstream in(dir.Read(name));
-    for (std::string line; std::getline(in, line);) {
-        const std::size_t tab = line.find('\t');
-        const std::string key = line.substr(0, tab);
-        const std::string value = tab == std::string::npos ? std::string() : line.substr(tab + 1);
-        if (key == "mail_from")
-            r.mailFrom = value;
-        else if (key == "rcpt")
-            r.rcpt.push_back(value);
-        else if (key == "authenticated")
-            r.authenticated = value == "1";
-        else if (key == "body")
-            r.body.push_back(value);
-        else if (key == "header")
-            r.headers[value.substr(0, value.find(": "))] = value.substr(value.find(": ") + 2);
-    }
-    return r;
-}
 
 class RealSmtpTest : public ::testing::Test {
 protected:
