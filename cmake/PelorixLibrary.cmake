@@ -1,8 +1,14 @@
 # Every folder of src/ is one static library built from all its sources, so adding a
-# unit never means touching a shared list.
+# unit never means touching a shared list. A unit with a half for each system has NAME_posix.cpp
+# and NAME_win32.cpp; the build takes the one for the target system.
 function(pelorix_library name)
     cmake_parse_arguments(ARG "" "" "LIBS;EXCLUDE" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    if(WIN32)
+        list(FILTER sources EXCLUDE REGEX "_posix\\.cpp$")
+    else()
+        list(FILTER sources EXCLUDE REGEX "_win32\\.cpp$")
+    endif()
     foreach(ex IN LISTS ARG_EXCLUDE)
         list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${ex})
     endforeach()

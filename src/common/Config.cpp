@@ -27,7 +27,7 @@ constexpr int kHistoryRead = 19;
 constexpr int kHistoryWritten = 9;
 
 bool FileExists(const std::string& path) {
-    return ::access(path.c_str(), F_OK) == 0;
+    return ::access(FileSystemName(path).c_str(), F_OK) == 0;
 }
 
 int NextOffset(int offset) {
@@ -205,13 +205,7 @@ bool CommitOrExplain(ProfileFile& file, std::string& errorText) {
 } // namespace
 
 std::string ProgramDir() {
-    std::string path(PATH_MAX, '\0');
-    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (length <= 0)
-        return "./";
-    path.resize(static_cast<std::size_t>(length));
-    // Inside the system the directory is text like every other path of the settings.
-    return SystemTextOfName(path.substr(0, path.rfind('/') + 1));
+    return ProgramDirectory();
 }
 
 std::string IniPath(const std::string& programDir) {

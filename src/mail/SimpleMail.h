@@ -136,7 +136,7 @@ private:
     long ReadReply(std::string& reply);
     std::string NewMessageId() const;
     bool NameRecipients(std::string& summary, bool& anyAccepted, bool& allAccepted);
-    void SendMessage();
+    void SendMailMessage();
     void SendHeader(const std::string& boundary);
     void SendAttachment(const std::string& path);
     void SendLine(std::string_view text);

@@ -272,7 +272,7 @@ void TSMTPObject::RunSession(int& code) {
         if (ReadReply(reply) >= 0 && StartsWith(reply, '3')) {
             if (TraceOn && !TraceFile.empty())
                 trace_.open(TraceFile, std::ios::binary | std::ios::trunc);
-            SendMessage();
+            SendMailMessage();
             if (trace_.is_open())
                 trace_.close();
             SendLine("\r\n.");
@@ -395,7 +395,7 @@ void TSMTPObject::SendHeader(const std::string& boundary) {
              kCrLf + "Content-Transfer-Encoding: 8bit" + kCrLf);
 }
 
-void TSMTPObject::SendMessage() {
+void TSMTPObject::SendMailMessage() {
     const std::string boundary = Attachments.empty() ? std::string() : Boundary();
     SendHeader(boundary);
 

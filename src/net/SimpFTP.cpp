@@ -142,7 +142,7 @@ bool TSimpleFTP::ChangeDir(const std::string& directory) {
         rememberedDir_ = directory;
         return true;
     }
-    if (connection_->SetCurrentDirectory(StripTrailingSlash(directory))) {
+    if (connection_->ChangeDirectory(StripTrailingSlash(directory))) {
         rememberedDir_ = directory;
         if (OnDirectoryChange)
             OnDirectoryChange(*this);
@@ -159,7 +159,7 @@ std::string TSimpleFTP::RemoteDir() {
     // The question is no part of a transfer: no notifications for it.
     const auto callback = connection_->SetStatusCallback(nullptr);
     std::string directory;
-    const bool ok = connection_->GetCurrentDirectory(directory);
+    const bool ok = connection_->QueryCurrentDirectory(directory);
     connection_->SetStatusCallback(callback);
     return ok ? directory : rememberedDir_;
 }
@@ -184,8 +184,8 @@ bool TSimpleFTP::RenameFile(const std::string& from, const std::string& to) {
     return State() == kStateConnected && connection_ && connection_->RenameFile(from, to);
 }
 
-bool TSimpleFTP::DeleteFile(const std::string& name) {
-    return State() == kStateConnected && connection_ && connection_->DeleteFile(name);
+bool TSimpleFTP::RemoveFile(const std::string& name) {
+    return State() == kStateConnected && connection_ && connection_->RemoveFile(name);
 }
 
 void TSimpleFTP::StatusCallback(std::uint32_t status, const void* info, std::uint32_t length) {

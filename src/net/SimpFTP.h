@@ -91,7 +91,7 @@ public:
     // Both in the current directory; a file of the new name is replaced. False when the server
     // refuses.
     bool RenameFile(const std::string& from, const std::string& to);
-    bool DeleteFile(const std::string& name);
+    bool RemoveFile(const std::string& name);
     void UpdateQuickProgress() override;
     void StatusCallback(std::uint32_t status, const void* info, std::uint32_t length) override;
 

@@ -3,6 +3,7 @@
 // gets an IClock / ISleeper, so tests run the publishing cycle and time stamps instantly.
 
 #include <chrono>
+#include <string>
 
 namespace pelorix {
 
@@ -44,5 +45,9 @@ public:
     void SleepMs(int ms) override;
     static SystemSleeper& Instance();
 };
+
+// The name of a weekday (0 = Sunday) in the language of a locale, Latin-1. localeName empty:
+// the locale the system or the environment sets for dates; an unknown one gives English.
+std::string LocalWeekdayName(int weekday, const std::string& localeName);
 
 } // namespace pelorix

@@ -1,8 +1,11 @@
 #pragma once
 // Whole-file writes that never leave a half-written file behind: the new contents go to a
 // temporary file beside the old one, reach the disk, and a rename puts them in place. Used by
-// the profile file, the service records and the filled pages. Free functions; any thread.
+// the profile file, the service records and the filled pages. Besides, the bounded read of a
+// whole file and the all-or-nothing append of the log. Free functions; any thread. Paths are
+// the file system's names (see FileSystemName.h).
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -62,6 +65,15 @@ struct ReplaceOptions {
 // Replaces path by bytes in one rename. An existing file keeps its mode. Returns 0 or the errno
 // of the failure; on failure the file is as it was (short of a failed rewrite in place) and no
 // temporary file is left.
-int ReplaceFile(const std::string& path, std::string_view bytes, const ReplaceOptions& options = {});
+int ReplaceWholeFile(const std::string& path, std::string_view bytes, const ReplaceOptions& options = {});
+
+// Reads a whole regular file of at most maxBytes. A FIFO, a device or a larger file is refused
+// (false) without waiting on it or filling memory.
+bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes);
+
+// Appends all of text or nothing: a write cut short (a full disk) is taken back. A missing file
+// is created with exactly newFileMode, through a symbolic link at its target. Returns 0 or the
+// errno of the failure.
+int AppendWholeText(const std::string& path, std::string_view text, mode_t newFileMode);
 
 } // namespace pelorix

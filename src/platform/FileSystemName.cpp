@@ -2,10 +2,6 @@
 
 namespace pelorix {
 
-std::string FileSystemName(std::string_view text) {
-    return Utf8Name(text);
-}
-
 std::string Utf8Name(std::string_view text) {
     std::string out;
     out.reserve(text.size() + text.size() / 8);

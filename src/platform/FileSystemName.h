@@ -20,4 +20,8 @@ std::string Utf8Name(std::string_view text);
 // broken sequences become '?'.
 std::string SystemTextOfName(std::string_view name);
 
+// The directory of the running program's file with its trailing separator, as system text;
+// "./" when it cannot be told.
+std::string ProgramDirectory();
+
 } // namespace pelorix

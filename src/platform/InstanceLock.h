@@ -5,6 +5,7 @@
 // belongs to root), creates nothing, and the kernel drops it when the process ends, however
 // it ends. Owned by the service module for the process's life; one thread.
 
+#include <cstdint>
 #include <string>
 
 namespace pelorix {
@@ -22,7 +23,7 @@ public:
     bool TakenByOther() const { return takenByOther_; }
 
 private:
-    int fd_ = -1;
+    std::intptr_t handle_ = -1; // what holds the lock: a descriptor or a handle
     bool takenByOther_ = false;
 };
 

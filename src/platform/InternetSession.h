@@ -177,10 +177,10 @@ public:
 
     // An absolute directory changes to that path on the server; a relative one is taken from
     // the current directory.
-    bool SetCurrentDirectory(const std::string& directory);
+    bool ChangeDirectory(const std::string& directory);
 
     // What the server's PWD answers.
-    bool GetCurrentDirectory(std::string& directory);
+    bool QueryCurrentDirectory(std::string& directory);
 
     // Stores the local file under remoteName in the current directory. transferFlags holds
     // kTransferTypeAscii, kTransferTypeBinary or kTransferTypeUnknown (binary).
@@ -192,7 +192,7 @@ public:
     bool RenameFile(const std::string& from, const std::string& to);
 
     // FtpDeleteFileA, in the current directory.
-    bool DeleteFile(const std::string& name);
+    bool RemoveFile(const std::string& name);
 
     struct Impl;
 

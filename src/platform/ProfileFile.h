@@ -86,10 +86,10 @@ private:
 };
 
 // One-shot forms of the two Windows calls. A missing key name deletes the section, a missing
-// value deletes the key. WriteProfileString returns 0 or the errno of the failure.
-std::string GetProfileString(const std::string& path, std::string_view section, std::string_view key,
-                             std::string_view defaultValue, std::size_t maxLength);
-int WriteProfileString(const std::string& path, std::string_view section, std::optional<std::string_view> key,
-                       std::optional<std::string_view> value);
+// value deletes the key. WriteProfileText returns 0 or the errno of the failure.
+std::string ReadProfileText(const std::string& path, std::string_view section, std::string_view key,
+                            std::string_view defaultValue, std::size_t maxLength);
+int WriteProfileText(const std::string& path, std::string_view section, std::optional<std::string_view> key,
+                     std::optional<std::string_view> value);
 
 } // namespace pelorix

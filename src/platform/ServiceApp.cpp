@@ -1,14 +1,6 @@
 #include "platform/ServiceApp.h"
 
-#include "platform/ServiceAppControl.h"
-#include "platform/ServiceChannel.h"
-
-#include <pthread.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <csignal>
-#include <string>
 
 namespace pelorix {
 
@@ -55,98 +47,6 @@ bool IsSwitch(std::string_view arg, std::string_view name) {
             return false;
     }
     return true;
-}
-
-namespace {
-
-void WriteError(const std::string& text) {
-    const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
-    (void)written;
-}
-
-void PrintUsage(const char* program) {
-    std::string name = program ? program : "PelorixSvc";
-    const std::size_t slash = name.rfind('/');
-    if (slash != std::string::npos)
-        name.erase(0, slash + 1);
-    WriteError("Aufruf: " + name +
-               " -foreground\n"
-               "  läuft als Dienst im Vordergrund: SIGTERM, SIGINT oder SIGHUP beendet ihn,\n"
-               "  SIGUSR1 hält ihn an, SIGUSR2 setzt ihn fort.\n"
-               "oder als Dienst einrichten und starten (mit Administrator-Rechten):\n  " +
-               name + " /INSTALL [/SILENT]   danach: pelorix-sc start PelorixService\n  " + name +
-               " /UNINSTALL [/SILENT] entfernt den Dienst wieder\n");
-}
-
-// The calling thread is the control thread: the signals are blocked before the start handler
-// creates any thread (which inherits the mask) and taken here with sigwait, so no handler
-// ever runs inside a signal handler.
-int RunForeground(IServiceHandlers& handlers) {
-    sigset_t set = ServiceSignals();
-    // A closed terminal or a lost ssh session ends the run as an orderly stop.
-    sigaddset(&set, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    // A monitor that closes early must not end the process.
-    std::signal(SIGPIPE, SIG_IGN);
-
-    handlers.ConsoleAttached();
-    ServiceDispatcher dispatcher(handlers);
-    if (!dispatcher.Control(ServiceControl::Start))
-        return 1;
-    for (;;) {
-        int signo = 0;
-        if (sigwait(&set, &signo) != 0)
-            continue;
-        switch (signo) {
-        case SIGTERM:
-        case SIGINT:
-        case SIGHUP:
-            dispatcher.Control(ServiceControl::Stop);
-            return 0;
-        case SIGUSR1:
-            dispatcher.Control(ServiceControl::Pause);
-            break;
-        case SIGUSR2:
-            dispatcher.Control(ServiceControl::Continue);
-            break;
-        default:
-            break;
-        }
-    }
-}
-
-} // namespace
-
-int RunServiceApp(int argc, char** argv, IServiceHandlers& handlers) {
-    // The control layer starts the program without arguments and names the service.
-    const std::string controlled = ServiceChannel::StartedServiceName();
-    if (argc <= 1 && !controlled.empty())
-        return RunControlledService(controlled, handlers);
-    bool foreground = false;
-    bool install = false;
-    bool uninstall = false;
-    bool silent = false;
-    for (int i = 1; i < argc; ++i) {
-        if (IsSwitch(argv[i], "foreground")) {
-            foreground = true;
-        } else if (IsSwitch(argv[i], "install")) {
-            install = true;
-        } else if (IsSwitch(argv[i], "uninstall")) {
-            uninstall = true;
-        } else if (IsSwitch(argv[i], "silent")) {
-            silent = true;
-        } else {
-            PrintUsage(argc > 0 ? argv[0] : nullptr);
-            return 2;
-        }
-    }
-    if ((install || uninstall) && !(install && uninstall) && !foreground)
-        return install ? InstallService({}, silent) : UninstallService({}, silent);
-    if (!foreground || install || uninstall || silent) {
-        PrintUsage(argc > 0 ? argv[0] : nullptr);
-        return 2;
-    }
-    return RunForeground(handlers);
 }
 
 } // namespace pelorix

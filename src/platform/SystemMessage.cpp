@@ -7,14 +7,13 @@
 namespace pelorix {
 
 std::string SystemErrorText(int errnoValue) {
-    switch (errnoValue) {
+    switch (CommonErrno(errnoValue)) {
     case 0:
         return "Der Vorgang wurde erfolgreich beendet."_l1;
     case EACCES:
     case EPERM:
         return "Zugriff verweigert."_l1;
     case ENOSPC:
-    case EDQUOT:
         return "Auf dem Datenträger ist nicht genügend Speicherplatz vorhanden."_l1;
     case EROFS:
         return "Der Datenträger ist schreibgeschützt."_l1;

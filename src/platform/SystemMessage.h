@@ -9,4 +9,8 @@ namespace pelorix {
 // The text for an errno value, Latin-1, ending with a period.
 std::string SystemErrorText(int errnoValue);
 
+// An errno value only this system has, as the one of every system it shares its text with
+// (a disk quota as a full disk); any other value as it stands.
+int CommonErrno(int errnoValue);
+
 } // namespace pelorix

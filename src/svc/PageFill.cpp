@@ -1,15 +1,9 @@
 #include "svc/PageFill.h"
 
 #include "common/Latin1.h"
+#include "platform/Clock.h"
 #include "platform/FileReplace.h"
 #include "platform/FileSystemName.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <langinfo.h>
-#include <locale.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -25,33 +19,6 @@ namespace {
 constexpr const char* kPlaceholderIP = "%IP%";
 constexpr const char* kPlaceholderDate = "%Date%";
 constexpr const char* kPlaceholderTime = "%Time%";
-
-// The locale name the C library would take for LC_TIME from the environment.
-std::string EnvironmentTimeLocale() {
-    for (const char* name : {"LC_ALL", "LC_TIME", "LANG"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0')
-            return value;
-    }
-    return "C";
-}
-
-// A locale object owned for one look-up.
-class LocaleHandle {
-public:
-    explicit LocaleHandle(const std::string& name)
-        : locale_(newlocale(LC_TIME_MASK | LC_CTYPE_MASK, name.c_str(), static_cast<locale_t>(0))) {}
-    ~LocaleHandle() {
-        if (locale_ != static_cast<locale_t>(0))
-            freelocale(locale_);
-    }
-    LocaleHandle(const LocaleHandle&) = delete;
-    LocaleHandle& operator=(const LocaleHandle&) = delete;
-    locale_t Get() const { return locale_; }
-
-private:
-    locale_t locale_;
-};
 
 // Replaces every occurrence of placeholder from left to right by what make() gives.
 template <typename Make>
@@ -80,16 +47,7 @@ std::string JoinWithCrLf(const PageLines& lines) {
 } // namespace
 
 std::string WeekdayName(int weekday, const std::string& localeName) {
-    if (weekday < 0 || weekday > 6)
-        return {};
-    LocaleHandle locale(localeName.empty() ? EnvironmentTimeLocale() : localeName);
-    LocaleHandle fallback("C");
-    const locale_t use = locale.Get() != static_cast<locale_t>(0) ? locale.Get() : fallback.Get();
-    if (use == static_cast<locale_t>(0))
-        return {};
-    const std::string name = nl_langinfo_l(static_cast<nl_item>(DAY_1 + weekday), use);
-    const std::string codeset = nl_langinfo_l(CODESET, use);
-    return codeset == "UTF-8" ? Utf8ToLatin1(name) : name;
+    return LocalWeekdayName(weekday, localeName);
 }
 
 std::string FormatPageDate(const LocalTime& t, const std::string& localeName) {
@@ -138,27 +96,9 @@ PageLines SplitLines(std::string_view text) {
 bool ReadTemplateLines(const std::string& path, PageLines& lines) {
     if (path.empty())
         return false;
-    // Only a regular file of sensible size is a template: O_NONBLOCK keeps a FIFO from
-    // holding the open, and the checks keep a device such as /dev/zero from filling memory.
-    FileDescriptor fd(::open(FileSystemName(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::uintmax_t>(st.st_size) > kMaxTemplateBytes)
-        return false;
     std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return false;
-        if (got == 0)
-            break;
-        bytes.append(buffer, static_cast<std::size_t>(got));
-        if (bytes.size() > kMaxTemplateBytes)
-            return false; // grew while being read
-    }
+    if (!ReadRegularFile(FileSystemName(path), kMaxTemplateBytes, bytes))
+        return false;
     const std::size_t zero = bytes.find('\0');
     if (zero != std::string::npos)
         bytes.resize(zero);
@@ -175,7 +115,7 @@ bool WriteLines(const std::string& path, const PageLines& lines) {
     options.exactNewFileMode = true;
     options.keepWriteProtected = true;
     options.inPlaceUnlessKept = true;
-    return ReplaceFile(FileSystemName(path), JoinWithCrLf(lines), options) == 0;
+    return ReplaceWholeFile(FileSystemName(path), JoinWithCrLf(lines), options) == 0;
 }
 
 PageLines DefaultPageLines(bool offline) {

@@ -67,7 +67,7 @@ bool StorePage(TSimpleFTP& ftp, const PageUploadParams& params, const std::strin
     if (ftp.RenameFile(temporary, name))
         return true;
     result.RenameRefused = true;
-    ftp.DeleteFile(temporary);
+    ftp.RemoveFile(temporary);
     return ftp.PutFile(params.LocalFile, name);
 }
 

@@ -6,10 +6,6 @@
 #include "platform/FileSystemName.h"
 #include "platform/SystemMessage.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -68,49 +64,9 @@ namespace {
 
 constexpr mode_t kLogFileMode = 0664;
 
-// Where a missing log is created: the installed program directory links its shared files into
-// the data directory, and an exclusive create does not follow a link, so it goes to the target.
-std::string CreationPath(const std::string& name) {
-    char target[4096];
-    const ssize_t n = ::readlink(name.c_str(), target, sizeof target - 1);
-    if (n <= 0)
-        return name;
-    const std::string linked(target, static_cast<std::size_t>(n));
-    const auto slash = name.rfind('/');
-    if (linked[0] == '/' || slash == std::string::npos)
-        return linked;
-    return name.substr(0, slash + 1) + linked;
-}
-
-// The open log file for appending; created with exactly kLogFileMode when missing.
-int OpenForAppend(const std::string& name) {
-    const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd >= 0 || errno != ENOENT)
-        return fd;
-    const int created =
-        ::open(CreationPath(name).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kLogFileMode);
-    if (created < 0)
-        return errno == EEXIST ? ::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
-    ::fchmod(created, kLogFileMode); // the umask took the group's write permission
-    return created;
-}
-
 // 0 or the errno of the failure; the caller holds logFileMutex.
 int AppendLocked(const std::string& name, std::string_view text) {
-    FileDescriptor file(OpenForAppend(name));
-    if (file.Get() < 0)
-        return errno;
-    struct stat before {};
-    if (::fstat(file.Get(), &before) != 0)
-        return errno;
-    int error = WriteAllBytes(file.Get(), text);
-    if (error != 0) {
-        // A full disk takes part of the text: take it back, the whole text comes again later.
-        [[maybe_unused]] const int truncated = ::ftruncate(file.Get(), before.st_size);
-    }
-    if (!file.Close() && error == 0)
-        error = errno;
-    return error;
+    return AppendWholeText(name, text, kLogFileMode);
 }
 
 // Records that a flush handed over but the file did not take yet, per log file.

@@ -99,7 +99,7 @@ TEST_F(InternetSessionReloadTest, SessionConnectsAgainAfterTheLibraryWasUnloaded
     for (const char* name : {"one.htm", "two.htm"}) {
         auto ftp = Login(session);
         ASSERT_TRUE(ftp);
-        ASSERT_TRUE(ftp->SetCurrentDirectory("/"));
+        ASSERT_TRUE(ftp->ChangeDirectory("/"));
         ASSERT_TRUE(ftp->PutFile(local.File("a.htm"), name, kTransferTypeAscii, 0));
         ftp.reset();
         EXPECT_FALSE(CurlLibraryLoaded());

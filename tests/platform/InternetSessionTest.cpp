@@ -117,28 +117,28 @@ TEST_F(InternetSessionTest, DirectoriesAreTheServers) {
     auto ftp = Login();
     ASSERT_TRUE(ftp);
     std::string dir;
-    ASSERT_TRUE(ftp->GetCurrentDirectory(dir));
+    ASSERT_TRUE(ftp->QueryCurrentDirectory(dir));
     EXPECT_EQ(dir, "/");
 
-    ASSERT_TRUE(ftp->SetCurrentDirectory("/web/ip"));
+    ASSERT_TRUE(ftp->ChangeDirectory("/web/ip"));
     EXPECT_NE(server.Log().find("<- CWD /web/ip\n"), std::string::npos) << "one change to the whole path";
-    ASSERT_TRUE(ftp->GetCurrentDirectory(dir));
+    ASSERT_TRUE(ftp->QueryCurrentDirectory(dir));
     EXPECT_EQ(dir, "/web/ip");
 
-    EXPECT_FALSE(ftp->SetCurrentDirectory("/web/missing"));
+    EXPECT_FALSE(ftp->ChangeDirectory("/web/missing"));
     EXPECT_EQ(LastError(), kErrorInternetExtendedError);
     std::uint32_t code = 0;
     std::string reply;
     GetLastResponseInfo(code, reply);
     EXPECT_EQ(code, 550u);
-    ASSERT_TRUE(ftp->GetCurrentDirectory(dir));
+    ASSERT_TRUE(ftp->QueryCurrentDirectory(dir));
     EXPECT_EQ(dir, "/web/ip") << "a failed change keeps the directory";
 
-    ASSERT_TRUE(ftp->SetCurrentDirectory(".."));
-    ASSERT_TRUE(ftp->GetCurrentDirectory(dir));
+    ASSERT_TRUE(ftp->ChangeDirectory(".."));
+    ASSERT_TRUE(ftp->QueryCurrentDirectory(dir));
     EXPECT_EQ(dir, "/web");
-    ASSERT_TRUE(ftp->SetCurrentDirectory("/"));
-    ASSERT_TRUE(ftp->GetCurrentDirectory(dir));
+    ASSERT_TRUE(ftp->ChangeDirectory("/"));
+    ASSERT_TRUE(ftp->QueryCurrentDirectory(dir));
     EXPECT_EQ(dir, "/");
 }
 
@@ -150,7 +150,7 @@ TEST_F(InternetSessionTest, UploadsByteIdenticalInPassiveAndActiveMode) {
         session.SetStatusCallback(&Record);
         auto ftp = Login(flags);
         ASSERT_TRUE(ftp);
-        ASSERT_TRUE(ftp->SetCurrentDirectory("/web/ip"));
+        ASSERT_TRUE(ftp->ChangeDirectory("/web/ip"));
         std::filesystem::remove(server.Root().File("web/ip/index.htm"));
         gSeen.clear();
         ASSERT_TRUE(ftp->PutFile(local.File("page.bin"), "index.htm", kTransferTypeBinary, 99));
@@ -173,11 +173,11 @@ TEST_F(InternetSessionTest, KeepsOneControlConnectionAcrossCalls) {
     local.Write("a.htm", "<p>a</p>");
     auto ftp = Login();
     ASSERT_TRUE(ftp);
-    ASSERT_TRUE(ftp->SetCurrentDirectory("/web"));
+    ASSERT_TRUE(ftp->ChangeDirectory("/web"));
     ASSERT_TRUE(ftp->PutFile(local.File("a.htm"), "a.htm", kTransferTypeBinary, 7));
     ASSERT_TRUE(ftp->PutFile(local.File("a.htm"), "b.htm", kTransferTypeBinary, 7));
     std::string dir;
-    ASSERT_TRUE(ftp->GetCurrentDirectory(dir));
+    ASSERT_TRUE(ftp->QueryCurrentDirectory(dir));
     int connects = 0;
     for (const auto& n : gSeen)
         connects += n.status == kStatusConnectedToServer;
@@ -218,11 +218,11 @@ TEST_F(InternetSessionTest, LineBreaksInNamesAreNeverSent) {
     ASSERT_TRUE(ftp);
     EXPECT_FALSE(ftp->PutFile(local.File("a.htm"), "a.htm\r\nDELE keep.htm", kTransferTypeBinary, 0));
     EXPECT_EQ(LastError(), kErrorInvalidParameter);
-    EXPECT_FALSE(ftp->SetCurrentDirectory("/web\r\nRMD /web/ip"));
+    EXPECT_FALSE(ftp->ChangeDirectory("/web\r\nRMD /web/ip"));
     EXPECT_TRUE(server.Root().Exists("keep.htm"));
     EXPECT_TRUE(server.Root().Exists("web/ip"));
     std::string dir;
-    EXPECT_TRUE(ftp->GetCurrentDirectory(dir)) << "the connection is still usable";
+    EXPECT_TRUE(ftp->QueryCurrentDirectory(dir)) << "the connection is still usable";
 }
 
 TEST(InternetSessionPassive, IgnoresTheAddressOfThePasvReply) {
@@ -279,8 +279,8 @@ TEST(InternetSessionScripted, NamesGoInUtf8OnlyWhereTheServerAnnouncesIt) {
         InternetSession session("Pelorix", kOpenTypeDirect, {}, {}, 0);
         auto ftp = session.ConnectFtp("127.0.0.1", static_cast<std::uint16_t>(peer.Port()), "u", "p", 0, 0);
         ASSERT_TRUE(ftp);
-        ASSERT_TRUE(ftp->SetCurrentDirectory("/\xDC"
-                                             "ber"));
+        ASSERT_TRUE(ftp->ChangeDirectory("/\xDC"
+                                         "ber"));
         ftp.reset();
         const std::string sent = peer.Received();
         EXPECT_NE(sent.find(utf8 ? "CWD /\xC3\x9C"

@@ -23,7 +23,7 @@ constexpr std::size_t kMax = 2047;
 
 std::string Read(const std::string& path, std::string_view section, std::string_view key,
                  std::string_view def = "<def>", std::size_t max = kMax) {
-    return GetProfileString(path, section, key, def, max);
+    return ReadProfileText(path, section, key, def, max);
 }
 
 mode_t ModeOf(const std::string& path) {
@@ -147,13 +147,13 @@ TEST(ProfileFile, DeletesSectionsAndKeys) {
     ASSERT_TRUE(file.Commit());
     EXPECT_EQ(dir.Read("x.ini"), "[A]\nk=1\n[B]\n");
 
-    EXPECT_EQ(WriteProfileString(dir.File("x.ini"), "A", std::nullopt, std::nullopt), 0);
+    EXPECT_EQ(WriteProfileText(dir.File("x.ini"), "A", std::nullopt, std::nullopt), 0);
     EXPECT_EQ(dir.Read("x.ini"), "[B]\n");
 }
 
 TEST(ProfileFile, FirstWriteCreatesAPrivateCrLfFile) {
     TempDir dir;
-    EXPECT_EQ(WriteProfileString(dir.File("new.ini"), "Settings", "FTPPass", "secret"), 0);
+    EXPECT_EQ(WriteProfileText(dir.File("new.ini"), "Settings", "FTPPass", "secret"), 0);
     EXPECT_EQ(dir.Read("new.ini"), "[Settings]\r\nFTPPass=secret\r\n");
     EXPECT_EQ(ModeOf(dir.File("new.ini")), 0600u);
     EXPECT_EQ(EntriesIn(dir.Path()), 1u);
@@ -162,7 +162,7 @@ TEST(ProfileFile, FirstWriteCreatesAPrivateCrLfFile) {
 TEST(ProfileFile, ANewFileInAGroupSharedDirectoryIsSharedWithTheGroup) {
     TempDir dir;
     ASSERT_EQ(::chmod(dir.Path().c_str(), 02770), 0);
-    EXPECT_EQ(WriteProfileString(dir.File("new.ini"), "Settings", "FTPPass", "secret"), 0);
+    EXPECT_EQ(WriteProfileText(dir.File("new.ini"), "Settings", "FTPPass", "secret"), 0);
     EXPECT_EQ(ModeOf(dir.File("new.ini")), 0660u);
     ProfileFile readable(dir.File("other.ini"), {}, 0644);
     readable.WriteString("S", "K", "v");
@@ -171,7 +171,7 @@ TEST(ProfileFile, ANewFileInAGroupSharedDirectoryIsSharedWithTheGroup) {
 
     // A file that exists keeps its mode there as well.
     ::chmod(dir.File("new.ini").c_str(), 0600);
-    EXPECT_EQ(WriteProfileString(dir.File("new.ini"), "Settings", "FTPUser", "me"), 0);
+    EXPECT_EQ(WriteProfileText(dir.File("new.ini"), "Settings", "FTPUser", "me"), 0);
     EXPECT_EQ(ModeOf(dir.File("new.ini")), 0600u);
 }
 
@@ -179,15 +179,15 @@ TEST(ProfileFile, KeepsTheModeAndLineEndsOfAnExistingFile) {
     TempDir dir;
     dir.Write("lf.ini", "[S]\nA=1\n\n[T]\nB=2");
     ::chmod(dir.File("lf.ini").c_str(), 0640);
-    EXPECT_EQ(WriteProfileString(dir.File("lf.ini"), "S", "C", "3"), 0);
-    EXPECT_EQ(WriteProfileString(dir.File("lf.ini"), "T", "D", "4"), 0);
-    EXPECT_EQ(WriteProfileString(dir.File("lf.ini"), "U", "E", "5"), 0);
+    EXPECT_EQ(WriteProfileText(dir.File("lf.ini"), "S", "C", "3"), 0);
+    EXPECT_EQ(WriteProfileText(dir.File("lf.ini"), "T", "D", "4"), 0);
+    EXPECT_EQ(WriteProfileText(dir.File("lf.ini"), "U", "E", "5"), 0);
     EXPECT_EQ(dir.Read("lf.ini"), "[S]\nA=1\nC=3\n\n[T]\nB=2\nD=4\n\n[U]\nE=5\n");
     EXPECT_EQ(ModeOf(dir.File("lf.ini")), 0640u);
 
     // Only the lines written take the file's style; a stray line end of the other kind stays.
     dir.Write("mixed.ini", "[S]\r\nA=1\nB=2\r\n");
-    EXPECT_EQ(WriteProfileString(dir.File("mixed.ini"), "S", "C", "3"), 0);
+    EXPECT_EQ(WriteProfileText(dir.File("mixed.ini"), "S", "C", "3"), 0);
     EXPECT_EQ(dir.Read("mixed.ini"), "[S]\r\nA=1\nB=2\r\nC=3\r\n");
 }
 
@@ -197,14 +197,14 @@ TEST(ProfileFile, EveryValueReadsBackAsWritten) {
                                              "\"",    "'",         "a\"b",     "= ; [x]",    "  ",
                                              "\"a' ", "x\xFF\xE4", "semi;col", "[Section]",  "\"\""};
     for (std::size_t i = 0; i < values.size(); ++i)
-        ASSERT_EQ(WriteProfileString(dir.File("x.ini"), "S", "K" + std::to_string(i), values[i]), 0);
+        ASSERT_EQ(WriteProfileText(dir.File("x.ini"), "S", "K" + std::to_string(i), values[i]), 0);
     for (std::size_t i = 0; i < values.size(); ++i)
         EXPECT_EQ(Read(dir.File("x.ini"), "S", "K" + std::to_string(i)), values[i]) << i;
 }
 
 TEST(ProfileFile, ALineBreakInAValueCannotAddKeys) {
     TempDir dir;
-    ASSERT_EQ(WriteProfileString(dir.File("x.ini"), "S", "Text", "a\r\n[S]\nFTPHost=evil\rb"), 0);
+    ASSERT_EQ(WriteProfileText(dir.File("x.ini"), "S", "Text", "a\r\n[S]\nFTPHost=evil\rb"), 0);
     EXPECT_EQ(Read(dir.File("x.ini"), "S", "FTPHost"), "<def>");
     EXPECT_EQ(Read(dir.File("x.ini"), "S", "Text"), "a  [S] FTPHost=evil b");
 }
@@ -262,7 +262,7 @@ TEST(ProfileFile, ADirectoryInPlaceOfTheFileGivesDefaultsAndAFailedWrite) {
     TempDir dir;
     std::filesystem::create_directory(dir.File("x.ini"));
     EXPECT_EQ(Read(dir.File("x.ini"), "S", "K"), "<def>");
-    EXPECT_EQ(WriteProfileString(dir.File("x.ini"), "S", "K", "v"), EISDIR);
+    EXPECT_EQ(WriteProfileText(dir.File("x.ini"), "S", "K", "v"), EISDIR);
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("x.ini")));
     EXPECT_EQ(EntriesIn(dir.Path()), 1u);
 }
@@ -271,7 +271,7 @@ TEST(ProfileFile, AFifoInPlaceOfTheFileNeitherBlocksNorIsReplaced) {
     TempDir dir;
     ASSERT_EQ(::mkfifo(dir.File("x.ini").c_str(), 0600), 0);
     EXPECT_EQ(Read(dir.File("x.ini"), "S", "K"), "<def>");
-    EXPECT_EQ(WriteProfileString(dir.File("x.ini"), "S", "K", "v"), EINVAL);
+    EXPECT_EQ(WriteProfileText(dir.File("x.ini"), "S", "K", "v"), EINVAL);
     EXPECT_FALSE(std::filesystem::is_regular_file(dir.File("x.ini")));
 }
 
@@ -279,8 +279,8 @@ TEST(ProfileFile, AnUnusablePathGivesDefaultsAndAFailedWrite) {
     TempDir dir;
     dir.Write("plain", "x");
     EXPECT_EQ(Read(dir.File("plain/x.ini"), "S", "K"), "<def>");
-    EXPECT_EQ(WriteProfileString(dir.File("plain/x.ini"), "S", "K", "v"), ENOTDIR);
-    EXPECT_EQ(WriteProfileString(dir.File("missing/x.ini"), "S", "K", "v"), ENOENT);
+    EXPECT_EQ(WriteProfileText(dir.File("plain/x.ini"), "S", "K", "v"), ENOTDIR);
+    EXPECT_EQ(WriteProfileText(dir.File("missing/x.ini"), "S", "K", "v"), ENOENT);
 }
 
 TEST(ProfileFile, AWriteProtectedFileStaysUnchanged) {
@@ -288,7 +288,7 @@ TEST(ProfileFile, AWriteProtectedFileStaysUnchanged) {
     dir.Write("x.ini", "[S]\nK=old\n");
     ::chmod(dir.File("x.ini").c_str(), 0444);
     EXPECT_EQ(Read(dir.File("x.ini"), "S", "K"), "old");
-    EXPECT_EQ(WriteProfileString(dir.File("x.ini"), "S", "K", "new"), EACCES);
+    EXPECT_EQ(WriteProfileText(dir.File("x.ini"), "S", "K", "new"), EACCES);
     EXPECT_EQ(dir.Read("x.ini"), "[S]\nK=old\n");
 }
 
@@ -299,7 +299,7 @@ TEST(ProfileFile, AnUnreadableFileIsNeverReplaced) {
     dir.Write("x.ini", "[S]\nK=old\nL=2\n");
     ::chmod(dir.File("x.ini").c_str(), 0200);
     EXPECT_EQ(Read(dir.File("x.ini"), "S", "K"), "<def>");
-    EXPECT_EQ(WriteProfileString(dir.File("x.ini"), "S", "K", "new"), EACCES);
+    EXPECT_EQ(WriteProfileText(dir.File("x.ini"), "S", "K", "new"), EACCES);
     ::chmod(dir.File("x.ini").c_str(), 0600);
     EXPECT_EQ(dir.Read("x.ini"), "[S]\nK=old\nL=2\n");
 }
@@ -331,7 +331,7 @@ TEST(ProfileFile, WritesThroughASymbolicLink) {
     TempDir dir;
     dir.Write("real.ini", "[S]\nK=1\n");
     std::filesystem::create_symlink(dir.File("real.ini"), dir.File("link.ini"));
-    EXPECT_EQ(WriteProfileString(dir.File("link.ini"), "S", "K", "2"), 0);
+    EXPECT_EQ(WriteProfileText(dir.File("link.ini"), "S", "K", "2"), 0);
     EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.ini")));
     EXPECT_EQ(dir.Read("real.ini"), "[S]\nK=2\n");
 }
@@ -343,7 +343,7 @@ TEST(ProfileFile, SurvivesBinaryBytesAndAHugeLine) {
     dir.Write("x.ini", bytes);
     EXPECT_EQ(Read(dir.File("x.ini"), "S", "K"), std::string(kMax, 'x'));
     EXPECT_EQ(Read(dir.File("x.ini"), "S", "\x01\x02\xFF"), "\0\x7F"s);
-    EXPECT_EQ(WriteProfileString(dir.File("x.ini"), "S", "New", "1"), 0);
+    EXPECT_EQ(WriteProfileText(dir.File("x.ini"), "S", "New", "1"), 0);
     EXPECT_EQ(dir.Read("x.ini"), bytes + "New=1\n");
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <memory>
@@ -172,7 +173,7 @@ int WriteAllBytes(int fd, std::string_view bytes) {
     return 0;
 }
 
-int ReplaceFile(const std::string& path, std::string_view bytes, const ReplaceOptions& options) {
+int ReplaceWholeFile(const std::string& path, std::string_view bytes, const ReplaceOptions& options) {
     if (path.empty())
         return ENOENT;
     const std::string target = options.followLink ? ResolveTarget(path) : path;
@@ -221,6 +222,76 @@ int ReplaceFile(const std::string& path, std::string_view bytes, const ReplaceOp
     if (options.removeStaleTemporaries && ::stat(target.c_str(), &written) == 0)
         RemoveStaleTemporaries(target, written.st_mtime);
     return 0;
+}
+
+bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes) {
+    // O_NONBLOCK keeps a FIFO from holding the open; the checks keep a device such as /dev/zero
+    // from filling memory.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::uintmax_t>(st.st_size) > maxBytes)
+        return false;
+    bytes.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+        if (bytes.size() > maxBytes)
+            return false; // grew while being read
+    }
+}
+
+namespace {
+
+// Where a missing file is created: the installed program directory links its shared files into
+// the data directory, and an exclusive create does not follow a link, so it goes to the target.
+std::string CreationPath(const std::string& name) {
+    char target[4096];
+    const ssize_t n = ::readlink(name.c_str(), target, sizeof target - 1);
+    if (n <= 0)
+        return name;
+    const std::string linked(target, static_cast<std::size_t>(n));
+    const auto slash = name.rfind('/');
+    if (linked[0] == '/' || slash == std::string::npos)
+        return linked;
+    return name.substr(0, slash + 1) + linked;
+}
+
+int OpenForAppend(const std::string& name, mode_t newFileMode) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT)
+        return fd;
+    const int created =
+        ::open(CreationPath(name).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, newFileMode);
+    if (created < 0)
+        return errno == EEXIST ? ::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
+    ::fchmod(created, newFileMode); // the umask took the group's write permission
+    return created;
+}
+
+} // namespace
+
+int AppendWholeText(const std::string& path, std::string_view text, mode_t newFileMode) {
+    FileDescriptor file(OpenForAppend(path, newFileMode));
+    if (file.Get() < 0)
+        return errno;
+    struct stat before {};
+    if (::fstat(file.Get(), &before) != 0)
+        return errno;
+    int error = WriteAllBytes(file.Get(), text);
+    if (error != 0) {
+        [[maybe_unused]] const int truncated = ::ftruncate(file.Get(), before.st_size);
+    }
+    if (!file.Close() && error == 0)
+        error = errno;
+    return error;
 }
 
 } // namespace pelorix

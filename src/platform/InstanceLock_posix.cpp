@@ -12,20 +12,21 @@ namespace pelorix {
 
 TInstanceLock::TInstanceLock(const std::string& directory) {
     // Close-on-exec: a helper the service starts must not keep the lock after the service ends.
-    fd_ = ::open(FileSystemName(directory.empty() ? "." : directory).c_str(),
-                 O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0)
+    const int fd = ::open(FileSystemName(directory.empty() ? "." : directory).c_str(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
         return;
-    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         takenByOther_ = errno == EWOULDBLOCK;
-        ::close(fd_);
-        fd_ = -1;
+        ::close(fd);
+        return;
     }
+    handle_ = fd;
 }
 
 TInstanceLock::~TInstanceLock() {
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (handle_ >= 0)
+        ::close(static_cast<int>(handle_));
 }
 
 } // namespace pelorix

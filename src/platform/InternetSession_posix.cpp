@@ -1061,7 +1061,7 @@ StatusCallback FtpConnection::SetStatusCallback(StatusCallback callback) {
     return std::exchange(impl_->callback, callback);
 }
 
-bool FtpConnection::SetCurrentDirectory(const std::string& directory) {
+bool FtpConnection::ChangeDirectory(const std::string& directory) {
     if (directory.empty()) {
         tLastError = kErrorInvalidParameter;
         return false;
@@ -1078,7 +1078,7 @@ bool FtpConnection::SetCurrentDirectory(const std::string& directory) {
     return true;
 }
 
-bool FtpConnection::GetCurrentDirectory(std::string& directory) {
+bool FtpConnection::QueryCurrentDirectory(std::string& directory) {
     // libcurl only reads the command list, so one node on the stack does.
     char pwd[] = "PWD";
     curl_slist quote{pwd, nullptr};
@@ -1186,7 +1186,7 @@ bool FtpConnection::RenameFile(const std::string& from, const std::string& to) {
     return impl_->Perform(url, Impl::Call::ChangeDir) == CURLE_OK;
 }
 
-bool FtpConnection::DeleteFile(const std::string& name) {
+bool FtpConnection::RemoveFile(const std::string& name) {
     if (name.empty()) {
         tLastError = kErrorInvalidParameter;
         return false;

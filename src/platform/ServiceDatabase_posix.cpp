@@ -105,7 +105,7 @@ bool WriteAtomically(const std::string& path, const std::string& content) {
     // Whatever the umask: whoever controls the service next must be able to rewrite it.
     options.exactNewFileMode = true;
     options.followLink = false;
-    return ReplaceFile(path, content, options) == 0;
+    return ReplaceWholeFile(path, content, options) == 0;
 }
 
 std::optional<Record> LoadRecord(const std::string& dir, const std::string& name) {

@@ -1,0 +1,9 @@
+#include "platform/SystemMessage.h"
+
+namespace pelorix {
+
+int CommonErrno(int errnoValue) {
+    return errnoValue;
+}
+
+} // namespace pelorix

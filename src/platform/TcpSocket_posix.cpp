@@ -1,0 +1,261 @@
+#include "platform/TcpSocket.h"
+
+#include "platform/NetworkDeadline.h"
+#include "platform/TlsChannel.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <utility>
+
+namespace pelorix {
+
+namespace {
+
+std::string DottedAddress(const sockaddr_in& addr) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
+    return text;
+}
+
+// Waits until fd is ready for the given events; false on timeout or error. The calling
+// thread's network deadline ends the wait early.
+TcpResult WaitFor(int fd, short events, int timeoutMs) {
+    pollfd p{fd, events, 0};
+    for (;;) {
+        const int n = poll(&p, 1, CapToNetworkDeadline(timeoutMs));
+        if (n > 0)
+            return TcpResult::Ok;
+        if (n == 0)
+            return TcpResult::Timeout;
+        if (errno != EINTR)
+            return TcpResult::Failed;
+    }
+}
+
+} // namespace
+
+std::optional<std::string> ResolveIPv4(const std::string& host) {
+    if (host.empty())
+        return std::nullopt;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
+        // "localhost" always means the loopback address, also on a system without /etc/hosts
+        // (the monitor link depends on it).
+        if (host == "localhost")
+            return std::string("127.0.0.1");
+        return std::nullopt;
+    }
+    const std::string text = DottedAddress(*reinterpret_cast<const sockaddr_in*>(result->ai_addr));
+    freeaddrinfo(result);
+    return text;
+}
+
+std::string LocalHostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        return {};
+    return name;
+}
+
+std::string FullyQualifiedHostName() {
+    const std::string name = LocalHostName();
+    if (name.find('.') != std::string::npos)
+        return name;
+    if (name.empty())
+        return {};
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* result = nullptr;
+    std::string canonical;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &result) == 0 && result != nullptr) {
+        if (result->ai_canonname != nullptr)
+            canonical = result->ai_canonname;
+        freeaddrinfo(result);
+    }
+    return canonical.find('.') != std::string::npos ? canonical : std::string();
+}
+
+long CurrentProcessId() {
+    return static_cast<long>(::getpid());
+}
+
+TcpSocket::TcpSocket() = default;
+
+TcpSocket::~TcpSocket() {
+    Close();
+}
+
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), deadline_(std::exchange(other.deadline_, std::nullopt)),
+      tls_(std::move(other.tls_)) {}
+
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+        deadline_ = std::exchange(other.deadline_, std::nullopt);
+        tls_ = std::move(other.tls_);
+    }
+    return *this;
+}
+
+std::chrono::steady_clock::time_point TcpSocket::WaitUntil(int timeoutMs) const {
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    return deadline_ && *deadline_ < until ? *deadline_ : until;
+}
+
+int TcpSocket::WaitMs(int timeoutMs) const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(WaitUntil(timeoutMs) -
+                                                                            std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
+}
+
+TlsStartResult TcpSocket::StartTls(const std::string& host, const std::string& pin, int timeoutMs,
+                                   std::string& seenPin) {
+    seenPin.clear();
+    if (fd_ < 0)
+        return TlsStartResult::Failed;
+    TlsStartResult result = TlsStartResult::Failed;
+    tls_ = TlsChannel::Start(fd_, host, pin, WaitUntil(timeoutMs), result, seenPin);
+    return result;
+}
+
+void TcpSocket::Close() {
+    if (tls_) {
+        tls_->Shutdown();
+        tls_.reset();
+    }
+    deadline_.reset();
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+TcpResult TcpSocket::Connect(const std::string& host, std::uint16_t port, int timeoutMs) {
+    Close();
+    const auto address = ResolveIPv4(host);
+    if (!address)
+        return TcpResult::ResolveFailed;
+
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    inet_pton(AF_INET, address->c_str(), &target.sin_addr);
+
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd_ < 0)
+        return TcpResult::Failed;
+
+    // A non-blocking connect bounded by poll, so an unanswered SYN never holds the caller.
+    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
+        if (errno != EINPROGRESS) {
+            Close();
+            return TcpResult::ConnectFailed;
+        }
+        const TcpResult waited = WaitFor(fd_, POLLOUT, timeoutMs);
+        if (waited != TcpResult::Ok) {
+            Close();
+            return waited;
+        }
+        int error = 0;
+        socklen_t len = sizeof error;
+        if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) {
+            Close();
+            return error == ETIMEDOUT ? TcpResult::Timeout : TcpResult::ConnectFailed;
+        }
+    }
+    // The dialogues send short commands and wait for each reply; without this, delayed
+    // acknowledgements hold every small piece back by tens of milliseconds.
+    const int noDelay = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    return TcpResult::Ok;
+}
+
+TcpResult TcpSocket::SendAll(std::string_view data, int timeoutMs) {
+    if (fd_ < 0)
+        return TcpResult::Failed;
+    if (tls_)
+        return tls_->SendAll(fd_, data, WaitUntil(timeoutMs));
+    std::size_t sent = 0;
+    while (sent < data.size()) {
+        const ssize_t n = ::send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const TcpResult waited = WaitFor(fd_, POLLOUT, WaitMs(timeoutMs));
+            if (waited != TcpResult::Ok)
+                return waited;
+            continue;
+        }
+        return TcpResult::Failed;
+    }
+    return TcpResult::Ok;
+}
+
+TcpResult TcpSocket::Receive(char* buffer, std::size_t size, int timeoutMs, std::size_t& received) {
+    received = 0;
+    if (fd_ < 0)
+        return TcpResult::Failed;
+    if (tls_)
+        return tls_->Receive(fd_, buffer, size, WaitUntil(timeoutMs), received);
+    const auto until = WaitUntil(timeoutMs);
+    for (;;) {
+        const ssize_t n = ::recv(fd_, buffer, size, 0);
+        if (n > 0) {
+            received = static_cast<std::size_t>(n);
+            return TcpResult::Ok;
+        }
+        if (n == 0)
+            return TcpResult::Closed;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return TcpResult::Failed;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
+                .count();
+        if (left <= 0)
+            return TcpResult::Timeout;
+        const TcpResult waited = WaitFor(fd_, POLLIN, static_cast<int>(std::min<long long>(left, INT_MAX)));
+        if (waited != TcpResult::Ok)
+            return waited;
+    }
+}
+
+std::string TcpSocket::LocalAddress() const {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (fd_ < 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        return {};
+    return DottedAddress(addr);
+}
+
+std::string TcpSocket::PeerAddress() const {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (fd_ < 0 || getpeername(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        return {};
+    return DottedAddress(addr);
+}
+
+} // namespace pelorix
