@@ -71,6 +71,9 @@ inline constexpr std::uint32_t kErrorInternetIncorrectPassword = 12014;
 inline constexpr std::uint32_t kErrorInternetLoginFailure = 12015;
 inline constexpr std::uint32_t kErrorInternetCannotConnect = 12029;
 inline constexpr std::uint32_t kErrorInternetConnectionAborted = 12030;
+// This system offers no such connection (a protected one where no TLS or SSH library is at
+// hand): nothing was sent.
+inline constexpr std::uint32_t kErrorNotSupported = 50;
 // The server's certificate or host key is not the one trusted (see LastUntrustedKey).
 inline constexpr std::uint32_t kErrorInternetSecurityFailure = 12045;
 
