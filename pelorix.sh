@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The one entry point: "./pelorix.sh run" builds and runs the main job, "./pelorix.sh test"
-# builds and runs every test. Both install whatever Debian packages are missing first.
+# builds and runs every test (the Windows build's under Wine too). Both install whatever Debian
+# packages are missing first.
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
@@ -14,6 +15,7 @@ PACKAGES=(
     dpkg-dev file adduser systemd
     xvfb xdotool imagemagick openbox xauth
     vsftpd openssh-server openssh-client openssl passwd
+    g++-mingw-w64-x86-64-posix googletest wine64
 )
 
 as_root() {
@@ -58,6 +60,8 @@ test)
         run_tests asan
     else
         run_tests dev
+        # PelorixSvc.exe from the same sources, its tests and the service under Wine.
+        run_tests windows
     fi
     ;;
 *)

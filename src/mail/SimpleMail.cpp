@@ -97,6 +97,9 @@ bool SecureConnection(TcpSocket& sock, const std::string& host, const std::strin
     case TlsStartResult::Untrusted:
         line = UntrustedCertificateLine(seenPin);
         return false;
+    case TlsStartResult::Unavailable:
+        line = UnavailableConnectionLine();
+        return false;
     default:
         line = failLine;
         return false;

@@ -47,6 +47,7 @@ QString QueryFailureText(pelorix::AddressQueryOutcome outcome) {
         return QStringLiteral("keine Netzwerksverbindung");
     case AddressQueryOutcome::BadParameters:
     case AddressQueryOutcome::Refused:
+    case AddressQueryOutcome::Unavailable:
     case AddressQueryOutcome::Found:
         break;
     }

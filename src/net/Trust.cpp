@@ -55,6 +55,10 @@ std::string UntrustedCertificateLine(const std::string& seen_pin) {
     return "-Zertifikat nicht vertrauenswürdig: "_l1 + seen_pin;
 }
 
+std::string UnavailableConnectionLine() {
+    return "-Verbindungsart auf diesem System nicht verfügbar"_l1;
+}
+
 std::string UnknownHostKeyLine(const std::string& seen_fingerprint) {
     return "-SFTP-Schlüssel unbekannt: "_l1 + seen_fingerprint;
 }

@@ -27,5 +27,8 @@ TrustSetting ParseTrust(std::string_view text);
 // The level-0 lines that tell the user what was seen, so they can decide to trust it.
 std::string UntrustedCertificateLine(const std::string& seen_pin);
 std::string UnknownHostKeyLine(const std::string& seen_fingerprint);
+// The level-0 line for a protected connection this system offers no library for: nothing was
+// sent, and nothing goes out unprotected instead.
+std::string UnavailableConnectionLine();
 
 } // namespace pelorix

@@ -203,6 +203,9 @@ AddressQueryResult QueryAddressPageHttps(const std::string& host, const std::str
     case wininet::kErrorInternetNameNotResolved:
         result.outcome = AddressQueryOutcome::NoNetwork;
         break;
+    case wininet::kErrorNotSupported:
+        result.outcome = AddressQueryOutcome::Unavailable;
+        break;
     default:
         result.outcome = AddressQueryOutcome::Refused;
         break;

@@ -38,7 +38,8 @@ enum class AddressQueryOutcome {
     Unreachable,   // nothing accepted the connection
     NoNetwork,     // the name did not resolve, or another network failure
     BadParameters, // host shorter than 2 characters, or no path
-    Refused        // HTTPS: the server's certificate was not trusted, or TLS failed (reason)
+    Refused,       // HTTPS: the server's certificate was not trusted, or TLS failed (reason)
+    Unavailable    // HTTPS: this system offers no TLS; nothing was sent
 };
 
 struct AddressQueryResult {

@@ -51,6 +51,7 @@ void Configure(TSimpleFTP& ftp, const PageUploadParams& params) {
 
 void KeepFailure(PageUploadResult& result) {
     result.ServerReply = wininet::LastFailureReason();
+    result.Unavailable = wininet::LastError() == wininet::kErrorNotSupported;
     if (wininet::LastError() == wininet::kErrorInternetSecurityFailure)
         result.UntrustedKey = wininet::LastUntrustedKey();
 }

@@ -58,6 +58,8 @@ struct PageUploadResult {
     std::string UntrustedKey;
     // The server refused to rename the temporary file; the page went up under its name.
     bool RenameRefused = false;
+    // The connection type (FTPMode) is not offered on this system: nothing was sent.
+    bool Unavailable = false;
     bool Succeeded() const { return Outcome == PageUploadOutcome::Uploaded; }
 };
 

@@ -50,12 +50,13 @@ std::optional<PageUploadParams> DecodeParams(const std::string& bytes) {
 
 std::string EncodeResult(const PageUploadResult& result) {
     return PackFields({std::to_string(static_cast<int>(result.Outcome)), result.StoredAs, result.ErrorText,
-                       result.ServerReply, result.UntrustedKey, result.RenameRefused ? "1" : "0"});
+                       result.ServerReply, result.UntrustedKey, result.RenameRefused ? "1" : "0",
+                       result.Unavailable ? "1" : "0"});
 }
 
 std::optional<PageUploadResult> DecodeResult(const std::string& bytes) {
     const auto fields = UnpackFields(bytes);
-    if (!fields || fields->size() != 6)
+    if (!fields || fields->size() != 7)
         return std::nullopt;
     const int outcome = SmallNumber((*fields)[0]);
     if (outcome < 0 || outcome > static_cast<int>(PageUploadOutcome::LoggedIn))
@@ -67,6 +68,7 @@ std::optional<PageUploadResult> DecodeResult(const std::string& bytes) {
     result.ServerReply = (*fields)[3];
     result.UntrustedKey = (*fields)[4];
     result.RenameRefused = (*fields)[5] == "1";
+    result.Unavailable = (*fields)[6] == "1";
     return result;
 }
 

@@ -106,6 +106,9 @@ bool TPeloThread::QueryAddressSource() {
             if (!untrustedKey.empty())
                 LogStatus(0, UntrustedCertificateLine(untrustedKey));
             break;
+        case AddressQueryOutcome::Unavailable:
+            LogStatus(0, UnavailableConnectionLine());
+            break;
         }
     } catch (const std::exception& error) {
         LogStatus(0, std::string("-HTTP-Fehler: ") + error.what());

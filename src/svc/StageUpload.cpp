@@ -1,5 +1,6 @@
 // Upload stage: the generated page to the web space by FTP, then the mail when it is on.
 
+#include "net/Trust.h"
 #include "svc/PageUpload.h"
 #include "svc/Pelorix_Main.h"
 #include "svc/ServiceHelpers.h"
@@ -47,6 +48,8 @@ bool TPeloThread::UploadPage() {
         break;
     default:
         LogStatus(0, "-FTP-Upload gescheitert");
+        if (result.Unavailable)
+            LogStatus(0, UnavailableConnectionLine());
         if (!result.UntrustedKey.empty())
             LogStatus(0, UntrustedKeyLine(result.UntrustedKey));
         if (!result.ServerReply.empty())
