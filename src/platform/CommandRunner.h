@@ -1,13 +1,12 @@
 #pragma once
 // Runs a user's command line after a publication and waits for it, bounded in time. The
 // service's worker owns one runner and calls Run from its own thread; Stop may come from the
-// control thread at any time. A Windows build would start the command with CreateProcess
-// behind the same interface.
+// control thread at any time.
 
 #include "platform/Clock.h"
-#include "platform/FileDescriptor.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,7 +14,8 @@
 
 namespace pelorix {
 
-// Texts are system text (Latin-1); the shell and the file system get them in UTF-8.
+// Texts are system text (Latin-1); on Linux the shell and the file system get them in UTF-8,
+// on Windows they go to the ANSI calls as they stand.
 struct CommandRequest {
     std::string CommandLine; // handed to the shell as it stands
     std::string WorkDir;     // the command's working directory
@@ -33,7 +33,10 @@ enum class CommandOutcome {
 
 struct CommandResult {
     CommandOutcome Outcome = CommandOutcome::NotStarted;
-    int ExitCode = 0; // the exit status; 128 + the signal's number when a signal ended it
+    // The exit status; 128 + the signal's number when a signal ended it. On Windows cmd.exe's
+    // "not recognized" (9009) is given as 127, the code of a posix shell that found no command,
+    // and a command the runner ended gives 143, as one that SIGTERM ended.
+    int ExitCode = 0;
     // The first lines of what it wrote to standard output and error, see TOutputLines.
     std::vector<std::string> Output;
 };
@@ -66,24 +69,34 @@ public:
     virtual void Stop() = 0;
 };
 
-// "/bin/sh -c" started with posix_spawn (never a bare fork of the threaded service) in a
-// process group of its own, stdin from /dev/null, standard output and error into one pipe.
+// Linux: "/bin/sh -c" started with posix_spawn (never a bare fork of the threaded service) in
+// a process group of its own, stdin from /dev/null, standard output and error into one pipe.
 // At the limit or a stop the whole group gets SIGTERM, and SIGKILL after kTermGraceMs.
+// Windows: "cmd.exe /s /c" (COMSPEC) started with CreateProcess in a job object of its own,
+// stdin from NUL, standard output and error into one pipe; at the limit or a stop the whole
+// job is terminated at once, as a console program without a console has no gentler signal.
 class TShellCommandRunner final : public ICommandRunner {
 public:
     static constexpr int kTermGraceMs = 1000;
 
     // refuseRoot: a process running as root runs no command at all (NotStarted), so what
-    // anyone who may edit the settings writes never runs with root's rights.
+    // anyone who may edit the settings writes never runs with root's rights. Windows has no
+    // root; the service runs as the account it was installed for, and nothing is refused there.
     explicit TShellCommandRunner(const IClock& clock, bool refuseRoot = true);
+    ~TShellCommandRunner() override;
+    TShellCommandRunner(const TShellCommandRunner&) = delete;
+    TShellCommandRunner& operator=(const TShellCommandRunner&) = delete;
 
     CommandResult Run(const CommandRequest& request) override;
     void Stop() override;
 
 private:
+    // Stays set once Stop came: an eventfd on Linux, a manual-reset event on Windows.
+    struct StopSignal;
+
     const IClock& clock_;
     bool refuseRoot_;
-    Fd stopFd_; // an eventfd that stays readable once Stop wrote to it
+    std::unique_ptr<StopSignal> stop_;
 };
 
 } // namespace pelorix

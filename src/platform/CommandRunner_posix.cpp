@@ -210,21 +210,29 @@ private:
 
 } // namespace
 
+// An eventfd that stays readable once Stop wrote to it.
+struct TShellCommandRunner::StopSignal {
+    Fd Event{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+};
+
 TShellCommandRunner::TShellCommandRunner(const IClock& clock, bool refuseRoot)
-    : clock_(clock), refuseRoot_(refuseRoot), stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    : clock_(clock), refuseRoot_(refuseRoot), stop_(std::make_unique<StopSignal>()) {}
+
+TShellCommandRunner::~TShellCommandRunner() = default;
 
 void TShellCommandRunner::Stop() {
     const std::uint64_t one = 1;
-    if (stopFd_.Valid() && ::write(stopFd_.Get(), &one, sizeof one) < 0) {
+    if (stop_->Event.Valid() && ::write(stop_->Event.Get(), &one, sizeof one) < 0) {
         // the counter is already set: the stop stands
     }
 }
 
 CommandResult TShellCommandRunner::Run(const CommandRequest& request) {
     CommandResult result;
-    if (!stopFd_.Valid() || (refuseRoot_ && ::geteuid() == 0))
+    const Fd& stopFd = stop_->Event;
+    if (!stopFd.Valid() || (refuseRoot_ && ::geteuid() == 0))
         return result;
-    if (Readable(stopFd_.Get())) {
+    if (Readable(stopFd.Get())) {
         result.Outcome = CommandOutcome::Stopped;
         return result;
     }
@@ -242,7 +250,7 @@ CommandResult TShellCommandRunner::Run(const CommandRequest& request) {
     if (pid < 0)
         return result;
 
-    RunningCommand command(pid, readEnd.Release(), stopFd_.Get(), clock_);
+    RunningCommand command(pid, readEnd.Release(), stopFd.Get(), clock_);
     switch (command.WaitUntil(deadline, true)) {
     case RunningCommand::Wake::Exited:
         result.Outcome = CommandOutcome::Exited;

@@ -1,6 +1,7 @@
 #pragma once
-// The IPv4 addresses of this computer's network interfaces, standing in for resolving the
-// computer's own name on Windows (which yields every adapter's address).
+// The IPv4 addresses of this computer's network interfaces: every adapter's address, as
+// resolving the computer's own name gives them on Windows. Linux lists them with getifaddrs,
+// Windows with GetAdaptersAddresses.
 
 #include <string>
 #include <vector>
@@ -15,7 +16,7 @@ public:
     virtual std::vector<std::string> HostAddresses() const = 0;
 };
 
-// The real list, from getifaddrs.
+// The real list.
 class SystemHostAddresses final : public IHostAddressSource {
 public:
     std::vector<std::string> HostAddresses() const override;

@@ -1,9 +1,10 @@
 #pragma once
 // One running service per program directory. Two services on one directory would both upload
-// and interleave one log; the second is turned away at its start. The lock is an exclusive
-// flock on the directory itself: it needs no write permission there (the program directory
-// belongs to root), creates nothing, and the kernel drops it when the process ends, however
-// it ends. Owned by the service module for the process's life; one thread.
+// and interleave one log; the second is turned away at its start. On Linux the lock is an
+// exclusive flock on the directory itself: it needs no write permission there (the program
+// directory belongs to root) and creates nothing. On Windows it is a global named mutex named
+// after the directory's full path. Either way the system drops it when the process ends,
+// however it ends. Owned by the service module for the process's life; one thread.
 
 #include <cstdint>
 #include <string>

@@ -428,17 +428,6 @@ bool CurlLibraryLoaded() {
     return CurlLibrary::Instance().Loaded();
 }
 
-std::uint16_t StandardPort(FtpSecurity security) {
-    switch (security) {
-    case FtpSecurity::ImplicitTls:
-        return 990;
-    case FtpSecurity::Sftp:
-        return 22;
-    default:
-        return 21;
-    }
-}
-
 std::string LastUntrustedKey() {
     return tLastUntrusted;
 }

@@ -25,6 +25,12 @@ public:
     virtual void ConsoleAttached() {}
 };
 
+// The name the service control manager knows the service by, and the name people see.
+struct ServiceIdentity {
+    std::string name = "PelorixService";
+    std::string displayName = "Pelorix-Publisher";
+};
+
 enum class ServiceState { Stopped, Running, Paused };
 enum class ServiceControl { Start, Stop, Pause, Continue };
 

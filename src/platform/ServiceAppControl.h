@@ -10,12 +10,6 @@
 
 namespace pelorix {
 
-// The name the control layer knows the service by, and the name people see.
-struct ServiceIdentity {
-    std::string name = "PelorixService";
-    std::string displayName = "Pelorix-Publisher";
-};
-
 // The service the control layer started: the calling thread becomes the control thread. It
 // reports the states over the service's channel and runs each request there, one at a time,
 // through the dispatcher. A shutdown request, SIGTERM or SIGINT end the process without any

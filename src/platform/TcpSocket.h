@@ -1,6 +1,7 @@
 #pragma once
-// A blocking IPv4 TCP client connection with time limits, standing in for the WinSock calls
-// the clients use (gethostbyname, socket, connect, send, recv, getsockname, closesocket).
+// A blocking IPv4 TCP client connection with time limits, for the WinSock calls the clients
+// use (gethostbyname, socket, connect, send, recv, getsockname, closesocket): on Windows it
+// makes them, on Linux it stands in for them.
 // One object owns one socket; it closes on destruction. Not shared between threads.
 
 #include <chrono>
