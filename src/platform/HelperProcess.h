@@ -3,8 +3,9 @@
 // the TLS library of the mail clients) runs in a helper: a fresh instance of the calling
 // program, started with posix_spawn (CreateProcess on Windows, inside a job that ends it with
 // the caller) and a helper switch. A fresh program rather than a fork, because a child forked
-// from a threaded process may only make async-signal-safe calls until it execs. The request goes to the helper's standard input, the answer comes back on its
-// standard output; a crash the helper suffers, and the memory its libraries pin, leave with it.
+// from a threaded process may only make async-signal-safe calls until it execs. The request goes to the
+// helper's standard input, the answer comes back on its standard output; a crash the helper suffers, and the
+// memory its libraries pin, leave with it.
 
 #include <chrono>
 #include <optional>
