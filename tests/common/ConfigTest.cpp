@@ -4,6 +4,7 @@
 #include "platform/SystemMessage.h"
 
 #include "TempDir.h"
+#include "TestSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -76,8 +77,8 @@ ManagerSettings Saved(const TempDir& dir, const ManagerSettings& settings) {
 TEST(Config, ProgramDirIsTheDirectoryOfThisProgram) {
     const std::string dir = ProgramDir();
     ASSERT_FALSE(dir.empty());
-    EXPECT_EQ(dir.back(), '/');
-    EXPECT_TRUE(std::filesystem::exists(dir + "ConfigTest"));
+    EXPECT_EQ(dir.back(), test::DirectorySeparator());
+    EXPECT_TRUE(std::filesystem::exists(dir + test::ProgramFileName("ConfigTest")));
     EXPECT_EQ(IniPath("/opt/p/"), "/opt/p/Pelorix.ini");
 }
 
@@ -225,7 +226,10 @@ TEST(Config, PasswordsWrittenByTheManagerReadBackOnBothSides) {
     EXPECT_EQ(svc.Mail.AuthPw, settings.Mail.AuthPw);
     const std::string file = dir.Read("Pelorix.ini");
     EXPECT_EQ(file.find("blank at both ends"), std::string::npos) << "no password in plain text";
-    EXPECT_EQ(ModeOf(dir.File("Pelorix.ini")), 0600u);
+    // Windows has no modes; the program directory's access list guards the file there.
+    if (!test::RunsOnWindows()) {
+        EXPECT_EQ(ModeOf(dir.File("Pelorix.ini")), 0600u);
+    }
 
     // Stored forms that begin with a blank or stand in quotes read back whole too.
     ASSERT_EQ(ScramblePassword("-"), " ");
@@ -363,6 +367,8 @@ TEST(Config, PasswordRecallTakesTheLastMatchAndEmptiesWithoutOne) {
 }
 
 TEST(Config, HistoriesLoadNineteenButWriteNine) {
+    if (test::RunsOnWindows())
+        GTEST_SKIP() << "the manager saves; on Windows the system's profile calls write in their own way";
     TempDir dir;
     dir.Write("Pelorix.ini", "[Hosts]\nFTPHost1=one\nFTPHost2=\nFTPHost3=three\nFTPHost15=fifteen\n"
                              "FTPHost20=twenty\nFTPSite19=/s19\nIPSource1=src\nIPSourceX=mine.example/ip\n");
@@ -391,6 +397,8 @@ TEST(Config, HistoriesLoadNineteenButWriteNine) {
 }
 
 TEST(Config, AFileEditedByHandIsReadAndKeptApartFromTheChangedKeys) {
+    if (test::RunsOnWindows())
+        GTEST_SKIP() << "the manager saves; on Windows the system's profile calls write in their own way";
     TempDir dir;
     const std::string before = "; Pelorix, edited by hand\r\n"
                                "[SETTINGS]\r\n"
@@ -431,6 +439,8 @@ TEST(Config, AFileEditedByHandIsReadAndKeptApartFromTheChangedKeys) {
 }
 
 TEST(Config, LfFileStaysLf) {
+    if (test::RunsOnWindows())
+        GTEST_SKIP() << "the manager saves; on Windows the system's profile calls write in their own way";
     TempDir dir;
     dir.Write("Pelorix.ini", "[Settings]\nFTPHost=a\n");
     ManagerSettings settings = LoadManagerSettings(dir.Path());
@@ -452,6 +462,8 @@ TEST(Config, TextsAreCutToEachSidesLength) {
 }
 
 TEST(Config, AnInterruptedSaveLeavesTheOldFileAndExplains) {
+    if (test::RunsOnWindows())
+        GTEST_SKIP() << "the manager saves; on Windows the system's profile calls write in their own way";
     TempDir dir;
     const std::string old = "[Settings]\nFTPHost=keep.example\n; note\n";
     dir.Write("Pelorix.ini", old);

@@ -9,6 +9,11 @@
 #include "ScriptedPeer.h"
 #include "mgr/NetworkAction.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QSignalSpy>

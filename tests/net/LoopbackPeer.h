@@ -3,11 +3,7 @@
 // given), accepts connections in its own thread and runs a handler on each. Every wait is
 // bounded, so a test that goes wrong still ends. Stops and joins on destruction.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "TestSystem.h"
 
 #include <atomic>
 #include <chrono>
@@ -24,22 +20,11 @@ public:
 
     explicit LoopbackPeer(Handler handler, int port = 0, int maxConnections = 1)
         : handler_(std::move(handler)), maxConnections_(maxConnections) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int one = 1;
-        setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<std::uint16_t>(port));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(listen_, 8) != 0) {
-            ::close(listen_);
-            listen_ = -1;
+        std::uint16_t bound = 0;
+        listen_ = ListenOnLoopback(static_cast<std::uint16_t>(port), 8, bound);
+        if (listen_ < 0)
             return;
-        }
-        socklen_t len = sizeof addr;
-        getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
+        port_ = bound;
         thread_ = std::thread([this] { Run(); });
     }
 
@@ -48,7 +33,7 @@ public:
         if (thread_.joinable())
             thread_.join();
         if (listen_ >= 0)
-            ::close(listen_);
+            CloseSocket(listen_);
     }
 
     LoopbackPeer(const LoopbackPeer&) = delete;
@@ -75,11 +60,10 @@ public:
         std::string data;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (!stop_ && std::chrono::steady_clock::now() < deadline) {
-            pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, 20) <= 0)
+            if (!WaitReadable(fd, 20))
                 continue;
             char buffer[4096];
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            const long n = ReceiveSome(fd, buffer, sizeof buffer);
             if (n <= 0)
                 break;
             data.append(buffer, static_cast<std::size_t>(n));
@@ -95,7 +79,7 @@ public:
     static bool SendAll(int fd, const std::string& data) {
         std::size_t sent = 0;
         while (sent < data.size()) {
-            const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+            const long n = SendSome(fd, data.data() + sent, data.size() - sent);
             if (n <= 0)
                 return false;
             sent += static_cast<std::size_t>(n);
@@ -110,16 +94,15 @@ private:
     void Run() {
         int served = 0;
         while (!stop_ && served < maxConnections_) {
-            pollfd p{listen_, POLLIN, 0};
-            if (poll(&p, 1, 20) <= 0)
+            if (!WaitReadable(listen_, 20))
                 continue;
-            const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            const int fd = AcceptConnection(listen_);
             if (fd < 0)
                 continue;
             ++served;
             ++accepted_;
             handler_(fd);
-            ::close(fd);
+            CloseSocket(fd);
         }
     }
 
@@ -136,15 +119,11 @@ private:
 
 // A port on 127.0.0.1 where nothing listens (bound once, then released).
 inline int UnusedLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
+    std::uint16_t port = 0;
+    const int fd = ListenOnLoopback(0, 1, port);
+    if (fd >= 0)
+        CloseSocket(fd);
+    return port;
 }
 
 } // namespace pelorix::test

@@ -4,10 +4,7 @@
 
 #include "ServerProcess.h"
 #include "TempDir.h"
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "TestSystem.h"
 
 #include <memory>
 #include <string>
@@ -16,17 +13,10 @@ namespace pelorix::test {
 
 // A port nobody listens on right now (the kernel's choice of an ephemeral one).
 inline int FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
+    std::uint16_t port = 0;
+    const int fd = ListenOnLoopback(0, 1, port);
     if (fd >= 0)
-        ::close(fd);
+        CloseSocket(fd);
     return port;
 }
 

@@ -4,11 +4,7 @@
 // for a byte-exact comparison. Every wait is bounded, so a client that misbehaves makes the
 // test fail instead of hanging it.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "TestSystem.h"
 
 #include <cstdint>
 #include <functional>
@@ -27,7 +23,7 @@ public:
     bool Send(const std::string& bytes) {
         std::size_t sent = 0;
         while (sent < bytes.size()) {
-            const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            const long n = SendSome(fd_, bytes.data() + sent, bytes.size() - sent);
             if (n <= 0)
                 return false;
             sent += static_cast<std::size_t>(n);
@@ -61,7 +57,7 @@ public:
 
     // Ends the server's side of the connection (the client reads its end), still recording
     // what the client sends.
-    void CloseWrite() { ::shutdown(fd_, SHUT_WR); }
+    void CloseWrite() { ShutdownWrite(fd_); }
 
     std::string Received() {
         std::lock_guard lock(mutex_);
@@ -70,10 +66,9 @@ public:
 
 private:
     bool ReadByte(char& c, int timeoutMs) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0)
+        if (!WaitReadable(fd_, timeoutMs))
             return false;
-        if (::recv(fd_, &c, 1, 0) != 1)
+        if (ReceiveSome(fd_, &c, 1) != 1)
             return false;
         std::lock_guard lock(mutex_);
         received_ += c;
@@ -88,24 +83,12 @@ private:
 class ScriptedPeer {
 public:
     // Listens on 127.0.0.1:port (0 picks a free port).
-    explicit ScriptedPeer(std::uint16_t port = 0) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int yes = 1;
-        ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(listen_, 4);
-        socklen_t len = sizeof addr;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
-    }
+    explicit ScriptedPeer(std::uint16_t port = 0) { listen_ = ListenOnLoopback(port, 4, port_); }
 
     ~ScriptedPeer() {
         Finish();
-        ::close(listen_);
+        if (listen_ >= 0)
+            CloseSocket(listen_);
     }
 
     ScriptedPeer(const ScriptedPeer&) = delete;
@@ -117,17 +100,16 @@ public:
     // the script, whatever the client still sends is recorded until it closes.
     void Run(std::function<void(PeerConnection&)> script, int acceptTimeoutMs = 10000) {
         thread_ = std::thread([this, script = std::move(script), acceptTimeoutMs] {
-            pollfd p{listen_, POLLIN, 0};
-            if (::poll(&p, 1, acceptTimeoutMs) <= 0)
+            if (listen_ < 0 || !WaitReadable(listen_, acceptTimeoutMs))
                 return;
-            const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            const int fd = AcceptConnection(listen_);
             if (fd < 0)
                 return;
             PeerConnection connection(fd);
             accepted_ = true;
             script(connection);
             connection.ReadToEnd();
-            ::close(fd);
+            CloseSocket(fd);
             std::lock_guard lock(mutex_);
             received_ = connection.Received();
         });

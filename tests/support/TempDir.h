@@ -1,5 +1,6 @@
 #pragma once
-// A fresh directory below /tmp for one test, removed with its contents afterwards.
+// A fresh directory for one test (below /tmp, on Windows below the temporary directory),
+// removed with its contents afterwards.
 
 #include <string>
 
@@ -12,7 +13,7 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    // The directory with a trailing "/", like ProgramDir.
+    // The directory with its trailing separator ("/", on Windows "\\"), like ProgramDir.
     const std::string& Path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + name; }
 

@@ -1,6 +1,8 @@
 #include "platform/InternetSession.h"
 #include "svc/ServiceHelpers.h"
 
+#include "TestSystem.h"
+
 #include <gmock/gmock.h>
 
 #include <cstdlib>
@@ -12,6 +14,7 @@ int main(int argc, char** argv) {
         pelorix::wininet::SetAuthorityFile(authorities);
     if (const auto helper_exit = pelorix::RunHelperIfAsked(argc, argv, pelorix::ServiceHelperVerbs()))
         return *helper_exit;
+    pelorix::test::KeepLineEndsOfStandardOutput();
     testing::InitGoogleMock(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -3,21 +3,19 @@
 #include "svc/PageFill.h"
 
 #include "TempDir.h"
+#include "TestSystem.h"
 #include "common/Latin1.h"
 
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <locale.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 
 namespace pelorix {
 namespace {
 
+using test::LocaleInstalled;
 using test::TempDir;
 
 // Monday, 7 December 2026, 22:05; every reading of the clock moves it on by a minute.
@@ -32,14 +30,6 @@ public:
     LocalTime time{2026, 12, 7, 22, 5, 9, 1, 60};
     mutable int reads = 0;
 };
-
-bool LocaleInstalled(const char* name) {
-    const locale_t locale = newlocale(LC_TIME_MASK, name, static_cast<locale_t>(0));
-    if (locale == static_cast<locale_t>(0))
-        return false;
-    freelocale(locale);
-    return true;
-}
 
 std::size_t FilesIn(const std::string& dir) {
     std::size_t n = 0;
@@ -158,6 +148,8 @@ TEST(PageFillTest, AdditionalPagesGoOnPastFailuresAndSkipIncompletePairs) {
 }
 
 TEST(PageFillTest, ResultIsReplacedWholeKeepingItsMode) {
+    if (test::RunsOnWindows())
+        GTEST_SKIP() << "no Unix modes";
     TempDir dir;
     dir.Write("out.htm", "old old old old old\r\n");
     chmod(dir.File("out.htm").c_str(), 0640);
@@ -175,26 +167,15 @@ struct stat StatOf(const std::string& path) {
     return st;
 }
 
-// Runs write as user and group 65534 in a child process; its result.
-bool WritesAsNobody(const std::function<bool()>& write) {
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0 && write() ? 0
-                                                                                                        : 1);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 // A web server's page (another owner, 0640) stays the web server's: replaced with the same
 // owner where the writer may give it, rewritten in place where not; a write-protected one fails.
 TEST(PageFillTest, ExistingResultKeepsOwnerGroupAndMode) {
-    if (::geteuid() != 0)
+    if (!test::MayHandFilesToOtherUsers())
         GTEST_SKIP() << "needs the right to hand files to other users";
     TempDir dir;
     ::chmod(dir.Path().c_str(), 0777);
     dir.Write("ip.html", "old");
-    ASSERT_EQ(::chown(dir.File("ip.html").c_str(), 1003, 1003), 0);
+    ASSERT_TRUE(test::ChangeOwner(dir.File("ip.html"), 1003, 1003));
     ::chmod(dir.File("ip.html").c_str(), 0640);
     ASSERT_TRUE(WriteLines(dir.File("ip.html"), {"new"}));
     struct stat st = StatOf(dir.File("ip.html"));
@@ -205,7 +186,7 @@ TEST(PageFillTest, ExistingResultKeepsOwnerGroupAndMode) {
 
     ::chmod(dir.File("ip.html").c_str(), 0666); // writable for the unprivileged service, not its own
     const ino_t inode = st.st_ino;
-    EXPECT_TRUE(WritesAsNobody([&] { return WriteLines(dir.File("ip.html"), {"x"}); }));
+    EXPECT_TRUE(test::WorksAsNobody([&] { return WriteLines(dir.File("ip.html"), {"x"}); }));
     st = StatOf(dir.File("ip.html"));
     EXPECT_EQ(st.st_uid, 1003u);
     EXPECT_EQ(st.st_mode & 07777, 0666u);
@@ -213,7 +194,7 @@ TEST(PageFillTest, ExistingResultKeepsOwnerGroupAndMode) {
     EXPECT_EQ(dir.Read("ip.html"), "x\r\n");
 
     ::chmod(dir.File("ip.html").c_str(), 0644); // readable only: the rename would be allowed, but no
-    EXPECT_FALSE(WritesAsNobody([&] { return WriteLines(dir.File("ip.html"), {"y"}); }));
+    EXPECT_FALSE(test::WorksAsNobody([&] { return WriteLines(dir.File("ip.html"), {"y"}); }));
     dir.Write("own.html", "old");
     ::chmod(dir.File("own.html").c_str(), 0444);
     EXPECT_FALSE(WriteLines(dir.File("own.html"), {"y"})) << "write-protected";
@@ -239,6 +220,8 @@ TEST(PageFillTest, UnwritableResultFailsAndLeavesNothingBehind) {
 }
 
 TEST(PageFillTest, WritingThroughALinkReplacesTheDocument) {
+    if (test::RunsOnWindows())
+        GTEST_SKIP() << "symbolic links need a privilege there";
     TempDir dir;
     dir.Write("real.htm", "old\r\n");
     std::filesystem::create_symlink(dir.File("real.htm"), dir.File("link.htm"));

@@ -9,12 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <numeric>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 namespace pelorix::test {
 namespace {
@@ -326,10 +325,10 @@ TEST_F(PeloThreadTest, UnwritableLogFileKeepsTheLinesForTheNextFlush) {
     service_.LogFile = true;
     auto& w = MakeWorker();
     // A directory in the file's place makes every open fail, whoever runs the test.
-    ASSERT_EQ(::mkdir(dir_.File("Pelorix.log").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(dir_.File("Pelorix.log")));
     w.LogStatus(0, "-FTP-Upload gescheitert");
     w.FlushLog();
-    ASSERT_EQ(::rmdir(dir_.File("Pelorix.log").c_str()), 0);
+    ASSERT_TRUE(std::filesystem::remove(dir_.File("Pelorix.log")));
     w.LogStatus(0, "+FTP-Upload OK mit 84.1.2.3 als /myserver.htm");
     w.FlushLog();
     EXPECT_EQ(dir_.Read("Pelorix.log"), "\r\n[22:05:09] -FTP-Upload gescheitert"

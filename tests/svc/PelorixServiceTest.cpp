@@ -8,10 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 
 namespace pelorix::test {
@@ -230,10 +228,10 @@ TEST_F(PelorixServiceTest, LogFileOffLeavesTheDirectoryUntouched) {
 TEST_F(PelorixServiceTest, LinesOfAFailedFlushAreWrittenAtTheNextOneInOrder) {
     TestService service(dir_.Path(), clock_, hosts_, &gate_);
     service.settings = ValidSettings();
-    ASSERT_EQ(::mkdir(dir_.File("Pelorix.log").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(dir_.File("Pelorix.log")));
     ASSERT_TRUE(Start(service));
     ASSERT_TRUE(gate_.WaitEntered(1));
-    ASSERT_EQ(::rmdir(dir_.File("Pelorix.log").c_str()), 0);
+    ASSERT_TRUE(std::filesystem::remove(dir_.File("Pelorix.log")));
     EXPECT_TRUE(service.Stop());
     gate_.Open();
     EXPECT_EQ(dir_.Read("Pelorix.log"), kHeader + Rec("+Service gestartet *") +
@@ -246,10 +244,10 @@ TEST_F(PelorixServiceTest, LinesOfAFailedFlushAreWrittenAtTheNextOneInOrder) {
 TEST_F(PelorixServiceTest, WorkerLinesNeverLandAboveTheRecordsOfAFailedStartFlush) {
     TestService service(dir_.Path(), clock_, hosts_, &gate_);
     service.settings = ValidSettings();
-    ASSERT_EQ(::mkdir(dir_.File("Pelorix.log").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(dir_.File("Pelorix.log")));
     ASSERT_TRUE(Start(service));
     ASSERT_TRUE(gate_.WaitEntered(1));
-    ASSERT_EQ(::rmdir(dir_.File("Pelorix.log").c_str()), 0);
+    ASSERT_TRUE(std::filesystem::remove(dir_.File("Pelorix.log")));
     gate_.Allow(1); // the worker's first check tick flushes
     ASSERT_TRUE(gate_.WaitEntered(2));
     EXPECT_EQ(dir_.Read("Pelorix.log"), kHeader + Rec("+Service gestartet *") +

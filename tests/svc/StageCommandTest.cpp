@@ -4,6 +4,7 @@
 
 #include "SvcFakes.h"
 #include "TempDir.h"
+#include "TestSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +40,11 @@ protected:
         service_.LogFile = true; // a check's lines are dropped unless they go to the file
         service_.Router = true;
         service_.IntervalTicks = 0; // a check at every tick
+    }
+
+    void SetUp() override {
+        if (RunsOnWindows())
+            GTEST_SKIP() << "the commands here are sh command lines";
     }
 
     // A worker whose address source reports 84.1.2.3 and, from tick `changeAt` on, 84.1.2.4.
