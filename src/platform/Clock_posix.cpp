@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
-#include <thread>
 
 namespace pelorix {
 
@@ -57,26 +56,6 @@ LocalTime SystemClock::Now() const {
     t.weekday = tm.tm_wday;
     t.utcOffsetMinutes = static_cast<int>(tm.tm_gmtoff / 60);
     return t;
-}
-
-long long SystemClock::MonotonicMs() const {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-SystemClock& SystemClock::Instance() {
-    static SystemClock clock;
-    return clock;
-}
-
-void SystemSleeper::SleepMs(int ms) {
-    if (ms > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-SystemSleeper& SystemSleeper::Instance() {
-    static SystemSleeper sleeper;
-    return sleeper;
 }
 
 std::string LocalWeekdayName(int weekday, const std::string& localeName) {

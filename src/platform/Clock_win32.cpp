@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <thread>
 
 namespace pelorix {
 
@@ -27,26 +26,6 @@ LocalTime SystemClock::Now() const {
         bias += zone.StandardBias;
     t.utcOffsetMinutes = static_cast<int>(-bias);
     return t;
-}
-
-long long SystemClock::MonotonicMs() const {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-SystemClock& SystemClock::Instance() {
-    static SystemClock clock;
-    return clock;
-}
-
-void SystemSleeper::SleepMs(int ms) {
-    if (ms > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-SystemSleeper& SystemSleeper::Instance() {
-    static SystemSleeper sleeper;
-    return sleeper;
 }
 
 std::string LocalWeekdayName(int weekday, const std::string& localeName) {

@@ -1,8 +1,28 @@
 #include "platform/HelperProcess.h"
 
 #include <charconv>
+#include <cstring>
 
 namespace pelorix {
+
+int RunHelperVerb(const char* name, std::span<const HelperVerb> verbs,
+                  std::optional<std::string> (*readRequest)(), bool (*writeAnswer)(const std::string&)) {
+    for (const HelperVerb& verb : verbs) {
+        if (std::strcmp(verb.Name, name) != 0)
+            continue;
+        const auto request = readRequest();
+        if (!request)
+            return 1;
+        std::string answer;
+        try {
+            answer = verb.Work(*request);
+        } catch (...) {
+            return 1;
+        }
+        return writeAnswer(answer) ? 0 : 1;
+    }
+    return 2;
+}
 
 std::string PackFields(const std::vector<std::string>& fields) {
     std::string bytes;

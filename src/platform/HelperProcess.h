@@ -27,6 +27,12 @@ struct HelperVerb {
 // otherwise nullopt and main goes on as usual.
 std::optional<int> RunHelperIfAsked(int argc, char** argv, std::span<const HelperVerb> verbs);
 
+// The helper's side of RunHelperIfAsked, the same on every system: runs the named verb on the
+// request readRequest gives and hands its answer to writeAnswer. 0 when answered, 1 when the
+// request could not be read, the work failed or the answer not written, 2 for an unknown verb.
+int RunHelperVerb(const char* name, std::span<const HelperVerb> verbs,
+                  std::optional<std::string> (*readRequest)(), bool (*writeAnswer)(const std::string&));
+
 // Starts a helper for verb, hands it the request and waits at most limit for its answer. The
 // helper is killed when the limit passes, and when the calling thread ends. nullopt when no
 // helper could be started, it died or failed, or it did not answer in time.

@@ -180,21 +180,7 @@ std::optional<int> RunHelperIfAsked(int argc, char** argv, std::span<const Helpe
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (std::to_string(::getppid()) != argv[3])
         return 1;
-    for (const HelperVerb& verb : verbs) {
-        if (std::strcmp(verb.Name, argv[2]) != 0)
-            continue;
-        const auto request = ReadStandardInput();
-        if (!request)
-            return 1;
-        std::string answer;
-        try {
-            answer = verb.Work(*request);
-        } catch (...) {
-            return 1;
-        }
-        return WriteStandardOutput(answer) ? 0 : 1;
-    }
-    return 2;
+    return RunHelperVerb(argv[2], verbs, &ReadStandardInput, &WriteStandardOutput);
 }
 
 std::optional<std::string> RunInHelperProcess(const std::string& verb, const std::string& request,

@@ -120,21 +120,7 @@ std::optional<int> RunHelperIfAsked(int argc, char** argv, std::span<const Helpe
     // named in argv[3] needs no check. Request and answer are bytes, never text with line ends.
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
-    for (const HelperVerb& verb : verbs) {
-        if (std::strcmp(verb.Name, argv[2]) != 0)
-            continue;
-        const auto request = ReadStandardInput();
-        if (!request)
-            return 1;
-        std::string answer;
-        try {
-            answer = verb.Work(*request);
-        } catch (...) {
-            return 1;
-        }
-        return WriteStandardOutput(answer) ? 0 : 1;
-    }
-    return 2;
+    return RunHelperVerb(argv[2], verbs, &ReadStandardInput, &WriteStandardOutput);
 }
 
 std::optional<std::string> RunInHelperProcess(const std::string& verb, const std::string& request,

@@ -64,9 +64,4 @@ std::vector<std::string> SystemHostAddresses::HostAddresses() const {
     return addresses;
 }
 
-SystemHostAddresses& SystemHostAddresses::Instance() {
-    static SystemHostAddresses instance;
-    return instance;
-}
-
 } // namespace pelorix

@@ -65,17 +65,28 @@ public:
     }
 
 private:
+    // Takes what the client sent in pieces and hands it out byte by byte: a receive per byte
+    // is slow enough under Wine to make a client's reply wait run out.
     bool ReadByte(char& c, int timeoutMs) {
-        if (!WaitReadable(fd_, timeoutMs))
-            return false;
-        if (ReceiveSome(fd_, &c, 1) != 1)
-            return false;
+        if (next_ == pending_.size()) {
+            if (!WaitReadable(fd_, timeoutMs))
+                return false;
+            char piece[4096];
+            const long n = ReceiveSome(fd_, piece, sizeof piece);
+            if (n <= 0)
+                return false;
+            pending_.assign(piece, static_cast<std::size_t>(n));
+            next_ = 0;
+        }
+        c = pending_[next_++];
         std::lock_guard lock(mutex_);
         received_ += c;
         return true;
     }
 
     int fd_;
+    std::string pending_;
+    std::size_t next_ = 0;
     std::mutex mutex_;
     std::string received_;
 };

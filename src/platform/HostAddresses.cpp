@@ -1,0 +1,10 @@
+#include "platform/HostAddresses.h"
+
+namespace pelorix {
+
+SystemHostAddresses& SystemHostAddresses::Instance() {
+    static SystemHostAddresses instance;
+    return instance;
+}
+
+} // namespace pelorix
