@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-
 namespace pelorix {
 
 LocalTime SystemClock::Now() const {

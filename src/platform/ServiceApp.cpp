@@ -49,4 +49,21 @@ bool IsSwitch(std::string_view arg, std::string_view name) {
     return true;
 }
 
+std::optional<ServiceSwitches> ReadServiceSwitches(int argc, char** argv) {
+    ServiceSwitches switches;
+    for (int i = 1; i < argc; ++i) {
+        if (IsSwitch(argv[i], "foreground"))
+            switches.foreground = true;
+        else if (IsSwitch(argv[i], "install"))
+            switches.install = true;
+        else if (IsSwitch(argv[i], "uninstall"))
+            switches.uninstall = true;
+        else if (IsSwitch(argv[i], "silent"))
+            switches.silent = true;
+        else
+            return std::nullopt;
+    }
+    return switches;
+}
+
 } // namespace pelorix

@@ -8,6 +8,7 @@
 // ends), SIGUSR1 pauses and SIGUSR2 continues.
 
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,16 @@ private:
 
 // True when arg is the switch name: "/" or "-" in front, the name in any letter case.
 bool IsSwitch(std::string_view arg, std::string_view name);
+
+// The switches of the program entry (FOREGROUND, INSTALL, UNINSTALL, SILENT); none for an
+// argument that is none of them.
+struct ServiceSwitches {
+    bool foreground = false;
+    bool install = false;
+    bool uninstall = false;
+    bool silent = false;
+};
+std::optional<ServiceSwitches> ReadServiceSwitches(int argc, char** argv);
 
 // The program entry's one call: reads the switches and runs the service accordingly until it
 // has stopped. Returns the process exit code.

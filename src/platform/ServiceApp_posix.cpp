@@ -77,24 +77,12 @@ int RunServiceApp(int argc, char** argv, IServiceHandlers& handlers) {
     const std::string controlled = ServiceChannel::StartedServiceName();
     if (argc <= 1 && !controlled.empty())
         return RunControlledService(controlled, handlers);
-    bool foreground = false;
-    bool install = false;
-    bool uninstall = false;
-    bool silent = false;
-    for (int i = 1; i < argc; ++i) {
-        if (IsSwitch(argv[i], "foreground")) {
-            foreground = true;
-        } else if (IsSwitch(argv[i], "install")) {
-            install = true;
-        } else if (IsSwitch(argv[i], "uninstall")) {
-            uninstall = true;
-        } else if (IsSwitch(argv[i], "silent")) {
-            silent = true;
-        } else {
-            PrintUsage(argc > 0 ? argv[0] : nullptr);
-            return 2;
-        }
+    const std::optional<ServiceSwitches> switches = ReadServiceSwitches(argc, argv);
+    if (!switches) {
+        PrintUsage(argc > 0 ? argv[0] : nullptr);
+        return 2;
     }
+    const auto [foreground, install, uninstall, silent] = *switches;
     if ((install || uninstall) && !(install && uninstall) && !foreground)
         return install ? InstallService({}, silent) : UninstallService({}, silent);
     if (!foreground || install || uninstall || silent) {

@@ -408,24 +408,12 @@ int RunForeground(IServiceHandlers& handlers) {
 
 int RunServiceApp(int argc, char** argv, IServiceHandlers& handlers) {
     const char* program = argc > 0 ? argv[0] : nullptr;
-    bool foreground = false;
-    bool install = false;
-    bool uninstall = false;
-    bool silent = false;
-    for (int i = 1; i < argc; ++i) {
-        if (IsSwitch(argv[i], "foreground")) {
-            foreground = true;
-        } else if (IsSwitch(argv[i], "install")) {
-            install = true;
-        } else if (IsSwitch(argv[i], "uninstall")) {
-            uninstall = true;
-        } else if (IsSwitch(argv[i], "silent")) {
-            silent = true;
-        } else {
-            PrintUsage(program);
-            return 2;
-        }
+    const std::optional<ServiceSwitches> switches = ReadServiceSwitches(argc, argv);
+    if (!switches) {
+        PrintUsage(program);
+        return 2;
     }
+    const auto [foreground, install, uninstall, silent] = *switches;
     if ((install || uninstall) && !(install && uninstall) && !foreground)
         return install ? InstallService(silent) : UninstallService(silent);
     if (foreground && !install && !uninstall && !silent)
