@@ -1,6 +1,7 @@
 #include "common/Config.h"
 
 #include "common/Latin1.h"
+#include "platform/FileSystemName.h"
 #include "platform/SystemMessage.h"
 
 #include "TempDir.h"
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -156,6 +158,16 @@ TEST(Config, ParsesIntegersLikeTheFileExpects) {
     for (const char* bad : {"", "0x", "$", "-", "12abc", "1.5", "x1E", "2147483648", "$100000000", "0x1G",
                             "1 2", "99999999999999999999999"})
         EXPECT_EQ(ParseProfileInt(bad, 7), 7) << bad;
+}
+
+TEST(Config, AFileBelowAnUmlautDirectoryIsFoundByItsLatin1Path) {
+    TempDir dir;
+    const std::string programDir = dir.File("J\xFCrgen") + "/"; // system text, as ProgramDir gives it
+    std::filesystem::create_directory(FileSystemName(programDir));
+    std::ofstream(FileSystemName(programDir + "Pelorix.ini")) << "[Settings]\nFTPHost=here\n";
+    const ManagerSettings mgr = LoadManagerSettings(programDir);
+    EXPECT_EQ(mgr.FTPHost, "here");
+    EXPECT_EQ(mgr.FTPMode, 0) << "the file exists, so it keeps plain FTP";
 }
 
 TEST(Config, IntegersAndFlagsInTheFile) {
