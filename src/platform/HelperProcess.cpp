@@ -2,8 +2,26 @@
 
 #include <charconv>
 #include <cstring>
+#include <mutex>
 
 namespace pelorix {
+
+namespace {
+
+std::mutex gProgramLock;
+std::string gProgram; // empty: the running program's own file
+
+} // namespace
+
+void SetHelperProgram(std::string path) {
+    std::lock_guard lock(gProgramLock);
+    gProgram = std::move(path);
+}
+
+std::string ChosenHelperProgram() {
+    std::lock_guard lock(gProgramLock);
+    return gProgram;
+}
 
 int RunHelperVerb(const char* name, std::span<const HelperVerb> verbs,
                   std::optional<std::string> (*readRequest)(), bool (*writeAnswer)(const std::string&)) {

@@ -8,12 +8,18 @@
 // memory its libraries pin, leave with it.
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace pelorix {
+
+// The switch that starts a program as helper: SWITCH VERB CALLER-PID.
+inline constexpr const char* kHelperSwitch = "--pelorix-helper";
+// Requests and answers are a few kilobytes; a helper that sends more is not a helper of ours.
+inline constexpr std::size_t kMaxMessage = 16u << 20;
 
 // One kind of work a program offers as helper: the request bytes in, the answer bytes out.
 using HelperWork = std::string (*)(const std::string& request);
@@ -40,8 +46,10 @@ std::optional<std::string> RunInHelperProcess(const std::string& verb, const std
                                               std::chrono::milliseconds limit);
 
 // The program started as helper: the running program's own file unless a test points
-// elsewhere.
+// elsewhere (empty restores the own file). ChosenHelperProgram gives what was set, empty for
+// the own file, which each system finds in its own way.
 void SetHelperProgram(std::string path);
+std::string ChosenHelperProgram();
 
 // Requests and answers as a list of fields, each with its length in front, so any byte may
 // stand in a field.

@@ -25,16 +25,9 @@ namespace pelorix {
 
 namespace {
 
-constexpr const char* kHelperSwitch = "--pelorix-helper";
-// Requests and answers are a few kilobytes; a helper that sends more is not a helper of ours.
-constexpr std::size_t kMaxMessage = 16u << 20;
-
-std::mutex gProgramLock;
-std::string gProgram = "/proc/self/exe";
-
 std::string HelperProgram() {
-    std::lock_guard lock(gProgramLock);
-    return gProgram;
+    const std::string chosen = ChosenHelperProgram();
+    return chosen.empty() ? "/proc/self/exe" : chosen;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -214,11 +207,6 @@ std::optional<std::string> RunInHelperProcess(const std::string& verb, const std
     if (!clean)
         return std::nullopt;
     return answer;
-}
-
-void SetHelperProgram(std::string path) {
-    std::lock_guard lock(gProgramLock);
-    gProgram = std::move(path);
 }
 
 } // namespace pelorix

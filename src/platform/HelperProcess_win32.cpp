@@ -16,16 +16,10 @@ namespace pelorix {
 
 namespace {
 
-constexpr const char* kHelperSwitch = "--pelorix-helper";
-// Requests and answers are a few kilobytes; a helper that sends more is not a helper of ours.
-constexpr std::size_t kMaxMessage = 16u << 20;
 // A helper that has closed its output is ending; it gets this long beyond the limit to be gone.
 constexpr DWORD kExitGraceMs = 1000;
 
 using Clock = std::chrono::steady_clock;
-
-std::mutex gProgramLock;
-std::string gProgram; // empty: the running program's own file
 
 std::string OwnProgram() {
     std::string path(MAX_PATH, '\0');
@@ -43,12 +37,8 @@ std::string OwnProgram() {
 }
 
 std::string HelperProgram() {
-    {
-        std::lock_guard lock(gProgramLock);
-        if (!gProgram.empty())
-            return gProgram;
-    }
-    return OwnProgram();
+    const std::string chosen = ChosenHelperProgram();
+    return chosen.empty() ? OwnProgram() : chosen;
 }
 
 // Where the helper's own messages go: the caller's standard error when that is a file or a
@@ -171,11 +161,6 @@ std::optional<std::string> RunInHelperProcess(const std::string& verb, const std
         return std::nullopt;
     }
     return answer;
-}
-
-void SetHelperProgram(std::string path) {
-    std::lock_guard lock(gProgramLock);
-    gProgram = std::move(path);
 }
 
 } // namespace pelorix
