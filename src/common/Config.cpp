@@ -1,6 +1,6 @@
 #include "common/Config.h"
 
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 #include "platform/FileSystemName.h"
 #include "platform/ProfileFile.h"
 #include "platform/SystemMessage.h"

@@ -5,10 +5,10 @@
 
 #include "mgr/UnitPelo.h"
 
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 #include "mgr/MsgBox.h"
 #include "platform/Clock.h"
-#include "platform/ServiceControl.h"
+#include "scm/ServiceControl.h"
 #include "svc/StatusLog.h"
 
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "net/Trust.h"
 
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 
 #include <algorithm>
 

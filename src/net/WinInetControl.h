@@ -6,7 +6,7 @@
 // default (SilentExceptions), into plain false results. It makes no protocol connection
 // itself; TSimpleFTP derives from it. Owned by whoever created it; used on one thread only.
 
-#include "platform/InternetSession.h"
+#include "net/InternetSession.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,7 @@
 #include "platform/ProfileFile.h"
 
 #include "platform/FileSystemName.h"
+#include "platform/ProfileText.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -11,58 +12,11 @@
 
 namespace pelorix {
 
+using namespace profile;
+
 namespace {
 
-constexpr std::string_view kBlanks = " \t\r";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-
-std::string_view Trim(std::string_view text) {
-    const auto first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = text.find_last_not_of(kBlanks);
-    return text.substr(first, last - first + 1);
-}
-
-// Letter case is ignored for the Latin-1 letters too, as the Windows calls do.
-unsigned char FoldCase(unsigned char c) {
-    if (c >= 'A' && c <= 'Z')
-        return static_cast<unsigned char>(c + 32);
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
-        return static_cast<unsigned char>(c + 32);
-    return c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
-bool IsQuote(char c) {
-    return c == '"' || c == '\'';
-}
-
-// A value the reader would change (surrounding blanks, a pair of quotes) is written in
-// quotes, so that every value reads back as it was written. Line breaks would end the line
-// and turn the rest of the value into lines of their own; they become blanks.
-std::string EncodeValue(std::string_view value) {
-    std::string out(value);
-    for (char& c : out) {
-        if (c == '\r' || c == '\n')
-            c = ' ';
-    }
-    const bool blankAtEdge = !out.empty() && (kBlanks.find(out.front()) != std::string_view::npos ||
-                                              kBlanks.find(out.back()) != std::string_view::npos);
-    const bool quoted = out.size() >= 2 && IsQuote(out.front()) && out.front() == out.back();
-    if (blankAtEdge || quoted)
-        return '"' + out + '"';
-    return out;
-}
 
 } // namespace
 
@@ -199,9 +153,7 @@ std::string ProfileFile::ReadString(std::string_view section, std::string_view k
     if (const auto header = FindSection(section)) {
         if (const auto index = FindKey(*header, key)) {
             const std::string& text = lines_[*index].text;
-            value = Trim(std::string_view(text).substr(text.find('=') + 1));
-            if (value.size() >= 2 && IsQuote(value.front()) && value.front() == value.back())
-                value = value.substr(1, value.size() - 2);
+            value = DecodeValue(std::string_view(text).substr(text.find('=') + 1));
         }
     }
     return std::string(value.substr(0, maxLength));

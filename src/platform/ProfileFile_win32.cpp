@@ -1,5 +1,6 @@
 #include "platform/ProfileFile.h"
 
+#include "platform/ProfileText.h"
 #include "platform/Win32Errno.h"
 
 #include <windows.h>
@@ -20,63 +21,13 @@
 
 namespace pelorix {
 
-namespace {
+using namespace profile;
 
-constexpr std::string_view kBlanks = " \t\r\n";
+namespace {
 
 // Two defaults no value in a file is: a read that gives back each of them found no key.
 constexpr std::string_view kAbsent = "\x01<absent>\x02";
 constexpr std::string_view kAbsentToo = "\x02<absent>\x01";
-
-std::string_view Trim(std::string_view text) {
-    const auto first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = text.find_last_not_of(kBlanks);
-    return text.substr(first, last - first + 1);
-}
-
-// Letter case is ignored for the Latin-1 letters too, as the profile calls do.
-unsigned char FoldCase(unsigned char c) {
-    if (c >= 'A' && c <= 'Z')
-        return static_cast<unsigned char>(c + 32);
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
-        return static_cast<unsigned char>(c + 32);
-    return c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return FoldCase(static_cast<unsigned char>(x)) == FoldCase(static_cast<unsigned char>(y));
-    });
-}
-
-bool IsQuote(char c) {
-    return c == '"' || c == '\'';
-}
-
-// A value the reader would change (surrounding blanks, which the writing call drops, or a
-// pair of quotes) is written in quotes, so that every value reads back as it was written. A
-// line break would end the line; it becomes a blank.
-std::string EncodeValue(std::string_view value) {
-    std::string out(value);
-    std::replace_if(
-        out.begin(), out.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-    const bool blankAtEdge = !out.empty() && (kBlanks.find(out.front()) != std::string_view::npos ||
-                                              kBlanks.find(out.back()) != std::string_view::npos);
-    const bool quoted = out.size() >= 2 && IsQuote(out.front()) && out.front() == out.back();
-    if (blankAtEdge || quoted)
-        return '"' + out + '"';
-    return out;
-}
-
-// What the reading call makes of a value as it stands in the file.
-std::string_view DecodeValue(std::string_view stored) {
-    std::string_view value = Trim(stored);
-    if (value.size() >= 2 && IsQuote(value.front()) && value.front() == value.back())
-        value = value.substr(1, value.size() - 2);
-    return value;
-}
 
 // A relative name would send the profile calls to the Windows directory.
 std::string FullPath(const std::string& path) {

@@ -1,6 +1,6 @@
 #include "platform/SystemMessage.h"
 
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 
 #include <cerrno>
 

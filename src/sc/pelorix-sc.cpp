@@ -3,8 +3,8 @@
 // automatic services at boot. Exit status 0 on success (also for --help), 1 when an operation
 // failed, 2 on wrong use.
 
-#include "common/Latin1.h"
-#include "platform/ServiceControl.h"
+#include "base/Latin1.h"
+#include "scm/ServiceControl.h"
 
 #include <unistd.h>
 

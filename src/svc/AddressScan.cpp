@@ -1,9 +1,9 @@
 #include "svc/AddressScan.h"
 
-#include "platform/InternetSession.h"
+#include "net/InternetSession.h"
 #include "svc/ServiceHelpers.h"
 
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 #include "net/SimpSock.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "svc/MailCompose.h"
 
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 #include "net/Trust.h"
 #include "svc/MailHelper.h"
 

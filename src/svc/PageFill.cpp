@@ -1,6 +1,6 @@
 #include "svc/PageFill.h"
 
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 #include "platform/Clock.h"
 #include "platform/FileReplace.h"
 #include "platform/FileSystemName.h"

@@ -4,7 +4,7 @@
 #include "common/Config.h"
 #include "platform/Clock.h"
 #include "platform/HostAddresses.h"
-#include "platform/ServiceApp.h"
+#include "scm/ServiceApp.h"
 #include "svc/Pelorix_Main.h"
 #include "svc/ServiceHelpers.h"
 

@@ -17,7 +17,7 @@
 #include "platform/CommandRunner.h"
 #include "platform/HostAddresses.h"
 #include "platform/InstanceLock.h"
-#include "platform/ServiceApp.h"
+#include "scm/ServiceApp.h"
 
 #include <array>
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "svc/ServiceHelpers.h"
 
-#include "platform/InternetSession.h"
+#include "net/InternetSession.h"
 #include "svc/MailHelper.h"
 
 #include <array>

@@ -1,7 +1,7 @@
 // The user's command after a publication: OnPublish with the page's placeholders filled in,
 // run through the shell and waited for. Its outcome is only reported; the publication stands.
 
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 #include "svc/PageFill.h"
 #include "svc/Pelorix_Main.h"
 

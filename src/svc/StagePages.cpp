@@ -1,6 +1,6 @@
 // Page generation: the main page and the additional documents from their templates.
 
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 #include "svc/PageFill.h"
 #include "svc/Pelorix_Main.h"
 

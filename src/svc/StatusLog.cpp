@@ -1,6 +1,6 @@
 #include "svc/StatusLog.h"
 
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 #include "net/SimpSock.h"
 #include "platform/FileReplace.h"
 #include "platform/FileSystemName.h"

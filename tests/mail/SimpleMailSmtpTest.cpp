@@ -3,7 +3,7 @@
 #include "MailTestPeers.h"
 #include "TempDir.h"
 #include "TestSystem.h"
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 #include "mail/SimpleMail.h"
 
 #include <gtest/gtest.h>

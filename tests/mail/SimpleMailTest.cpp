@@ -3,7 +3,7 @@
 
 #include "mail/SimpleMail.h"
 #include "ScriptedPeer.h"
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 
 #include <gtest/gtest.h>
 

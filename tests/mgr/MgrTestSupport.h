@@ -3,7 +3,7 @@
 // runtime directory, German texts, the message-box, file-dialog and tray seams), opening the
 // real main window on a fresh program directory, acting as a user, and reading Pelorix.ini.
 
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 #include "mgr/MsgBox.h"
 #include "mgr/OpenDialog.h"
 #include "mgr/PeloApplication.h"

@@ -3,11 +3,11 @@
 // monitor: a program directory holding PelorixSvc and a Pelorix.ini, its own service database,
 // the lines of the monitor list with their colours, and a plain sender of monitor bytes.
 
+#include "base/Latin1.h"
 #include "common/Config.h"
-#include "common/Latin1.h"
-#include "platform/ServiceControl.h"
-#include "platform/ServiceDatabase.h"
 #include "platform/TcpSocket.h"
+#include "scm/ServiceControl.h"
+#include "scm/ServiceDatabase.h"
 
 #include "ServerProcess.h"
 #include "TempDir.h"

@@ -3,7 +3,7 @@
 
 #include "net/SimpSock.h"
 
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 
 #include "LoopbackPeer.h"
 

@@ -2,7 +2,7 @@
 #include "platform/SystemMessage.h"
 
 #include "TempDir.h"
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 
 #include <gtest/gtest.h>
 

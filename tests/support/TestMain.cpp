@@ -1,4 +1,4 @@
-#include "platform/InternetSession.h"
+#include "net/InternetSession.h"
 #include "svc/ServiceHelpers.h"
 
 #include "TestSystem.h"

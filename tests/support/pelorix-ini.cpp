@@ -3,8 +3,8 @@
 //     pelorix-ini FILE SECTION KEY=VALUE [+PASSKEY=PLAIN] ...
 // A key with a leading "+" is stored scrambled. Values are taken as UTF-8 and stored as Latin-1.
 
+#include "base/Latin1.h"
 #include "common/Config.h"
-#include "common/Latin1.h"
 #include "platform/ProfileFile.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include "svc/AddressScan.h"
 
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 
 #include "TestSystem.h"
 

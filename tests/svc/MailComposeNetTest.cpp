@@ -5,7 +5,7 @@
 #include "ReceivedMail.h"
 #include "ServerProcess.h"
 #include "TempDir.h"
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 #include "svc/MailCompose.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 
 #include "svc/MailCompose.h"
 #include "../mail/MailTestPeers.h"
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 
 #include <gtest/gtest.h>
 

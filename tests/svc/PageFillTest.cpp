@@ -4,7 +4,7 @@
 
 #include "TempDir.h"
 #include "TestSystem.h"
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

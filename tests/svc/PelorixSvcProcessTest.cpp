@@ -3,8 +3,8 @@
 
 #include "SvcProcess.h"
 
+#include "base/Latin1.h"
 #include "common/Config.h"
-#include "common/Latin1.h"
 
 #include <gtest/gtest.h>
 

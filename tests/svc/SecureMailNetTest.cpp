@@ -8,7 +8,7 @@
 #include "ServerProcess.h"
 #include "StageTestKit.h"
 #include "TempDir.h"
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 #include "net/Trust.h"
 #include "svc/MailCompose.h"
 

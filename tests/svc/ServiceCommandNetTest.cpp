@@ -6,8 +6,8 @@
 #include "SvcProcess.h"
 
 #include "FtpTestServer.h"
+#include "base/Latin1.h"
 #include "common/Config.h"
-#include "common/Latin1.h"
 
 #include <gtest/gtest.h>
 #include <pwd.h>

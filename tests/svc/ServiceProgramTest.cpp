@@ -2,10 +2,10 @@
 // pelorix-sc, and what its log file shows. Each test has its own service database and its
 // own program directory holding a copy of the program and a Pelorix.ini.
 
+#include "base/Latin1.h"
 #include "common/Config.h"
-#include "common/Latin1.h"
-#include "platform/ServiceControl.h"
-#include "platform/ServiceDatabase.h"
+#include "scm/ServiceControl.h"
+#include "scm/ServiceDatabase.h"
 
 #include "ServerProcess.h"
 #include "TempDir.h"

@@ -3,7 +3,7 @@
 // a host-address source whose list the test sets, and the kept status lines without their
 // time stamps.
 
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 #include "svc/Pelorix_Main.h"
 
 #include <memory>

@@ -3,7 +3,7 @@
 // that counts ticks and can end the worker, one that holds the worker in its sleeps, and a
 // worker whose stages follow a script.
 
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 #include "svc/Pelorix_Main.h"
 
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "platform/InternetSession.h"
+#include "net/InternetSession.h"
 
 namespace pelorix::wininet {
 

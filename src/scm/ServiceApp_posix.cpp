@@ -1,7 +1,7 @@
-#include "platform/ServiceApp.h"
+#include "scm/ServiceApp.h"
 
-#include "platform/ServiceAppControl.h"
-#include "platform/ServiceChannel.h"
+#include "scm/ServiceAppControl.h"
+#include "scm/ServiceChannel.h"
 
 #include <pthread.h>
 #include <unistd.h>

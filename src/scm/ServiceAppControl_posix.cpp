@@ -1,7 +1,7 @@
-#include "platform/ServiceAppControl.h"
+#include "scm/ServiceAppControl.h"
 
-#include "platform/ServiceChannel.h"
-#include "platform/ServiceControl.h"
+#include "scm/ServiceChannel.h"
+#include "scm/ServiceControl.h"
 
 #include <poll.h>
 #include <pthread.h>

@@ -1,7 +1,7 @@
-#include "platform/ServiceChannel.h"
+#include "scm/ServiceChannel.h"
 
-#include "platform/ServiceControl.h"
-#include "platform/ServiceDatabase.h"
+#include "scm/ServiceControl.h"
+#include "scm/ServiceDatabase.h"
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 
 #include <gtest/gtest.h>
 
@@ -27,4 +27,5 @@ TEST(Latin1, ReplacesWhatLatin1CannotHold) {
     EXPECT_EQ(Utf8ToLatin1("x\xC3"), "x?");
     EXPECT_EQ(Utf8ToLatin1("\xFF\xFE"), "??");
     EXPECT_EQ(Utf8ToLatin1("😀"), "?");
+    EXPECT_EQ(Utf8ToLatin1("a\xC0\x80" "b\xE0\x80\x8A"), "a?b?");
 }

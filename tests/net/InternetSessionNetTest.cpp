@@ -1,7 +1,7 @@
 // Name lookups that fail, where no name service can be reached: a private network namespace
 // with only loopback up.
 
-#include "platform/InternetSession.h"
+#include "net/InternetSession.h"
 
 #include "net/SimpFTP.h"
 

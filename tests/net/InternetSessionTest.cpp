@@ -1,4 +1,4 @@
-#include "platform/InternetSession.h"
+#include "net/InternetSession.h"
 
 #include "../net/LoopbackPeer.h"
 #include "FtpTestServer.h"

@@ -1,4 +1,4 @@
-#include "platform/ServiceApp.h"
+#include "scm/ServiceApp.h"
 
 #include <cctype>
 

@@ -1,6 +1,6 @@
-#include "platform/ProgramTrust.h"
+#include "scm/ProgramTrust.h"
 
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 
 #include <cerrno>
 #include <climits>

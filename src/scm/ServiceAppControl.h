@@ -3,7 +3,7 @@
 // running the service when the control layer started the program, and the INSTALL and
 // UNINSTALL switches. RunServiceApp chooses among them; they run on the calling thread.
 
-#include "platform/ServiceApp.h"
+#include "scm/ServiceApp.h"
 
 #include <csignal>
 #include <string>

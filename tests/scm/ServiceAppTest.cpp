@@ -1,6 +1,6 @@
 // The platform's service dispatcher: which control requests fit which state, and the switches.
 
-#include "platform/ServiceApp.h"
+#include "scm/ServiceApp.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/ServiceDatabase.h"
+#include "scm/ServiceDatabase.h"
 
 #include "platform/FileReplace.h"
 

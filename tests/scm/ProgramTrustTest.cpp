@@ -1,8 +1,8 @@
 // Which program files root may run: checked on real files and directories that the test gives
 // other owners and modes (so it needs root; as anyone else it is skipped).
 
-#include "platform/ProgramTrust.h"
-#include "common/Latin1.h"
+#include "scm/ProgramTrust.h"
+#include "base/Latin1.h"
 
 #include "TempDir.h"
 

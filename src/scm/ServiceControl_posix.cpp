@@ -1,8 +1,8 @@
-#include "platform/ServiceControl.h"
+#include "scm/ServiceControl.h"
 
-#include "common/Latin1.h"
-#include "platform/ProgramTrust.h"
-#include "platform/ServiceDatabase.h"
+#include "base/Latin1.h"
+#include "scm/ProgramTrust.h"
+#include "scm/ServiceDatabase.h"
 
 #include <fcntl.h>
 #include <grp.h>

@@ -1,7 +1,7 @@
 // libcurl is loaded for the first FTP connection and unloaded after the last one: uploads work
 // on every load, a missing library is a general error, and the memory comes back.
 
-#include "platform/InternetSession.h"
+#include "net/InternetSession.h"
 
 #include "FtpTestServer.h"
 #include "net/SimpFTP.h"

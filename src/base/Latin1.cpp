@@ -1,4 +1,4 @@
-#include "common/Latin1.h"
+#include "base/Latin1.h"
 
 namespace pelorix {
 
@@ -52,7 +52,10 @@ std::string Utf8ToLatin1(std::string_view utf8) {
         unsigned code = len == 1 ? lead : (lead & (0xFFu >> (len + 1)));
         for (std::size_t k = 1; k < len; ++k)
             code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
-        out += code <= 0xFF ? static_cast<char>(code) : '?';
+        // An overlong form ("\xC0\x80" for NUL) is no character: it would smuggle control bytes.
+        const bool overlong =
+            (len == 2 && code < 0x80) || (len == 3 && code < 0x800) || (len == 4 && code < 0x10000);
+        out += code <= 0xFF && !overlong ? static_cast<char>(code) : '?';
         i += len;
     }
     return out;

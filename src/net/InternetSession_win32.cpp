@@ -1,4 +1,4 @@
-#include "platform/InternetSession.h"
+#include "net/InternetSession.h"
 
 #include "platform/FileSystemName.h"
 #include "platform/NetworkDeadline.h"

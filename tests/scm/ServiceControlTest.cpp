@@ -3,10 +3,10 @@
 // and records each request it handles, so the calls' contract is checked without the
 // publishing service.
 
-#include "platform/ServiceControl.h"
-#include "common/Latin1.h"
-#include "platform/ServiceChannel.h"
-#include "platform/ServiceDatabase.h"
+#include "scm/ServiceControl.h"
+#include "base/Latin1.h"
+#include "scm/ServiceChannel.h"
+#include "scm/ServiceDatabase.h"
 
 #include "TempDir.h"
 

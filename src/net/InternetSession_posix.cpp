@@ -1,15 +1,13 @@
-#include "platform/InternetSession.h"
+#include "net/InternetSession.h"
 
+#include "net/CurlLibrary.h"
+#include "net/CurlSession.h"
+#include "net/FtpReply.h"
 #include "platform/FileSystemName.h"
 #include "platform/NetworkDeadline.h"
 
-#include <curl/curl.h>
-
 #include <arpa/inet.h>
-#include <dlfcn.h>
-#include <malloc.h>
 #include <netinet/in.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,15 +16,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <mutex>
-#include <set>
 #include <sstream>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 namespace pelorix::wininet {
+
+using namespace curl;
 
 struct SessionSettings {
     std::string agent;
@@ -45,39 +42,6 @@ namespace {
 
 constexpr std::size_t kMaxReplyKept = 65536;
 
-// WinInet keeps the last error and the last server reply per thread; so do we.
-thread_local std::uint32_t tLastError = 0;
-thread_local std::uint32_t tLastResponseError = 0;
-thread_local std::string tLastResponse;
-thread_local std::string tLastReason;
-thread_local std::string tLastUntrusted;
-
-// A pin no key has: a TLS connection made with it fails right after the handshake, before a
-// byte of the session is sent, and libcurl's report of the check names the key it saw.
-constexpr const char* kProbePin = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
-// The same for an SSH host key: the check comes before the authentication.
-constexpr const char* kProbeHostKey = "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
-
-std::mutex authorityMutex;
-std::string authorityFile;
-
-std::string AuthorityFile() {
-    std::lock_guard lock(authorityMutex);
-    return authorityFile;
-}
-
-// libcurl reports each pin check as " public key hash: sha256//…".
-std::string PinSeenIn(const char* data, std::size_t size) {
-    const std::string text(data, size);
-    constexpr std::string_view kMarker = "public key hash: ";
-    const auto at = text.find(kMarker);
-    if (at == std::string::npos)
-        return {};
-    const auto start = at + kMarker.size();
-    const auto end = text.find_first_of(" \r\n", start);
-    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
-
 // A refused SSH host key: "… mismatch sha256 fingerprint. Remote BASE64= is not equal to …".
 std::string HostKeySeenIn(const std::string& reason) {
     constexpr std::string_view kMarker = "Remote ";
@@ -91,217 +55,9 @@ std::string HostKeySeenIn(const std::string& reason) {
     return key.empty() ? std::string() : "SHA256:" + key;
 }
 
-bool IsTrustFailure(CURLcode code) {
-    return code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_PINNEDPUBKEYNOTMATCH ||
-           code == CURLE_SSL_CACERT_BADFILE || code == CURLE_SSL_ISSUER_ERROR;
-}
-
 size_t Discard(char*, size_t size, size_t count, void*) {
     return size * count;
 }
-
-// A quoted path for libcurl's SFTP commands: blanks and quotes inside stay part of the name.
-std::string SftpQuoted(const std::string& path) {
-    std::string out = "\"";
-    for (char c : path) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
-constexpr const char* kDefaultCurlFile = "libcurl.so.4";
-
-// The libcurl functions this layer calls, resolved from the loaded library.
-struct CurlApi {
-    CURLcode (*global_init)(long flags);
-    void (*global_cleanup)();
-    CURL* (*easy_init)();
-    void (*easy_cleanup)(CURL* curl);
-    CURLcode (*easy_setopt)(CURL* curl, CURLoption option, ...);
-    CURLcode (*easy_perform)(CURL* curl);
-    CURLcode (*easy_getinfo)(CURL* curl, CURLINFO info, ...);
-    char* (*easy_escape)(CURL* curl, const char* text, int length);
-    void (*free)(void* pointer);
-};
-
-// The file paths mapped into this process right now.
-std::set<std::string> MappedFiles() {
-    std::set<std::string> files;
-    std::ifstream maps("/proc/self/maps");
-    std::string line;
-    while (std::getline(maps, line)) {
-        const auto slash = line.find('/');
-        if (slash != std::string::npos)
-            files.insert(line.substr(slash));
-    }
-    return files;
-}
-
-// libcrypto and p11-kit, which libcurl pulls in, mark themselves never to be unloaded, so after
-// dlclose their code stays mapped with every page it touched still counted as ours. Of the files
-// a load brought that are still mapped, the pages that are plain copies of the file (not
-// writable, nothing changed privately) are given back: the kernel reads them again from the file
-// should they ever run again, so nothing is lost. Relocated data (changed privately) stays.
-void ReleaseLeftOverPages(const std::set<std::string>& broughtByLoad) {
-    std::ifstream smaps("/proc/self/smaps");
-    std::string line;
-    std::uintptr_t start = 0;
-    std::uintptr_t end = 0;
-    bool candidate = false;
-    auto release = [&] {
-        if (candidate && end > start)
-            ::madvise(reinterpret_cast<void*>(start), end - start, MADV_DONTNEED);
-        candidate = false;
-    };
-    while (std::getline(smaps, line)) {
-        if (line.empty())
-            continue;
-        std::istringstream fields(line);
-        std::string first;
-        fields >> first;
-        const auto dash = first.find('-');
-        if (dash != std::string::npos && first.back() != ':') { // a mapping's header line
-            std::string perms, offset, device, inode, path;
-            fields >> perms >> offset >> device >> inode;
-            std::getline(fields >> std::ws, path);
-            start = std::strtoull(first.substr(0, dash).c_str(), nullptr, 16);
-            end = std::strtoull(first.substr(dash + 1).c_str(), nullptr, 16);
-            candidate = perms.size() == 4 && perms[1] != 'w' && perms[3] == 'p' && !path.empty() &&
-                        path.front() == '/' && path.find(" (deleted)") == std::string::npos &&
-                        broughtByLoad.count(path) != 0;
-        } else if (first == "Anonymous:" || first == "Private_Dirty:" || first == "Swap:") {
-            long kib = 0;
-            fields >> kib;
-            if (kib != 0)
-                candidate = false;
-        } else if (first == "VmFlags:") { // the last line of a mapping
-            release();
-        }
-    }
-}
-
-// libcurl is loaded when the first FTP connection is made and unloaded when the last one is
-// closed, so a program that uploads now and then does not carry it (and the libraries it pulls
-// in) while idle. Shared by every thread; the lock guards loading, unloading and the count.
-class CurlLibrary {
-public:
-    static CurlLibrary& Instance() {
-        // Never destroyed: a connection closed late in the program's exit still finds it.
-        static auto* library = new CurlLibrary;
-        return *library;
-    }
-
-    // The loaded functions, or null with the reason in error.
-    const CurlApi* Acquire(std::string& error) {
-        std::lock_guard lock(mutex_);
-        if (users_ == 0 && !Load(error))
-            return nullptr;
-        ++users_;
-        return &api_;
-    }
-
-    void Release() {
-        std::lock_guard lock(mutex_);
-        if (users_ == 0 || --users_ != 0)
-            return;
-        api_.global_cleanup();
-        Unload();
-    }
-
-    void SetFile(std::string file) {
-        std::lock_guard lock(mutex_);
-        file_ = file.empty() ? kDefaultCurlFile : std::move(file);
-    }
-
-    bool Loaded() {
-        std::lock_guard lock(mutex_);
-        return handle_ != nullptr;
-    }
-
-private:
-    template <typename Function> bool Resolve(Function& function, const char* name, std::string& error) {
-        void* symbol = ::dlsym(handle_, name);
-        if (!symbol) {
-            const char* reason = ::dlerror();
-            error = reason ? reason : file_ + ": " + name;
-            return false;
-        }
-        function = reinterpret_cast<Function>(symbol);
-        return true;
-    }
-
-    bool Load(std::string& error) {
-        const std::set<std::string> before = MappedFiles();
-        handle_ = ::dlopen(file_.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle_) {
-            const char* reason = ::dlerror();
-            error = reason ? reason : file_;
-            return false;
-        }
-        // Kept over every load: what an earlier load pinned is no longer new to a later one.
-        for (const auto& file : MappedFiles())
-            if (!before.count(file))
-                broughtByLoad_.insert(file);
-        const bool resolved = Resolve(api_.global_init, "curl_global_init", error) &&
-                              Resolve(api_.global_cleanup, "curl_global_cleanup", error) &&
-                              Resolve(api_.easy_init, "curl_easy_init", error) &&
-                              Resolve(api_.easy_cleanup, "curl_easy_cleanup", error) &&
-                              Resolve(api_.easy_setopt, "curl_easy_setopt", error) &&
-                              Resolve(api_.easy_perform, "curl_easy_perform", error) &&
-                              Resolve(api_.easy_getinfo, "curl_easy_getinfo", error) &&
-                              Resolve(api_.easy_escape, "curl_easy_escape", error) &&
-                              Resolve(api_.free, "curl_free", error);
-        if (!resolved || api_.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-            if (resolved)
-                error = file_ + ": curl_global_init failed";
-            Unload();
-            return false;
-        }
-        return true;
-    }
-
-    void Unload() {
-        ::dlclose(handle_);
-        handle_ = nullptr;
-        api_ = {};
-        ReleaseLeftOverPages(broughtByLoad_);
-        ::malloc_trim(0); // what libcurl freed goes back to the system, not just to the heap
-    }
-
-    std::mutex mutex_;
-    std::string file_ = kDefaultCurlFile;
-    void* handle_ = nullptr;
-    CurlApi api_{};
-    int users_ = 0;
-    std::set<std::string> broughtByLoad_;
-};
-
-// One user's hold on the loaded library: loads it when needed, lets it go when destroyed.
-class CurlHold {
-public:
-    CurlHold() = default;
-    ~CurlHold() { Reset(); }
-    CurlHold(const CurlHold&) = delete;
-    CurlHold& operator=(const CurlHold&) = delete;
-
-    bool Take(std::string& error) {
-        Reset();
-        api_ = CurlLibrary::Instance().Acquire(error);
-        return api_ != nullptr;
-    }
-    void Reset() {
-        if (api_)
-            CurlLibrary::Instance().Release();
-        api_ = nullptr;
-    }
-    const CurlApi& operator*() const { return *api_; }
-    const CurlApi* operator->() const { return api_; }
-
-private:
-    const CurlApi* api_ = nullptr;
-};
 
 struct FileCloser {
     void operator()(std::FILE* f) const {
@@ -310,25 +66,6 @@ struct FileCloser {
     }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// The proxy bypass list comes as lines (CR LF, blanks or ";" between names); libcurl wants commas.
-std::string BypassForCurl(const std::string& bypass) {
-    std::string out;
-    std::string name;
-    auto flush = [&] {
-        if (!name.empty())
-            out += (out.empty() ? "" : ",") + name;
-        name.clear();
-    };
-    for (char c : bypass) {
-        if (c == '\r' || c == '\n' || c == ' ' || c == '\t' || c == ';' || c == ',')
-            flush();
-        else
-            name += c;
-    }
-    flush();
-    return out;
-}
 
 std::string AddressText(const curl_sockaddr* address) {
     char text[INET6_ADDRSTRLEN] = {};
@@ -342,90 +79,10 @@ std::string AddressText(const curl_sockaddr* address) {
     return text;
 }
 
-std::string CommandVerb(const char* data, std::size_t size) {
-    std::string verb;
-    for (std::size_t i = 0; i < size && std::isalpha(static_cast<unsigned char>(data[i])); ++i)
-        verb += static_cast<char>(std::toupper(static_cast<unsigned char>(data[i])));
-    return verb;
-}
-
-bool IsAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// Whether a FEAT reply lists UTF8 among the features (one per line, indented by a blank).
-bool AnnouncesUtf8(const std::string& reply) {
-    std::istringstream lines(reply);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const auto first = line.find_first_not_of(' ');
-        const auto end = line.find_last_not_of(" \r");
-        if (first != 0 && first != std::string::npos && end != std::string::npos) {
-            std::string feature = line.substr(first, end - first + 1);
-            std::transform(feature.begin(), feature.end(), feature.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-            if (feature == "UTF8")
-                return true;
-        }
-    }
-    return false;
-}
-
-// The path of a 257 reply: the text between the first quote and its partner, "" standing for
-// one quote inside.
-bool ParsePwdReply(const std::string& reply, std::string& path) {
-    if (reply.rfind("257", 0) != 0)
-        return false;
-    const auto open = reply.find('"');
-    if (open == std::string::npos)
-        return false;
-    std::string result;
-    for (std::size_t i = open + 1; i < reply.size(); ++i) {
-        if (reply[i] != '"') {
-            result += reply[i];
-            continue;
-        }
-        if (i + 1 < reply.size() && reply[i + 1] == '"') {
-            result += '"';
-            ++i;
-            continue;
-        }
-        path = result;
-        return true;
-    }
-    return false;
-}
-
-bool HostIsPlain(const std::string& host) {
-    if (host.empty())
-        return false;
-    return std::none_of(host.begin(), host.end(), [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return u <= ' ' || u >= 0x7F || c == '/' || c == '@' || c == '?' || c == '#' || c == '[' ||
-               c == ']' || c == '\\' || c == '%' || c == ':';
-    });
-}
-
-std::string JoinDirectory(const std::string& current, const std::string& relative) {
-    if (current.empty())
-        return relative;
-    if (current.back() == '/')
-        return current + relative;
-    return current + "/" + relative;
-}
-
 } // namespace
 
 std::uint32_t LastError() {
     return tLastError;
-}
-
-void SetCurlLibraryFile(std::string file) {
-    CurlLibrary::Instance().SetFile(std::move(file));
-}
-
-bool CurlLibraryLoaded() {
-    return CurlLibrary::Instance().Loaded();
 }
 
 std::string LastUntrustedKey() {
@@ -438,11 +95,6 @@ std::string LastFailureReason() {
     if (refused || tLastReason.empty())
         return tLastResponse;
     return tLastReason;
-}
-
-void SetAuthorityFile(std::string file) {
-    std::lock_guard lock(authorityMutex);
-    authorityFile = std::move(file);
 }
 
 bool GetLastResponseInfo(std::uint32_t& error, std::string& text) {
@@ -1194,110 +846,5 @@ bool FtpConnection::RemoveFile(const std::string& name) {
 }
 
 // ---------------------------------------------------------------------------------------------
-
-namespace {
-
-struct HttpsExchange {
-    std::string response;
-    std::size_t maxBytes = 0;
-    std::string seenPin;
-
-    static size_t Take(char* data, size_t size, size_t count, void* p) {
-        auto* self = static_cast<HttpsExchange*>(p);
-        const size_t length = size * count;
-        const size_t room = self->maxBytes - std::min(self->maxBytes, self->response.size());
-        self->response.append(data, std::min(length, room));
-        return length <= room ? length : 0; // more than the limit ends the exchange
-    }
-    static int Debug(CURL*, curl_infotype type, char* data, size_t size, void* p) {
-        if (type == CURLINFO_TEXT) {
-            std::string pin = PinSeenIn(data, size);
-            if (!pin.empty())
-                static_cast<HttpsExchange*>(p)->seenPin = std::move(pin);
-        }
-        return 0;
-    }
-};
-
-std::uint32_t HttpsErrorNumber(CURLcode code) {
-    switch (code) {
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_URL_MALFORMAT:
-        return kErrorInternetNameNotResolved;
-    case CURLE_COULDNT_CONNECT:
-        return kErrorInternetCannotConnect;
-    case CURLE_OPERATION_TIMEDOUT:
-        return kErrorInternetTimeout;
-    default:
-        return IsTrustFailure(code) ? kErrorInternetSecurityFailure : kErrorInternetConnectionAborted;
-    }
-}
-
-} // namespace
-
-bool FetchHttps(const std::string& url, std::uint32_t limitMs, std::size_t maxBytes, std::string& response,
-                std::uint32_t& error, std::string& reason) {
-    response.clear();
-    tLastUntrusted.clear();
-    CurlHold api;
-    if (!api.Take(reason)) {
-        error = kErrorInternetInternalError;
-        return false;
-    }
-    CURL* curl = api->easy_init();
-    if (!curl) {
-        error = kErrorInternetInternalError;
-        reason = "curl_easy_init failed";
-        return false;
-    }
-    HttpsExchange exchange;
-    exchange.maxBytes = maxBytes;
-    char errorText[CURL_ERROR_SIZE] = {};
-    auto setup = [&](bool probe) {
-        api->easy_setopt(curl, CURLOPT_URL, url.c_str());
-        api->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
-        api->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-        api->easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
-        api->easy_setopt(curl, CURLOPT_PROXY, "");
-        api->easy_setopt(curl, CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
-        api->easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limitMs));
-        api->easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-        api->easy_setopt(curl, CURLOPT_HEADERFUNCTION, &HttpsExchange::Take);
-        api->easy_setopt(curl, CURLOPT_HEADERDATA, &exchange);
-        api->easy_setopt(curl, CURLOPT_WRITEFUNCTION, &HttpsExchange::Take);
-        api->easy_setopt(curl, CURLOPT_WRITEDATA, &exchange);
-        api->easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &HttpsExchange::Debug);
-        api->easy_setopt(curl, CURLOPT_DEBUGDATA, &exchange);
-        api->easy_setopt(curl, CURLOPT_VERBOSE, 1L);
-        api->easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, probe ? 0L : 1L);
-        api->easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, probe ? 0L : 2L);
-        api->easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, probe ? kProbePin : nullptr);
-        const std::string authorities = AuthorityFile();
-        if (!authorities.empty())
-            api->easy_setopt(curl, CURLOPT_CAINFO, authorities.c_str());
-    };
-    setup(false);
-    const CURLcode code = api->easy_perform(curl);
-    // A response cut at the limit is still an answer: what was read is scanned.
-    const bool cut = code == CURLE_WRITE_ERROR && exchange.response.size() >= maxBytes;
-    const bool ok = code == CURLE_OK || cut;
-    if (!ok) {
-        error = HttpsErrorNumber(code);
-        reason = errorText[0] ? errorText : "";
-        if (code == CURLE_PEER_FAILED_VERIFICATION) {
-            // As for FTP: one more handshake, ended by a pin no key has, shows the key.
-            const std::string kept = reason;
-            exchange.response.clear();
-            setup(true);
-            api->easy_perform(curl);
-            tLastUntrusted = exchange.seenPin;
-            reason = kept;
-            exchange.response.clear();
-        }
-    }
-    api->easy_cleanup(curl);
-    response = std::move(exchange.response);
-    return ok;
-}
 
 } // namespace pelorix::wininet

@@ -1,0 +1,118 @@
+// The HTTPS GET of an address page, on libcurl like the FTP connection.
+#include "net/CurlLibrary.h"
+#include "net/CurlSession.h"
+#include "net/InternetSession.h"
+
+#include <algorithm>
+#include <string>
+
+namespace pelorix::wininet {
+
+using namespace curl;
+
+namespace {
+
+struct HttpsExchange {
+    std::string response;
+    std::size_t maxBytes = 0;
+    std::string seenPin;
+
+    static size_t Take(char* data, size_t size, size_t count, void* p) {
+        auto* self = static_cast<HttpsExchange*>(p);
+        const size_t length = size * count;
+        const size_t room = self->maxBytes - std::min(self->maxBytes, self->response.size());
+        self->response.append(data, std::min(length, room));
+        return length <= room ? length : 0; // more than the limit ends the exchange
+    }
+    static int Debug(CURL*, curl_infotype type, char* data, size_t size, void* p) {
+        if (type == CURLINFO_TEXT) {
+            std::string pin = PinSeenIn(data, size);
+            if (!pin.empty())
+                static_cast<HttpsExchange*>(p)->seenPin = std::move(pin);
+        }
+        return 0;
+    }
+};
+
+std::uint32_t HttpsErrorNumber(CURLcode code) {
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_URL_MALFORMAT:
+        return kErrorInternetNameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+        return kErrorInternetCannotConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+        return kErrorInternetTimeout;
+    default:
+        return IsTrustFailure(code) ? kErrorInternetSecurityFailure : kErrorInternetConnectionAborted;
+    }
+}
+
+} // namespace
+
+bool FetchHttps(const std::string& url, std::uint32_t limitMs, std::size_t maxBytes, std::string& response,
+                std::uint32_t& error, std::string& reason) {
+    response.clear();
+    tLastUntrusted.clear();
+    CurlHold api;
+    if (!api.Take(reason)) {
+        error = kErrorInternetInternalError;
+        return false;
+    }
+    CURL* curl = api->easy_init();
+    if (!curl) {
+        error = kErrorInternetInternalError;
+        reason = "curl_easy_init failed";
+        return false;
+    }
+    HttpsExchange exchange;
+    exchange.maxBytes = maxBytes;
+    char errorText[CURL_ERROR_SIZE] = {};
+    auto setup = [&](bool probe) {
+        api->easy_setopt(curl, CURLOPT_URL, url.c_str());
+        api->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
+        api->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        api->easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+        api->easy_setopt(curl, CURLOPT_PROXY, "");
+        api->easy_setopt(curl, CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
+        api->easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limitMs));
+        api->easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+        api->easy_setopt(curl, CURLOPT_HEADERFUNCTION, &HttpsExchange::Take);
+        api->easy_setopt(curl, CURLOPT_HEADERDATA, &exchange);
+        api->easy_setopt(curl, CURLOPT_WRITEFUNCTION, &HttpsExchange::Take);
+        api->easy_setopt(curl, CURLOPT_WRITEDATA, &exchange);
+        api->easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &HttpsExchange::Debug);
+        api->easy_setopt(curl, CURLOPT_DEBUGDATA, &exchange);
+        api->easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+        api->easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, probe ? 0L : 1L);
+        api->easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, probe ? 0L : 2L);
+        api->easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, probe ? kProbePin : nullptr);
+        const std::string authorities = AuthorityFile();
+        if (!authorities.empty())
+            api->easy_setopt(curl, CURLOPT_CAINFO, authorities.c_str());
+    };
+    setup(false);
+    const CURLcode code = api->easy_perform(curl);
+    // A response cut at the limit is still an answer: what was read is scanned.
+    const bool cut = code == CURLE_WRITE_ERROR && exchange.response.size() >= maxBytes;
+    const bool ok = code == CURLE_OK || cut;
+    if (!ok) {
+        error = HttpsErrorNumber(code);
+        reason = errorText[0] ? errorText : "";
+        if (code == CURLE_PEER_FAILED_VERIFICATION) {
+            // As for FTP: one more handshake, ended by a pin no key has, shows the key.
+            const std::string kept = reason;
+            exchange.response.clear();
+            setup(true);
+            api->easy_perform(curl);
+            tLastUntrusted = exchange.seenPin;
+            reason = kept;
+            exchange.response.clear();
+        }
+    }
+    api->easy_cleanup(curl);
+    response = std::move(exchange.response);
+    return ok;
+}
+
+} // namespace pelorix::wininet
