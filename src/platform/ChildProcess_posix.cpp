@@ -233,7 +233,8 @@ pid_t StartDetached(const ChildSetup& setup, int& error) {
     const pid_t first = ::fork();
     if (first == 0) {
         ::setsid();
-        const pid_t program = ::fork();
+        // fork itself is not async-signal-safe (it runs the handlers libraries registered).
+        const pid_t program = ::_Fork();
         if (program == 0)
             BecomeProgram(setup, image, reportWrite.Get());
         if (program < 0)
