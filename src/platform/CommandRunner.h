@@ -69,7 +69,7 @@ public:
     virtual void Stop() = 0;
 };
 
-// Linux: "/bin/sh -c" started with posix_spawn (never a bare fork of the threaded service) in
+// Linux: "/bin/sh -c" started as a fresh program through the child-process launcher in
 // a process group of its own, stdin from /dev/null, standard output and error into one pipe.
 // At the limit or a stop the whole group gets SIGTERM, and SIGKILL after kTermGraceMs.
 // Windows: "cmd.exe /s /c" (COMSPEC) started with CreateProcess in a job object of its own,

@@ -1,11 +1,11 @@
 #pragma once
 // Work that loads heavy or hostile-facing libraries (the FTP engine with its TLS and SSH stacks,
 // the TLS library of the mail clients) runs in a helper: a fresh instance of the calling
-// program, started with posix_spawn (CreateProcess on Windows, inside a job that ends it with
-// the caller) and a helper switch. A fresh program rather than a fork, because a child forked
-// from a threaded process may only make async-signal-safe calls until it execs. The request goes to the
-// helper's standard input, the answer comes back on its standard output; a crash the helper suffers, and the
-// memory its libraries pin, leave with it.
+// program, started through the child-process launcher (CreateProcess on Windows, inside a job
+// that ends it with the caller) with a helper switch. A fresh program rather than a bare fork,
+// because a child forked from a threaded process may only make async-signal-safe calls until
+// it execs. The request goes to the helper's standard input, the answer comes back on its
+// standard output; a crash the helper suffers, and the memory its libraries pin, leave with it.
 
 #include <chrono>
 #include <cstddef>

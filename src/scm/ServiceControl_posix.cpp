@@ -1,6 +1,7 @@
 #include "scm/ServiceControl.h"
 
 #include "base/Latin1.h"
+#include "platform/ChildProcess_posix.h"
 #include "scm/ProgramTrust.h"
 #include "scm/ServiceDatabase.h"
 
@@ -8,11 +9,9 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -159,17 +158,6 @@ bool FinishDeletion(const std::string& dir, const std::string& name) {
 
 // ---- Starting the program ----
 
-// Messages from the forked processes to StartServiceA: the service's pid, or why exec failed.
-struct LaunchMessage {
-    int kind; // 1: pid, 2: errno
-    int value;
-};
-
-void WriteMessage(int fd, int kind, int value) {
-    const LaunchMessage message{kind, value};
-    [[maybe_unused]] const ssize_t n = write(fd, &message, sizeof message);
-}
-
 // ---- Starting as root ----
 
 // The account a service started by root runs under: its ids and groups, looked up before the
@@ -214,63 +202,6 @@ void RecordRefusal(const std::string& dir, const std::string& name, DWORD error,
     db::SaveStatus(dir, name, status);
 }
 
-// Runs in the forked grandchild: gives up root for good. False (errno set) when any step
-// failed or root could still be regained; the service must not run then.
-bool DropTo(const Account& account) {
-    if (setgroups(account.groups.size(), account.groups.data()) != 0 ||
-        setresgid(account.gid, account.gid, account.gid) != 0 ||
-        setresuid(account.uid, account.uid, account.uid) != 0)
-        return false;
-    uid_t real = 0, effective = 0, saved = 0;
-    if (getresuid(&real, &effective, &saved) != 0 || real != account.uid || effective != account.uid ||
-        saved != account.uid || setuid(0) == 0 || setgid(0) == 0) {
-        errno = EPERM;
-        return false;
-    }
-    // Nothing the service starts (its upload child) may gain privileges either.
-    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-    return true;
-}
-
-// Runs in the forked grandchild: only async-signal-safe calls, everything prepared before.
-[[noreturn]] void ExecService(int reportFd, const char* workDir, char* const* argv, char* const* envp,
-                              const Account* account) {
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction dflt {};
-    dflt.sa_handler = SIG_DFL;
-    for (int sig = 1; sig < NSIG; ++sig)
-        sigaction(sig, &dflt, nullptr);
-    // A service started by one administrator writes files (its log, the pages) that the others
-    // in the database's group must be able to append to and replace; the files holding
-    // passwords are created with their own narrow modes.
-    umask(002);
-    if (account && !DropTo(*account)) {
-        WriteMessage(reportFd, 2, errno);
-        _exit(127);
-    }
-    if (chdir(workDir) != 0) {
-        WriteMessage(reportFd, 2, errno);
-        _exit(127);
-    }
-    const int nul = open("/dev/null", O_RDWR);
-    if (nul >= 0) {
-        dup2(nul, 0);
-        dup2(nul, 1);
-        dup2(nul, 2);
-        if (nul > 2)
-            close(nul);
-    }
-    // Nothing else of the caller's open files reaches the service.
-    if (reportFd > 3)
-        close_range(3, static_cast<unsigned>(reportFd) - 1, 0);
-    close_range(static_cast<unsigned>(reportFd) + 1, ~0U, 0);
-    execve(argv[0], argv, envp);
-    WriteMessage(reportFd, 2, errno);
-    _exit(127);
-}
-
 // Starts the program at path detached (own session, no parent to reap it), under account when
 // given; pid of the service process, or 0 with the error number set.
 long Launch(const std::string& dir, const db::Record& record, std::string path, const Account* account) {
@@ -295,54 +226,22 @@ long Launch(const std::string& dir, const db::Record& record, std::string path, 
     }
     envStrings.push_back(std::string(db::kDirVariable) + "=" + dir);
     envStrings.push_back(std::string(db::kServiceVariable) + "=" + record.name);
-    std::vector<char*> envp;
-    for (auto& s : envStrings)
-        envp.push_back(s.data());
-    envp.push_back(nullptr);
-    char* argv[] = {path.data(), nullptr};
-
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) {
-        Fail(ERROR_ACCESS_DENIED);
-        return 0;
-    }
-    const pid_t child = fork();
-    if (child < 0) {
-        close(report[0]);
-        close(report[1]);
-        Fail(ERROR_ACCESS_DENIED);
-        return 0;
-    }
-    if (child == 0) {
-        close(report[0]);
-        setsid();
-        const pid_t service = fork();
-        if (service == 0)
-            ExecService(report[1], workDir.c_str(), argv, envp.data(), account);
-        if (service < 0)
-            WriteMessage(report[1], 2, errno);
-        else
-            WriteMessage(report[1], 1, service);
-        _exit(0);
-    }
-    close(report[1]);
-    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    long pid = 0;
-    int execError = 0;
-    LaunchMessage message{};
-    // The pipe closes when exec succeeded (close-on-exec) or the process gave up.
-    while (read(report[0], &message, sizeof message) == static_cast<ssize_t>(sizeof message)) {
-        if (message.kind == 1)
-            pid = message.value;
-        else
-            execError = message.value;
-    }
-    close(report[0]);
-    if (execError != 0 || pid == 0) {
-        Fail(FromErrno(execError != 0 ? execError : EAGAIN));
-        return 0;
-    }
+    ChildSetup setup;
+    setup.Program = path;
+    setup.Arguments = {path};
+    setup.Environment = std::move(envStrings);
+    setup.WorkDir = workDir;
+    setup.Error = ChildStream::Null;
+    // A service started by one administrator writes files (its log, the pages) that the others
+    // in the database's group must be able to append to and replace; the files holding
+    // passwords are created with their own narrow modes.
+    setup.Umask = 002;
+    if (account)
+        setup.Credentials = ChildCredentials{account->uid, account->gid, account->groups};
+    int error = 0;
+    const pid_t pid = StartDetached(setup, error);
+    if (pid == 0)
+        Fail(FromErrno(error));
     return pid;
 }
 
