@@ -78,7 +78,7 @@ struct ServiceSettings {
     std::string FTPPass;
     std::string FTPSite;
     bool FTPPassive = false;
-    int FTPMode = 0; // 0 FTP, 1 FTP with explicit TLS, 2 FTPS (implicit TLS), 3 SFTP
+    int FTPMode = 0; // as stored: a ConnectionMode number (common/ConnectionMode.h), or one not known
     int FTPPort = 0; // 0: the mode's standard port
     std::string FTPTrust;
     bool Router = false;

@@ -4,6 +4,7 @@
 #include "mgr/DlgPage.h"
 #include "mgr/InfAbout.h"
 #include "mgr/MgrWidgets.h"
+#include "mgr/ModeChoice.h"
 #include "mgr/MsgBox.h"
 #include "mgr/PasswordStyle.h"
 #include "mgr/TBProcs.h"
@@ -275,8 +276,7 @@ QWidget* TFrmPelo::BuildParameterPage() {
 
         Label225 = MakeLabel(Gr2Ftp, "Label225", QStringLiteral("Verbindung:"));
         CbMode = Make<QComboBox>(Gr2Ftp, "CbMode");
-        CbMode->addItems({QStringLiteral("FTP (unverschlüsselt)"), QStringLiteral("FTP mit TLS (explizit)"),
-                          QStringLiteral("FTPS (implizit)"), QStringLiteral("SFTP")});
+        FillModeChoice(CbMode);
         Label226 = MakeLabel(Gr2Ftp, "Label226", QStringLiteral("Port:"));
         EdPort = Make<QLineEdit>(Gr2Ftp, "EdPort");
         EdPort->setValidator(new QIntValidator(0, 65535, EdPort));
@@ -614,7 +614,7 @@ void TFrmPelo::FormCreate() {
     EdRout->setEditText(FromL1(s.IPSource));
 
     CbPassive->setChecked(s.FTPPassive);
-    CbMode->setCurrentIndex(s.FTPMode >= 0 && s.FTPMode <= 3 ? s.FTPMode : 0);
+    ShowModeChoice(CbMode, s.FTPMode);
     CbModeChange(); // the warning also when the index stays as it was
     EdPort->setText(QString::number(s.FTPPort));
     FTPTrust = s.FTPTrust;
@@ -724,7 +724,7 @@ pelorix::ManagerSettings TFrmPelo::SettingsFromControls() const {
     s.FTPPass = ToL1(EdPass->text());
     s.FTPSite = ToL1(EdSite->currentText());
     s.FTPPassive = CbPassive->isChecked();
-    s.FTPMode = CbMode->currentIndex();
+    s.FTPMode = pelorix::ConnectionModeNumber(ChosenMode(CbMode));
     s.FTPPort = EdPort->text().toInt();
     s.FTPTrust = FTPTrust;
     s.Router = CbRout->isChecked();
@@ -806,7 +806,7 @@ void TFrmPelo::CbPagesClick() {
 }
 
 void TFrmPelo::CbModeChange() {
-    LabPlain->setVisible(CbMode->currentIndex() == 0);
+    LabPlain->setVisible(ChosenMode(CbMode) == pelorix::ConnectionMode::Plain);
     SettingsChange();
 }
 

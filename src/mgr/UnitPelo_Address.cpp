@@ -6,6 +6,7 @@
 // user input meanwhile, and each action ends within its limit.
 
 #include "mgr/MgrWidgets.h"
+#include "mgr/ModeChoice.h"
 #include "mgr/UnitPelo.h"
 
 #include "mgr/MsgBox.h"
@@ -211,7 +212,7 @@ pelorix::PageUploadParams TFrmPelo::ConnectionParams() const {
     params.User = ToL1(EdUser->currentText());
     params.Password = ToL1(EdPass->text());
     params.Passive = CbPassive->isChecked();
-    params.Mode = CbMode->currentIndex();
+    params.Mode = pelorix::ConnectionModeNumber(ChosenMode(CbMode));
     params.Port = EdPort->text().toInt();
     params.Trust = FTPTrust;
     return params;

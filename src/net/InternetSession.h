@@ -18,6 +18,8 @@
 // WinInet error number for LastError() and the server's last reply for GetLastResponseInfo(),
 // both kept per thread like WinInet's. A session and its connections belong to one thread.
 
+#include "common/ConnectionMode.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -76,14 +78,6 @@ inline constexpr std::uint32_t kErrorInternetConnectionAborted = 12030;
 inline constexpr std::uint32_t kErrorNotSupported = 50;
 // The server's certificate or host key is not the one trusted (see LastUntrustedKey).
 inline constexpr std::uint32_t kErrorInternetSecurityFailure = 12045;
-
-// How a connection to the FTP server is made (the setting FTPMode): plain FTP, FTP that turns
-// to TLS with AUTH TLS before the login (and never goes on without it), FTPS that speaks TLS
-// from the first byte, or SFTP over SSH.
-enum class FtpSecurity { Plain = 0, ExplicitTls = 1, ImplicitTls = 2, Sftp = 3 };
-
-// 21, 21, 990, 22.
-std::uint16_t StandardPort(FtpSecurity security);
 
 // What a secured connection trusts instead of the system's certificate authorities: the
 // public-key pin of a TLS server ("sha256//BASE64", as curl's --pinnedpubkey takes it) or the
@@ -152,7 +146,7 @@ public:
     StatusCallback SetStatusCallback(StatusCallback callback);
 
     // Applies to connections made afterwards.
-    void SetSecurity(FtpSecurity security, PeerTrust trust);
+    void SetSecurity(ConnectionMode security, PeerTrust trust);
 
     bool SetOption(std::uint32_t option, std::uint32_t value);
     bool QueryOption(std::uint32_t option, std::uint32_t& value) const;

@@ -34,7 +34,7 @@ struct SessionSettings {
     std::uint32_t connectTimeoutMs = kDefaultConnectTimeoutMs;
     std::uint32_t connectRetries = kDefaultConnectRetries;
     std::uint32_t stallTimeoutMs = kDefaultStallTimeoutMs;
-    FtpSecurity security = FtpSecurity::Plain;
+    ConnectionMode security = ConnectionMode::Plain;
     PeerTrust trust;
 };
 
@@ -121,7 +121,7 @@ struct FtpConnection::Impl {
     std::string user;
     std::string password;
     bool passive = false;
-    FtpSecurity security = FtpSecurity::Plain;
+    ConnectionMode security = ConnectionMode::Plain;
     PeerTrust trust;
     bool probing = false; // a connection made only to see the server's key
     std::string seenPin;  // the key hash libcurl reported during the last pin check
@@ -167,14 +167,16 @@ struct FtpConnection::Impl {
         Notify(status, &value, sizeof value);
     }
 
-    bool Sftp() const { return security == FtpSecurity::Sftp; }
-    bool Tls() const { return security == FtpSecurity::ExplicitTls || security == FtpSecurity::ImplicitTls; }
+    bool Sftp() const { return security == ConnectionMode::Sftp; }
+    bool Tls() const {
+        return security == ConnectionMode::ExplicitTls || security == ConnectionMode::ImplicitTls;
+    }
 
     std::string Scheme() const {
         switch (security) {
-        case FtpSecurity::ImplicitTls:
+        case ConnectionMode::ImplicitTls:
             return "ftps";
-        case FtpSecurity::Sftp:
+        case ConnectionMode::Sftp:
             return "sftp";
         default:
             return "ftp";
@@ -432,7 +434,7 @@ bool FtpConnection::Impl::Setup(std::string& error) {
 // the check is made to fail, so that the connection stops there and shows the key.
 void FtpConnection::Impl::ApplyTrust() {
     if (Tls()) {
-        if (security == FtpSecurity::ExplicitTls) {
+        if (security == ConnectionMode::ExplicitTls) {
             api->easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
             api->easy_setopt(curl, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
         }
@@ -604,7 +606,7 @@ StatusCallback InternetSession::SetStatusCallback(StatusCallback callback) {
     return std::exchange(settings_->callback, callback);
 }
 
-void InternetSession::SetSecurity(FtpSecurity security, PeerTrust trust) {
+void InternetSession::SetSecurity(ConnectionMode security, PeerTrust trust) {
     settings_->security = security;
     settings_->trust = std::move(trust);
 }
@@ -657,7 +659,7 @@ std::unique_ptr<FtpConnection> InternetSession::ConnectFtp(const std::string& ho
     impl->security = settings_->security;
     impl->trust = settings_->trust;
     impl->port = port == 0 ? StandardPort(impl->security) : port;
-    impl->utf8Names = impl->security == FtpSecurity::Sftp; // SFTP servers take names in UTF-8
+    impl->utf8Names = impl->security == ConnectionMode::Sftp; // SFTP servers take names in UTF-8
     impl->user = user;
     impl->password = password;
     impl->passive = (flags & kFlagPassive) != 0;

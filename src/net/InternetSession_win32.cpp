@@ -294,7 +294,7 @@ struct SessionSettings {
     std::uint32_t connectTimeoutMs = kDefaultConnectTimeoutMs;
     std::uint32_t connectRetries = kDefaultConnectRetries;
     std::uint32_t stallTimeoutMs = kDefaultStallTimeoutMs;
-    FtpSecurity security = FtpSecurity::Plain;
+    ConnectionMode security = ConnectionMode::Plain;
 
     Milliseconds ConnectLimit() const {
         return Milliseconds(connectTimeoutMs == 0 ? kDefaultConnectTimeoutMs : connectTimeoutMs);
@@ -576,7 +576,7 @@ StatusCallback InternetSession::SetStatusCallback(StatusCallback callback) {
     return std::exchange(settings_->callback, callback);
 }
 
-void InternetSession::SetSecurity(FtpSecurity security, PeerTrust) {
+void InternetSession::SetSecurity(ConnectionMode security, PeerTrust) {
     settings_->security = security;
 }
 
@@ -633,7 +633,7 @@ std::unique_ptr<FtpConnection> InternetSession::ConnectFtp(const std::string& ho
                                                            const std::string& password, std::uint32_t flags,
                                                            std::uintptr_t context) {
     // Never plain FTP in place of a protected connection: the password stays here.
-    if (settings_->security != FtpSecurity::Plain) {
+    if (!OfferedOnThisSystem(settings_->security)) {
         Fail(kErrorNotSupported);
         return nullptr;
     }
@@ -648,7 +648,7 @@ std::unique_ptr<FtpConnection> InternetSession::ConnectFtp(const std::string& ho
     }
     auto line = std::make_shared<Line>(settings_);
     const auto session = settings_->handle.Get();
-    const auto wirePort = static_cast<INTERNET_PORT>(port == 0 ? StandardPort(FtpSecurity::Plain) : port);
+    const auto wirePort = static_cast<INTERNET_PORT>(port == 0 ? StandardPort(ConnectionMode::Plain) : port);
     const StatusCallback callback = settings_->callback;
     const CallOutcome outcome = RunWatched(
         line, false,

@@ -8,6 +8,7 @@
 // With SilentExceptions (the default) failures give false; the one error still thrown then is
 // EFOpenError from PutFile when the local file cannot be opened for measuring.
 
+#include "common/ConnectionMode.h"
 #include "net/WinInetControl.h"
 
 #include <cstdint>
@@ -81,7 +82,7 @@ public:
 
     // How the next Connect reaches the server (FTPMode) and what it trusts there (FTPTrust, see
     // net/Trust.h); Port 0 takes the standard port of the security.
-    wininet::FtpSecurity Security = wininet::FtpSecurity::Plain;
+    ConnectionMode Security = ConnectionMode::Plain;
     std::string Trust;
 
     bool Connect() override;

@@ -3,6 +3,7 @@
 #include "base/Latin1.h"
 #include "net/Trust.h"
 #include "svc/MailHelper.h"
+#include "svc/Placeholders.h"
 
 #include <cstdio>
 
@@ -16,18 +17,13 @@ std::string TwoDigits(int value) {
     return text;
 }
 
-// Replaces every placeholder left to right; the search goes on behind each inserted value,
-// so a value that itself holds the placeholder cannot make the replacing run for ever.
-template <typename MakeValue>
-std::string ReplaceEach(std::string text, const std::string& placeholder, MakeValue makeValue) {
-    std::size_t from = 0;
-    for (std::size_t at = text.find(placeholder, from); at != std::string::npos;
-         at = text.find(placeholder, from)) {
-        const std::string value = makeValue();
-        text.replace(at, placeholder.size(), value);
-        from = at + value.size();
-    }
-    return text;
+// The mail's date has no weekday, unlike the page's.
+std::string FormatMailDate(const LocalTime& t) {
+    return TwoDigits(t.day) + "." + TwoDigits(t.month) + "." + TwoDigits(t.year);
+}
+
+std::string FormatMailTime(const LocalTime& t) {
+    return TwoDigits(t.hour) + ":" + TwoDigits(t.minute);
 }
 
 } // namespace
@@ -45,19 +41,15 @@ std::string MailAddressText(bool online, const std::string& address) {
 }
 
 std::string FillMailSubject(const std::string& subjectTemplate, const std::string& address) {
-    return ReplaceEach(subjectTemplate, "%IP%", [&] { return address; });
+    return PlaceholderSet().Add("%IP%", [&] { return address; }).Fill(subjectTemplate);
 }
 
 std::string FillMailText(const std::string& textTemplate, const std::string& address, const IClock& clock) {
-    std::string text = ReplaceEach(textTemplate, "%Date%", [&] {
-        const LocalTime t = clock.Now();
-        return TwoDigits(t.day) + "." + TwoDigits(t.month) + "." + TwoDigits(t.year);
-    });
-    text = ReplaceEach(text, "%Time%", [&] {
-        const LocalTime t = clock.Now();
-        return TwoDigits(t.hour) + ":" + TwoDigits(t.minute);
-    });
-    return ReplaceEach(text, "%IP%", [&] { return address; });
+    return PlaceholderSet()
+        .Add("%Date%", [&] { return FormatMailDate(clock.Now()); })
+        .Add("%Time%", [&] { return FormatMailTime(clock.Now()); })
+        .Add("%IP%", [&] { return address; })
+        .Fill(textTemplate);
 }
 
 int RunPop3Check(const TMailData& mail, const MailLinkOptions& link, std::string* securityLine,

@@ -16,25 +16,6 @@ namespace pelorix {
 
 namespace {
 
-constexpr const char* kPlaceholderIP = "%IP%";
-constexpr const char* kPlaceholderDate = "%Date%";
-constexpr const char* kPlaceholderTime = "%Time%";
-
-// Replaces every occurrence of placeholder from left to right by what make() gives.
-template <typename Make>
-std::string ReplaceAll(std::string_view line, std::string_view placeholder, Make make) {
-    std::string out;
-    std::size_t from = 0;
-    for (std::size_t at = line.find(placeholder); at != std::string_view::npos;
-         at = line.find(placeholder, from)) {
-        out.append(line.substr(from, at - from));
-        out += make();
-        from = at + placeholder.size();
-    }
-    out.append(line.substr(from));
-    return out;
-}
-
 std::string JoinWithCrLf(const PageLines& lines) {
     std::string text;
     for (const std::string& line : lines) {
@@ -65,15 +46,24 @@ std::string FormatPageTime(const LocalTime& t) {
 TPageFiller::TPageFiller(std::string ip, const IClock& clock, std::string localeName)
     : ip_(std::move(ip)), clock_(clock), localeName_(std::move(localeName)) {}
 
+// Made for each call rather than kept, so that a copied filler never fills from the values of
+// another.
+PlaceholderSet TPageFiller::Placeholders() const {
+    PlaceholderSet placeholders;
+    placeholders.Add("%IP%", [this] { return ip_; })
+        .Add("%Date%", [this] { return FormatPageDate(clock_.Now(), localeName_); })
+        .Add("%Time%", [this] { return FormatPageTime(clock_.Now()); });
+    return placeholders;
+}
+
 std::string TPageFiller::FillLine(std::string_view line) const {
-    std::string filled = ReplaceAll(line, kPlaceholderIP, [&] { return ip_; });
-    filled = ReplaceAll(filled, kPlaceholderDate, [&] { return FormatPageDate(clock_.Now(), localeName_); });
-    return ReplaceAll(filled, kPlaceholderTime, [&] { return FormatPageTime(clock_.Now()); });
+    return Placeholders().Fill(line);
 }
 
 void TPageFiller::FillLines(PageLines& lines) const {
+    const PlaceholderSet placeholders = Placeholders();
     for (std::string& line : lines)
-        line = FillLine(line);
+        line = placeholders.Fill(line);
 }
 
 PageLines SplitLines(std::string_view text) {

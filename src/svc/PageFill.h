@@ -5,6 +5,7 @@
 // ends and replaced whole. No state; callable from any thread.
 
 #include "platform/Clock.h"
+#include "svc/Placeholders.h"
 
 #include <array>
 #include <cstddef>
@@ -25,8 +26,7 @@ std::string WeekdayName(int weekday, const std::string& localeName = {});
 std::string FormatPageDate(const LocalTime& t, const std::string& localeName = {});
 std::string FormatPageTime(const LocalTime& t);
 
-// Fills "%IP%", "%Date%" and "%Time%" (exactly in this letter case) into lines. Each kind is
-// replaced from left to right and inserted text is not searched again for its own kind; date
+// Fills "%IP%", then "%Date%", then "%Time%" into lines (as svc/Placeholders.h fills them); date
 // and time are read from the clock afresh at each replacement.
 class TPageFiller {
 public:
@@ -35,6 +35,8 @@ public:
     void FillLines(PageLines& lines) const;
 
 private:
+    PlaceholderSet Placeholders() const;
+
     std::string ip_;
     const IClock& clock_;
     std::string localeName_;

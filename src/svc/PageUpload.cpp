@@ -1,9 +1,11 @@
 #include "svc/PageUpload.h"
 
+#include "common/ConnectionMode.h"
 #include "net/SimpFTP.h"
 #include "net/Trust.h"
 
 #include <exception>
+#include <optional>
 
 namespace pelorix {
 
@@ -23,26 +25,22 @@ namespace {
 
 constexpr std::size_t kReplyLineMax = 200;
 
-bool KnownMode(int mode) {
-    return mode >= 0 && mode <= 3;
-}
-
 // A mode this program does not know is not taken for plain FTP: the password stays here.
-bool RefuseUnknownMode(const PageUploadParams& params, PageUploadResult& result) {
-    if (KnownMode(params.Mode))
-        return false;
-    result.Outcome = PageUploadOutcome::LoginFailed;
-    result.ServerReply = "FTPMode " + std::to_string(params.Mode) + " unbekannt";
-    return true;
+std::optional<ConnectionMode> ModeOrRefusal(const PageUploadParams& params, PageUploadResult& result) {
+    const std::optional<ConnectionMode> mode = ConnectionModeFromNumber(params.Mode);
+    if (!mode) {
+        result.Outcome = PageUploadOutcome::LoginFailed;
+        result.ServerReply = UnknownConnectionModeText(params.Mode);
+    }
+    return mode;
 }
 
-void Configure(TSimpleFTP& ftp, const PageUploadParams& params) {
+void Configure(TSimpleFTP& ftp, const PageUploadParams& params, ConnectionMode mode) {
     ftp.HostName = params.Host;
     ftp.UserName = params.User;
     ftp.Password = params.Password;
     ftp.SetPassive(params.Passive);
-    ftp.Security = params.Mode >= 0 && params.Mode <= 3 ? static_cast<wininet::FtpSecurity>(params.Mode)
-                                                        : wininet::FtpSecurity::Plain;
+    ftp.Security = mode;
     ftp.Port = params.Port > 0 && params.Port <= 65535 ? params.Port : 0;
     ftp.Trust = params.Trust;
     if (params.Prepare)
@@ -106,11 +104,12 @@ PageUploadResult UploadPageFile(const PageUploadParams& params) {
         result.Outcome = PageUploadOutcome::NoFileName;
         return result;
     }
-    if (RefuseUnknownMode(params, result))
+    const std::optional<ConnectionMode> mode = ModeOrRefusal(params, result);
+    if (!mode)
         return result;
     try {
         TSimpleFTP ftp;
-        Configure(ftp, params);
+        Configure(ftp, params, *mode);
         if (!ftp.Connect()) {
             result.Outcome = PageUploadOutcome::LoginFailed;
             KeepFailure(result);
@@ -139,11 +138,12 @@ PageUploadResult UploadPageFile(const PageUploadParams& params) {
 
 PageUploadResult CheckLogin(const PageUploadParams& params) {
     PageUploadResult result;
-    if (RefuseUnknownMode(params, result))
+    const std::optional<ConnectionMode> mode = ModeOrRefusal(params, result);
+    if (!mode)
         return result;
     try {
         TSimpleFTP ftp;
-        Configure(ftp, params);
+        Configure(ftp, params, *mode);
         if (ftp.Connect()) {
             result.Outcome = PageUploadOutcome::LoggedIn;
             result.ServerReply = ftp.WelcomeText();

@@ -25,7 +25,7 @@ struct PageUploadParams {
     std::string User;
     std::string Password; // plain
     bool Passive = false;
-    int Mode = 0;              // FTPMode: 0 FTP, 1 FTP with explicit TLS, 2 FTPS, 3 SFTP
+    int Mode = 0;              // FTPMode as stored (common/ConnectionMode.h); unknown ones are refused
     int Port = 0;              // FTPPort: 0 for the mode's standard port
     std::string Trust;         // FTPTrust
     bool DirectUpload = false; // store under the final name at once (the server refused a rename)

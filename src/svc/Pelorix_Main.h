@@ -229,7 +229,7 @@ public:
     bool LogFile = false;
     bool Messages = true;
     bool FTPPassive = false;
-    int FTPMode = 0; // 0 FTP, 1 FTP with explicit TLS, 2 FTPS, 3 SFTP
+    int FTPMode = 0; // as stored (common/ConnectionMode.h)
     int FTPPort = 0; // 0: the mode's standard port
     std::string FTPTrust;
     bool SourceSecure = false; // the address-source page is fetched over HTTPS

@@ -1,5 +1,6 @@
 // Address determination: the host-address check, the FTP probe and the address-source query.
 
+#include "common/ConnectionMode.h"
 #include "net/SimpSock.h"
 #include "net/Trust.h"
 #include "svc/AddressScan.h"
@@ -7,6 +8,7 @@
 #include "svc/Pelorix_Main.h"
 
 #include <exception>
+#include <optional>
 
 namespace pelorix {
 
@@ -14,10 +16,12 @@ namespace {
 
 const std::string kDetermined = "+IP-Adresse ermittelt als: ";
 
-int ProbePort(int mode, int port) {
+// A mode this program does not know sends nothing here either: the probe only connects, at the
+// port of plain FTP.
+int ProbePort(std::optional<ConnectionMode> mode, int port) {
     if (port > 0 && port <= 65535)
         return port;
-    return mode == 2 ? 990 : mode == 3 ? 22 : 21;
+    return StandardPort(mode.value_or(ConnectionMode::Plain));
 }
 
 } // namespace
@@ -41,9 +45,10 @@ bool TPeloThread::ProbeFTPAddress() {
     try {
         TSimpSock sock;
         sock.Host = Service.FTPHost;
-        sock.FtpPort = ProbePort(Service.FTPMode, Service.FTPPort);
-        // FTPS and SFTP greet nobody in clear text: there the probe only connects.
-        sock.ExpectGreeting = Service.FTPMode == 0 || Service.FTPMode == 1;
+        const std::optional<ConnectionMode> mode = ConnectionModeFromNumber(Service.FTPMode);
+        sock.FtpPort = ProbePort(mode, Service.FTPPort);
+        // Where the server greets nobody in clear text, the probe only connects.
+        sock.ExpectGreeting = mode && GreetsInClearText(*mode);
         switch (sock.PingFTP()) {
         case TSimpSock::kOk:
             LogStatus(2, kDetermined + sock.LocalIP);

@@ -113,5 +113,21 @@ TEST_F(PageUploadTest, Failures) {
     EXPECT_FALSE(server.Root().Exists("gone.htm"));
 }
 
+// A mode this program does not know is not taken for plain FTP: the password never leaves.
+TEST_F(PageUploadTest, UnknownModeIsRefusedBeforeAnyConnection) {
+    params.RemoteSite = "/myserver.htm";
+    params.Mode = 4;
+    PageUploadResult result = UploadPageFile(params);
+    EXPECT_EQ(result.Outcome, PageUploadOutcome::LoginFailed);
+    EXPECT_EQ(result.ServerReply, "FTPMode 4 unbekannt");
+    EXPECT_FALSE(result.Unavailable);
+    params.Mode = -1;
+    result = CheckLogin(params);
+    EXPECT_EQ(result.Outcome, PageUploadOutcome::LoginFailed);
+    EXPECT_EQ(result.ServerReply, "FTPMode -1 unbekannt");
+    EXPECT_EQ(prepared, 0) << "no client was set up";
+    EXPECT_FALSE(server.Root().Exists("myserver.htm"));
+}
+
 } // namespace
 } // namespace pelorix
