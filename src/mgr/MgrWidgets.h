@@ -3,6 +3,8 @@
 // strings and Qt's texts, and making a named control (object names are the control names,
 // so tests and readers find EdHost or Btn3Start by name).
 
+#include "mgr/ScreenFit.h"
+
 #include <QDialog>
 #include <QEvent>
 #include <QGridLayout>
@@ -103,7 +105,8 @@ inline void ShowBeginnings(QWidget* form) {
         edit->setCursorPosition(0);
 }
 
-// Puts a window into the middle of its screen each time it is shown.
+// Gives a window its natural size, shrunk to what its screen leaves, and puts it into the
+// middle of that screen each time it is shown.
 class ScreenCentring : public QObject {
 public:
     explicit ScreenCentring(QWidget* window) : QObject(window) { window->installEventFilter(this); }
@@ -114,16 +117,20 @@ public:
         const QWidget* owner = window->parentWidget();
         const QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
         if (screen) {
-            QRect frame = window->frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            window->move(frame.topLeft());
+            const QRect area = screen->availableGeometry();
+            const QMargins margins = FrameMargins(window);
+            window->setFixedSize(FittedSize(window->sizeHint(), margins, area, screen->devicePixelRatio()));
+            QRect frame(QPoint(), window->size().grownBy(margins));
+            frame.moveCenter(area.center());
+            MoveFrameTo(window, ClampedPosition(frame, area));
         }
         return false;
     }
 };
 
 // A fixed-size dialog: a caption with a close button only, no minimise or maximise button,
-// opened in the middle of the screen rather than over the main window (which may be hidden).
+// opened in the middle of the screen rather than over the main window (which may be hidden),
+// no larger than the screen (a dialog with a scrolling body scrolls it then).
 inline void MakeFixedDialog(QDialog* dialog) {
     dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
