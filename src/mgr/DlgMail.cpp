@@ -135,6 +135,7 @@ TDlgMailP::TDlgMailP(QWidget* parent) : QDialog(parent) {
     ShowDefaultPort();
 
     MakeFixedDialog(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 // The protection of the connection and its port, right below the server they belong to.

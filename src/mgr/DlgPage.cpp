@@ -78,6 +78,7 @@ TDlgPages::TDlgPages(QWidget* parent) : QDialog(parent) {
         setTabOrder(buttons[n], buttons[n + 1]);
 
     MakeFixedDialog(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void TDlgPages::EdPChange() {

@@ -67,6 +67,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     layout->addWidget(BitBtn1, 0, Qt::AlignHCenter);
 
     MakeFixedDialog(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     FormCreate();
 }
 

@@ -105,34 +105,11 @@ inline void ShowBeginnings(QWidget* form) {
         edit->setCursorPosition(0);
 }
 
-// Gives a window its natural size, shrunk to what its screen leaves, and puts it into the
-// middle of that screen each time it is shown.
-class ScreenCentring : public QObject {
-public:
-    explicit ScreenCentring(QWidget* window) : QObject(window) { window->installEventFilter(this); }
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* window = qobject_cast<QWidget*>(watched);
-        if (event->type() != QEvent::Show || !window || window != parent())
-            return false;
-        const QWidget* owner = window->parentWidget();
-        const QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
-        if (screen) {
-            const QRect area = screen->availableGeometry();
-            const QMargins margins = FrameMargins(window);
-            window->setFixedSize(FittedSize(window->sizeHint(), margins, area, screen->devicePixelRatio()));
-            QRect frame(QPoint(), window->size().grownBy(margins));
-            frame.moveCenter(area.center());
-            MoveFrameTo(window, ClampedPosition(frame, area));
-        }
-        return false;
-    }
-};
-
 // A fixed-size dialog: a caption with a close button only, no minimise or maximise button,
 // opened in the middle of the screen rather than over the main window (which may be hidden),
 // no larger than the screen (a dialog with a scrolling body scrolls it then).
 inline void MakeFixedDialog(QDialog* dialog) {
     dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    new ScreenCentring(dialog);
+    new TScreenFitting(dialog);
 }

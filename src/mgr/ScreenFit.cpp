@@ -1,5 +1,6 @@
 #include "mgr/ScreenFit.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QScrollBar>
@@ -37,13 +38,23 @@ TScrollingBody::TScrollingBody(QWidget* parent) : QScrollArea(parent) {
 QSize TScrollingBody::sizeHint() const {
     if (!widget())
         return QScrollArea::sizeHint();
-    const QSize body = widget()->sizeHint().expandedTo(widget()->minimumSizeHint());
+    QSize body = widget()->sizeHint().expandedTo(widget()->minimumSizeHint());
+    body.setHeight(std::max(body.height() - shortfall_, minimumSizeHint().height()));
     return body.grownBy(contentsMargins());
+}
+
+void TScrollingBody::SetHeightShortfall(int pixels) {
+    if (pixels == shortfall_)
+        return;
+    shortfall_ = pixels;
+    updateGeometry();
 }
 
 QSize TScrollingBody::minimumSizeHint() const {
     if (!widget())
         return QScrollArea::minimumSizeHint();
+    // The scroll bar's room is always kept, so that a window does not change its width when
+    // its page starts or stops scrolling.
     const int width = widget()->minimumSizeHint().width() + verticalScrollBar()->sizeHint().width();
     const int height =
         std::min(widget()->minimumSizeHint().height(), QScrollArea::minimumSizeHint().height());
@@ -132,4 +143,34 @@ void MoveFrameTo(QWidget* window, const QPoint& framePos) {
     } else {
         window->move(framePos);
     }
+}
+
+TScreenFitting::TScreenFitting(QWidget* window) : QObject(window) {
+    window->installEventFilter(this);
+}
+
+bool TScreenFitting::eventFilter(QObject* watched, QEvent* event) {
+    auto* window = qobject_cast<QWidget*>(watched);
+    if (event->type() != QEvent::Show || !window || window != parent())
+        return false;
+    const QWidget* owner = window->parentWidget();
+    const QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return false;
+    const QRect area = screen->availableGeometry();
+    const QMargins margins = FrameMargins(window);
+    const QList<TScrollingBody*> bodies = window->findChildren<TScrollingBody*>();
+    for (TScrollingBody* body : bodies)
+        body->SetHeightShortfall(0);
+    const QSize natural = window->sizeHint();
+    const int lacking =
+        natural.height() - FittedSize(natural, margins, area, screen->devicePixelRatio()).height();
+    if (lacking > 0 && !bodies.isEmpty())
+        bodies.front()->SetHeightShortfall(lacking);
+    if (window->layout())
+        window->layout()->activate();
+    QRect frame(QPoint(), window->size().grownBy(margins));
+    frame.moveCenter(area.center());
+    MoveFrameTo(window, ClampedPosition(frame, area));
+    return false;
 }

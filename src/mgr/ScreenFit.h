@@ -24,6 +24,11 @@ public:
     explicit TScrollingBody(QWidget* parent);
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+    // How much less height than the body's natural one to ask for (0: the whole).
+    void SetHeightShortfall(int pixels);
+
+private:
+    int shortfall_ = 0;
 };
 
 // Fills page with a TScrollingBody and returns the body widget that takes the page's contents.
@@ -52,3 +57,12 @@ QPoint FitOnScreen(QWidget* window, const QSize& natural, const QPoint& framePos
 // Puts window's frame corner at framePos, also while the platform window exists but has not
 // been framed yet.
 void MoveFrameTo(QWidget* window, const QPoint& framePos);
+
+// Keeps a fixed-size dialog (its layout fixes its size at the natural one) on the screen: each
+// time it is shown, its scrolling body gives up as much height as the screen lacks, and the
+// dialog goes into the middle of the screen.
+class TScreenFitting : public QObject {
+public:
+    explicit TScreenFitting(QWidget* window);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
