@@ -13,7 +13,7 @@ PACKAGES=(
     python3 python3-pyftpdlib python3-aiosmtpd dovecot-pop3d
     iproute2 util-linux procps locales-all
     dpkg-dev file adduser systemd
-    xvfb xdotool imagemagick openbox xauth
+    xvfb xdotool imagemagick openbox xauth x11-utils
     vsftpd openssh-server openssh-client openssl passwd
     g++-mingw-w64-x86-64-posix googletest wine64
 )

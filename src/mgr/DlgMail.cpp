@@ -26,7 +26,9 @@ TDlgMailP::TDlgMailP(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("DlgMailP"));
     setWindowTitle(QStringLiteral("Pelorix - e-Mail-Parameter"));
     auto* layout = new QVBoxLayout(this);
-    auto* panel = Make<QFrame>(this, "Panel");
+    // The form scrolls when the screen is too small for it; the buttons stay below it.
+    auto* body = new TScrollingBody(this);
+    auto* panel = Make<QFrame>(body, "Panel");
     panel->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
     auto* panelLayout = new QVBoxLayout(panel);
 
@@ -102,7 +104,8 @@ TDlgMailP::TDlgMailP(QWidget* parent) : QDialog(parent) {
     auth->addWidget(EdPw, 2, 2);
     auth->setColumnStretch(2, 1);
     panelLayout->addWidget(GrAuth);
-    layout->addWidget(panel);
+    body->setWidget(panel);
+    layout->addWidget(body);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     BtnOK = buttons->button(QDialogButtonBox::Ok);

@@ -20,7 +20,9 @@ TDlgPages::TDlgPages(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("DlgPages"));
     setWindowTitle(QStringLiteral("Pelorix - zusätzliche Seitengenerierung"));
     auto* layout = new QVBoxLayout(this);
-    auto* panel = new QFrame(this);
+    // The form scrolls when the screen is too small for it; the buttons stay below it.
+    auto* body = new TScrollingBody(this);
+    auto* panel = new QFrame(body);
     panel->setObjectName(QStringLiteral("Panel"));
     panel->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
     auto* panelLayout = new QVBoxLayout(panel);
@@ -56,7 +58,8 @@ TDlgPages::TDlgPages(QWidget* parent) : QDialog(parent) {
     }
     grid->setColumnStretch(1, 1);
     panelLayout->addWidget(Gr);
-    layout->addWidget(panel);
+    body->setWidget(panel);
+    layout->addWidget(body);
 
     auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     BtnOK = box->button(QDialogButtonBox::Ok);

@@ -3,6 +3,8 @@
 // strings and Qt's texts, and making a named control (object names are the control names,
 // so tests and readers find EdHost or Btn3Start by name).
 
+#include "mgr/ScreenFit.h"
+
 #include <QDialog>
 #include <QEvent>
 #include <QGridLayout>
@@ -103,29 +105,11 @@ inline void ShowBeginnings(QWidget* form) {
         edit->setCursorPosition(0);
 }
 
-// Puts a window into the middle of its screen each time it is shown.
-class ScreenCentring : public QObject {
-public:
-    explicit ScreenCentring(QWidget* window) : QObject(window) { window->installEventFilter(this); }
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* window = qobject_cast<QWidget*>(watched);
-        if (event->type() != QEvent::Show || !window || window != parent())
-            return false;
-        const QWidget* owner = window->parentWidget();
-        const QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
-        if (screen) {
-            QRect frame = window->frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            window->move(frame.topLeft());
-        }
-        return false;
-    }
-};
-
 // A fixed-size dialog: a caption with a close button only, no minimise or maximise button,
-// opened in the middle of the screen rather than over the main window (which may be hidden).
+// opened in the middle of the screen rather than over the main window (which may be hidden),
+// no larger than the screen (a dialog with a scrolling body scrolls it then).
 inline void MakeFixedDialog(QDialog* dialog) {
     dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    new ScreenCentring(dialog);
+    new TScreenFitting(dialog);
 }

@@ -7,6 +7,7 @@
 #include <QCursor>
 #include <QEvent>
 #include <QEventLoop>
+#include <QInputEvent>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
@@ -80,10 +81,35 @@ private:
     bool closeAsked_ = false;
 };
 
+// Takes no user input while it lives. The event loop of an action runs with every kind of
+// event so that the window manager's close request reaches the window (and its CloseKeeper)
+// during the action: a loop that excluded user input would hold that request back until the
+// action is over, when the box that reports the outcome blocks the window and the close is lost.
+class InputBlocker : public QObject {
+public:
+    InputBlocker() { QCoreApplication::instance()->installEventFilter(this); }
+    ~InputBlocker() override { QCoreApplication::instance()->removeEventFilter(this); }
+    InputBlocker(const InputBlocker&) = delete;
+    InputBlocker& operator=(const InputBlocker&) = delete;
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::Shortcut:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+            return true;
+        default:
+            return dynamic_cast<QInputEvent*>(event) != nullptr;
+        }
+    }
+};
+
 } // namespace
 
 void RunNetworkAction(QWidget* window, const std::function<void()>& work) {
     const WaitCursor wait;
+    const InputBlocker blocker;
     const CloseKeeper keeper(window);
     const RunningMark running;
     const pelorix::IClock& clock = pelorix::SystemClock::Instance();
@@ -102,7 +128,7 @@ void RunNetworkAction(QWidget* window, const std::function<void()>& work) {
         }
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    loop.exec();
     worker.join();
     if (error)
         std::rethrow_exception(error);

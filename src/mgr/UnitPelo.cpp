@@ -7,6 +7,7 @@
 #include "mgr/ModeChoice.h"
 #include "mgr/MsgBox.h"
 #include "mgr/PasswordStyle.h"
+#include "mgr/ScreenFit.h"
 #include "mgr/TBProcs.h"
 
 #include <QApplication>
@@ -157,7 +158,7 @@ void TFrmPelo::BuildWindow() {
     setObjectName(QStringLiteral("FrmPelo"));
     setWindowTitle(QStringLiteral("Pelorix  -  dynamische IP-Adresse veröffentlichen"));
     setWindowIcon(LoadIconRes(QStringLiteral("MAINICON")));
-    resize(500, 569);
+    resize(kDesignWidth, kDesignHeight);
 
     PageSet = Make<QTabWidget>(this, "PageSet");
     Sheet1 = BuildParameterPage();
@@ -185,7 +186,7 @@ void TFrmPelo::BuildWindow() {
 
 QWidget* TFrmPelo::BuildParameterPage() {
     auto* page = Make<QWidget>(this, "Sheet1");
-    auto* layout = new QVBoxLayout(page);
+    auto* layout = new QVBoxLayout(AddScrollingBody(page));
     layout->setContentsMargins(6, 6, 6, 6);
     layout->setSpacing(4);
 
@@ -307,7 +308,7 @@ QWidget* TFrmPelo::BuildParameterPage() {
     {
         auto* grid = new QGridLayout(Gr2Http);
         Tighten(grid);
-        Label231 = MakeLabel(Gr2Http, "Label231", QStringLiteral("HTTP-Seite http://"));
+        Label231 = MakeLabel(Gr2Http, "Label231", QStringLiteral("HTTP-Seite:"));
         EdRout = MakeHistoryBox(Gr2Http, "EdRout");
         Label232 = MakeLabel(Gr2Http, "Label232", QStringLiteral("(stellt die aktuelle IP-Adresse bereit)"));
         CbRout = MakeCaptioned<QCheckBox>(Gr2Http, "CbRout", QStringLiteral("Router-Betriebsart verwenden"));
@@ -365,7 +366,7 @@ QWidget* TFrmPelo::BuildParameterPage() {
 
 QWidget* TFrmPelo::BuildMonitorPage() {
     auto* page = Make<QWidget>(this, "Sheet2");
-    auto* layout = new QVBoxLayout(page);
+    auto* layout = new QVBoxLayout(AddScrollingBody(page));
     GrMon = MakeGroup(page, "GrMon", QStringLiteral("Service-Meldungen"));
     auto* inner = new QVBoxLayout(GrMon);
     List = Make<QTextEdit>(GrMon, "List");
@@ -395,7 +396,7 @@ QWidget* TFrmPelo::BuildMonitorPage() {
 
 QWidget* TFrmPelo::BuildManagementPage() {
     auto* page = Make<QWidget>(this, "Sheet3");
-    auto* layout = new QVBoxLayout(page);
+    auto* layout = new QVBoxLayout(AddScrollingBody(page));
 
     Lab30 =
         MakeLabel(page, "Lab30", QStringLiteral("Für diese Aktionen müssen Sie Administrator-Rechte haben!"));
@@ -459,7 +460,7 @@ QWidget* TFrmPelo::BuildManagementPage() {
 
 QWidget* TFrmPelo::BuildAddressPage() {
     auto* page = Make<QWidget>(this, "Sheet4");
-    auto* layout = new QVBoxLayout(page);
+    auto* layout = new QVBoxLayout(AddScrollingBody(page));
     Gr4 = MakeGroup(page, "Gr4", QStringLiteral("alle IP-Adressen"));
     auto* grid = new QGridLayout(Gr4);
     Lab41 = MakeLabel(Gr4, "Lab41", QStringLiteral("alle Hostadressen:"));
@@ -582,8 +583,8 @@ void TFrmPelo::BindOtherPages() {
 void TFrmPelo::FormCreate() {
     loading_ = true;
     const pelorix::ManagerSettings s = pelorix::LoadManagerSettings(programDir_);
-    restoredPosition_ = QPoint(s.Left, s.Top);
-    move(restoredPosition_);
+    requestedPosition_ = QPoint(s.Left, s.Top);
+    FitOnScreen(this, NaturalSize(), requestedPosition_);
 
     EdVorl->setText(FromL1(s.HTMLTemplate));
     EdOffl->setText(FromL1(s.OfflTemplate));
@@ -664,11 +665,12 @@ void TFrmPelo::showEvent(QShowEvent* event) {
     }
 }
 
-// Where move() before the first show puts the window depends on the platform: some place the
-// frame's corner there, others the client area's and frame it where it stands. Once the frame
-// is known, the difference between the frame's place and the restored one is how this
-// platform restores; the position saved at close is taken back by it, so a window that was not
-// moved saves exactly what was restored, and a moved one comes back where it was left.
+// Where the frame of a window placed before its first show ends up depends on the platform and
+// the window manager (some place the client area there), and the frame's true size is known
+// only once it is framed: then the frame is put where the file says, clamped onto the screen,
+// and the window shrunk if the frame does not fit. A window that was not moved thus saves
+// exactly what was restored (or its clamped place), and a moved one comes back where it was
+// left.
 void TFrmPelo::WatchForFrame(int ticksLeft) {
     if (restoreMeasured_ || ticksLeft <= 0 || !isVisible())
         return;
@@ -677,12 +679,16 @@ void TFrmPelo::WatchForFrame(int ticksLeft) {
         QTimer::singleShot(kFrameWatchMs, this, [this, ticksLeft] { WatchForFrame(ticksLeft - 1); });
         return;
     }
-    restoreOffset_ = pos() - restoredPosition_;
     restoreMeasured_ = true;
+    FitOnScreen(this, NaturalSize(), requestedPosition_);
+}
+
+QSize TFrmPelo::NaturalSize() const {
+    return sizeHint().expandedTo(QSize(kDesignWidth, kDesignHeight));
 }
 
 QPoint TFrmPelo::StoredPosition() const {
-    return pos() - restoreOffset_;
+    return pos();
 }
 
 void TFrmPelo::FormActivate() {

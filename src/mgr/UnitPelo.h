@@ -15,6 +15,7 @@
 
 #include <QMainWindow>
 #include <QPoint>
+#include <QSize>
 #include <QStringList>
 #include <array>
 #include <cstdint>
@@ -297,14 +298,17 @@ private:
     void ServiceInit();
     void AddressInit();
 
-    // The window's position: what the file gave, and how far from it the platform put the
-    // frame (known once the window manager has framed the window).
+    // The window's place and size: the frame's position the file gave (Left, Top), put onto the
+    // screen again once the window manager has framed the window; the design size, or what the
+    // pages need beyond it, shrunk to the screen.
     void WatchForFrame(int ticksLeft);
     QPoint StoredPosition() const;
+    QSize NaturalSize() const;
+    static constexpr int kDesignWidth = 500;
+    static constexpr int kDesignHeight = 569;
     static constexpr int kFrameWatchMs = 50;
     static constexpr int kFrameWatchTicks = 40;
-    QPoint restoredPosition_;
-    QPoint restoreOffset_;
+    QPoint requestedPosition_;
     bool restoreMeasured_ = false;
 
     std::string programDir_;

@@ -3,6 +3,10 @@
 // meanwhile, and a close asked for during the transfer takes effect afterwards. The limit is
 // shortened through the seam (the program's own is 60 s). Runs in a private network namespace,
 // where the scripted server may listen on port 21.
+//
+// The close during an upload to a server that never answers uses a loopback port of its own, so
+// scripts/window-fit-check.sh also runs it alone on a real display, where the close comes from
+// the window manager (Alt+F4) and the failure box is a real one that blocks the window.
 
 #include "MgrTestSupport.h"
 
@@ -15,8 +19,11 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTextEdit>
 
 using namespace mgrtest;
 using pelorix::test::PeerConnection;
@@ -57,6 +64,7 @@ public:
     ~SilentDataPort() { ::close(fd_); }
     SilentDataPort(const SilentDataPort&) = delete;
     SilentDataPort& operator=(const SilentDataPort&) = delete;
+    std::uint16_t Port() const { return port_; }
     std::string Reply() const {
         return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port_ / 256) + "," +
                std::to_string(port_ % 256) + ")\r\n";
@@ -89,6 +97,18 @@ void StallAfter150(PeerConnection& c, const SilentDataPort& data) {
         } else
             c.Send("200 OK\r\n");
     }
+}
+
+// The window manager's close: Alt+F4 through it on a real display, else the close the
+// platform's close button asks for.
+void AskToClose(QWidget* window) {
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        QProcess::startDetached(QStringLiteral("xdotool"),
+                                {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+                                 QString::number(window->winId()), QStringLiteral("key"),
+                                 QStringLiteral("--clearmodifiers"), QStringLiteral("alt+F4")});
+    else
+        window->close();
 }
 
 } // namespace
@@ -146,6 +166,46 @@ private slots:
         QVERIFY(closeAsked);
         QCOMPARE(closed.count(), 0);
         QTRY_COMPARE(closed.count(), 1);
+    }
+
+    void aCloseDuringAnUploadToASilentServerClosesTheWindowAfterIt() {
+        SetNetworkActionLimitMs(kLimitMs);
+        const SilentDataPort server; // takes the connection, never says a word
+        TempDir home;
+        home.Write("Online.htm", "<p>%IP%</p>\r\n");
+        home.Write("Pelorix.ini",
+                   "[Settings]\r\nHTMLTemplate=" + home.File("Online.htm") +
+                       "\r\nTempSite=" + home.File("PelorTmp.htm") +
+                       "\r\nFTPHost=127.0.0.1\r\nFTPMode=0\r\nFTPPort=" + std::to_string(server.Port()) +
+                       "\r\nFTPUser=anna\r\nFTPSite=/page.htm\r\nRouter=0\r\n");
+        auto w = OpenWindow(home);
+        QSignalSpy closed(w.get(), &TFrmPelo::Closed);
+        w->PageSet->setCurrentIndex(TFrmPelo::kPageAddresses);
+        w->List->setPlainText(QStringLiteral("Zeile"));
+        QTimer::singleShot(kLimitMs / 3, w.get(), [&w] {
+            QTest::mouseClick(w->BtnClear, Qt::LeftButton); // no user input during the action
+            AskToClose(w.get());
+        });
+        // The real failure box, answered as a user would after a moment.
+        MsgBox::UninstallTestSeam();
+        QString boxText;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, w.get(), [&boxText] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                box && box->isVisible()) {
+                boxText = box->text();
+                QTimer::singleShot(300, box, [box] { box->done(QMessageBox::Ok); });
+            }
+        });
+        answer.start(100);
+        QTest::mouseClick(w->Btn4Up, Qt::LeftButton);
+        answer.stop();
+        MsgBox::InstallTestSeam();
+
+        QVERIFY2(boxText.contains(QStringLiteral("gescheitert")), qPrintable(boxText));
+        QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 5000);
+        QVERIFY(!w->isVisible());
+        QCOMPARE(w->List->toPlainText(), QStringLiteral("Zeile"));
     }
 };
 
