@@ -14,24 +14,8 @@ namespace pelorix {
 
 namespace {
 
-constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
 unsigned Byte(char c) {
     return static_cast<unsigned char>(c);
-}
-
-int Base64Value(char c) {
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    return 0;
 }
 
 } // namespace
@@ -83,13 +67,14 @@ std::string ReceiveLine(TcpSocket& sock, int timeoutMs) {
 bool SecureConnection(TcpSocket& sock, const std::string& host, const std::string& trust, int timeoutMs,
                       const std::string& failLine, std::string& line, std::string& seenPin) {
     line.clear();
+    seenPin.clear();
     const TrustSetting setting = ParseTrust(trust);
-    std::string pin;
-    if (setting.Kind != TrustKind::SystemAuthorities)
-        // A text that is no key pin of a TLS server matches no key: the certificate line then
-        // shows the key that could be stored instead.
-        pin = setting.Kind == TrustKind::PublicKeyPin && setting.Valid ? setting.Value : "sha256//-";
-    switch (sock.StartTls(host, pin, timeoutMs, seenPin)) {
+    const CertificateCheck check = [&](const std::vector<std::string>& chain) {
+        const TrustDecision decision = CheckCertificateChain(chain, host, setting);
+        seenPin = decision.Certificate.Pin;
+        return decision.Accepted();
+    };
+    switch (sock.StartTls(host, check, timeoutMs)) {
     case TlsStartResult::Ok:
         return true;
     case TlsStartResult::Timeout:
@@ -161,50 +146,6 @@ std::string InsecureMailLine() {
 
 std::string InsecurePop3Line() {
     return "-POP3-Check gescheitert: Verbindung nicht sicher";
-}
-
-std::string EncodeBase64(std::string_view bytes) {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    std::size_t i = 0;
-    for (; i + 3 <= bytes.size(); i += 3) {
-        const unsigned v = Byte(bytes[i]) << 16 | Byte(bytes[i + 1]) << 8 | Byte(bytes[i + 2]);
-        out += kBase64Alphabet[v >> 18 & 63];
-        out += kBase64Alphabet[v >> 12 & 63];
-        out += kBase64Alphabet[v >> 6 & 63];
-        out += kBase64Alphabet[v & 63];
-    }
-    const std::size_t rest = bytes.size() - i;
-    if (rest == 1) {
-        const unsigned v = Byte(bytes[i]) << 16;
-        out += kBase64Alphabet[v >> 18 & 63];
-        out += kBase64Alphabet[v >> 12 & 63];
-        out += "==";
-    } else if (rest == 2) {
-        const unsigned v = Byte(bytes[i]) << 16 | Byte(bytes[i + 1]) << 8;
-        out += kBase64Alphabet[v >> 18 & 63];
-        out += kBase64Alphabet[v >> 12 & 63];
-        out += kBase64Alphabet[v >> 6 & 63];
-        out += '=';
-    }
-    return out;
-}
-
-std::string DecodeBase64(std::string_view text) {
-    std::string out;
-    unsigned accumulator = 0;
-    int bits = 0;
-    for (const char c : text) {
-        if (Byte(c) <= 20 || c == '=')
-            continue;
-        accumulator = (accumulator * 64 + static_cast<unsigned>(Base64Value(c))) % 65536;
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out += static_cast<char>((accumulator >> bits) % 256);
-        }
-    }
-    return out;
 }
 
 std::string WrapMailLine(std::string_view line) {

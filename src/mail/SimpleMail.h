@@ -39,11 +39,6 @@ std::uint16_t Pop3PortFor(MailSecurity security, int configured);
 std::string InsecureMailLine();
 std::string InsecurePop3Line();
 
-// Base64 (RFC 4648 alphabet) in one line, without line breaks.
-std::string EncodeBase64(std::string_view bytes);
-// Skips control characters and "=", maps unknown characters to 0, drops left-over bits.
-std::string DecodeBase64(std::string_view text);
-
 // Inserts CR LF so that no piece of the line runs far past column 79: behind the last blank
 // of the piece, or after its 79th character when the piece has no blank.
 std::string WrapMailLine(std::string_view line);

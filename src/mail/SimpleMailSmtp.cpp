@@ -3,6 +3,8 @@
 #include "mail/MailWire.h"
 #include "mail/SimpleMail.h"
 
+#include "base/Base64.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

@@ -1,12 +1,17 @@
 #pragma once
 // What the FTP connection and the HTTPS fetch, both on libcurl, share: the per-thread error
-// state WinInet callers read, the authorities and the trust probe.
+// state WinInet callers read and the check of the server's certificate or key.
+
+#include "net/CurlLibrary.h"
+#include "net/Trust.h"
+#include "platform/OpenSsl.h"
 
 #include <curl/curl.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace pelorix::wininet::curl {
 
@@ -17,17 +22,36 @@ extern thread_local std::string tLastResponse;
 extern thread_local std::string tLastReason;
 extern thread_local std::string tLastUntrusted;
 
-// A pin no key has: a TLS connection made with it fails right after the handshake, before a
-// byte of the session is sent, and libcurl's report of the check names the key it saw.
-inline constexpr const char* kProbePin = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
-// The same for an SSH host key: the check comes before the authentication.
-inline constexpr const char* kProbeHostKey = "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
+// The trust module's check of what a server presents (net/Trust.h), made in the connection
+// itself: libcurl hands the certificate chain over through the OpenSSL context it sets up
+// (its verify step is replaced by the check), an SSH host key through its host key callback.
+// A refusal ends the handshake, before a byte of the session, let alone a password, goes out.
+class PeerCheck {
+public:
+    PeerCheck() = default;
+    PeerCheck(const PeerCheck&) = delete;
+    PeerCheck& operator=(const PeerCheck&) = delete;
 
-// The bundle SetAuthorityFile named, empty for the system's store.
-std::string AuthorityFile();
+    void Expect(std::string host, TrustSetting trust);
+    // Sets the options that hand the chain or key over; false when this libcurl cannot, and
+    // then no connection may be made with it.
+    bool ApplyToTls(const CurlApi& api, CURL* curl);
+    bool ApplyToSsh(const CurlApi& api, CURL* curl);
+    // What the last refused server showed, as it would be stored ("sha256//…", "SHA256:…");
+    // empty when nothing was refused since Forget.
+    const std::string& RefusedKey() const { return refusedKey_; }
+    void Forget() { refusedKey_.clear(); }
 
-// libcurl reports each pin check as " public key hash: sha256//…"; the pin, or empty.
-std::string PinSeenIn(const char* data, std::size_t size);
+private:
+    static CURLcode OnSslContext(CURL* curl, void* context, void* self);
+    static int OnHostKey(void* self, int type, const char* key, size_t length);
+    int CheckChain(const std::vector<std::string>& chain);
+
+    std::string host_;
+    TrustSetting trust_;
+    std::string refusedKey_;
+    ChainCheck chainCheck_ = [this](const std::vector<std::string>& chain) { return CheckChain(chain); };
+};
 
 bool IsTrustFailure(CURLcode code);
 

@@ -2,7 +2,6 @@
 
 #include "net/InternetSession.h"
 
-#include <mutex>
 #include <string_view>
 #include <utility>
 
@@ -15,23 +14,55 @@ thread_local std::string tLastResponse;
 thread_local std::string tLastReason;
 thread_local std::string tLastUntrusted;
 
-std::mutex authorityMutex;
-std::string authorityFile;
-
-std::string AuthorityFile() {
-    std::lock_guard lock(authorityMutex);
-    return authorityFile;
+void PeerCheck::Expect(std::string host, TrustSetting trust) {
+    host_ = std::move(host);
+    trust_ = std::move(trust);
 }
 
-std::string PinSeenIn(const char* data, std::size_t size) {
-    const std::string text(data, size);
-    constexpr std::string_view kMarker = "public key hash: ";
-    const auto at = text.find(kMarker);
-    if (at == std::string::npos)
-        return {};
-    const auto start = at + kMarker.size();
-    const auto end = text.find_first_of(" \r\n", start);
-    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+// libcurl's own verification stays switched on only so that a refusal ends the handshake: the
+// chain itself, the host name included, is judged by the check.
+bool PeerCheck::ApplyToTls(const CurlApi& api, CURL* curl) {
+    api.easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    api.easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    // The check reads the authorities it needs itself; libcurl need not load them as well.
+    api.easy_setopt(curl, CURLOPT_CAINFO, nullptr);
+    api.easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+    return api.easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &PeerCheck::OnSslContext) == CURLE_OK &&
+           api.easy_setopt(curl, CURLOPT_SSL_CTX_DATA, this) == CURLE_OK;
+}
+
+// With the callback set and no fingerprint given to libcurl, the callback alone decides.
+bool PeerCheck::ApplyToSsh(const CurlApi& api, CURL* curl) {
+    return api.easy_setopt(curl, CURLOPT_SSH_HOSTKEYFUNCTION, &PeerCheck::OnHostKey) == CURLE_OK &&
+           api.easy_setopt(curl, CURLOPT_SSH_HOSTKEYDATA, this) == CURLE_OK;
+}
+
+CURLcode PeerCheck::OnSslContext(CURL*, void* context, void* self) {
+    // libcurl speaks TLS through the same OpenSSL, loaded with it.
+    const OpenSslApi* api = OpenSsl();
+    if (api == nullptr)
+        return CURLE_SSL_CERTPROBLEM;
+    HandChainsTo(*api, static_cast<SSL_CTX*>(context), static_cast<PeerCheck*>(self)->chainCheck_);
+    return CURLE_OK;
+}
+
+int PeerCheck::OnHostKey(void* self, int, const char* key, size_t length) {
+    auto* check = static_cast<PeerCheck*>(self);
+    const TrustDecision decision = CheckHostKey(std::string_view(key, length), check->trust_);
+    if (decision.Accepted())
+        return CURLKHMATCH_OK;
+    check->refusedKey_ = decision.HostKey.Fingerprint;
+    return CURLKHMATCH_MISMATCH;
+}
+
+// The refusal carries the certificate library's reason, which libcurl then words itself.
+int PeerCheck::CheckChain(const std::vector<std::string>& chain) {
+    const TrustDecision decision = CheckCertificateChain(chain, host_, trust_);
+    if (decision.Accepted())
+        return X509_V_OK;
+    refusedKey_ = decision.Certificate.Pin;
+    return decision.SystemReason != 0 ? static_cast<int>(decision.SystemReason)
+                                      : X509_V_ERR_APPLICATION_VERIFICATION;
 }
 
 bool IsTrustFailure(CURLcode code) {
@@ -40,12 +71,3 @@ bool IsTrustFailure(CURLcode code) {
 }
 
 } // namespace pelorix::wininet::curl
-
-namespace pelorix::wininet {
-
-void SetAuthorityFile(std::string file) {
-    std::lock_guard lock(curl::authorityMutex);
-    curl::authorityFile = std::move(file);
-}
-
-} // namespace pelorix::wininet

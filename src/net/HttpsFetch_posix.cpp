@@ -15,7 +15,7 @@ namespace {
 struct HttpsExchange {
     std::string response;
     std::size_t maxBytes = 0;
-    std::string seenPin;
+    PeerCheck peerCheck;
 
     static size_t Take(char* data, size_t size, size_t count, void* p) {
         auto* self = static_cast<HttpsExchange*>(p);
@@ -24,15 +24,18 @@ struct HttpsExchange {
         self->response.append(data, std::min(length, room));
         return length <= room ? length : 0; // more than the limit ends the exchange
     }
-    static int Debug(CURL*, curl_infotype type, char* data, size_t size, void* p) {
-        if (type == CURLINFO_TEXT) {
-            std::string pin = PinSeenIn(data, size);
-            if (!pin.empty())
-                static_cast<HttpsExchange*>(p)->seenPin = std::move(pin);
-        }
-        return 0;
-    }
 };
+
+// The name or address the server's certificate must be issued for.
+std::string HostOfUrl(const std::string& url) {
+    const auto scheme = url.find("://");
+    std::string rest = scheme == std::string::npos ? url : url.substr(scheme + 3);
+    rest = rest.substr(0, rest.find_first_of("/?#"));
+    rest = rest.substr(rest.find('@') + 1);
+    if (!rest.empty() && rest.front() == '[')
+        return rest.substr(1, rest.find(']') - 1);
+    return rest.substr(0, rest.find(':'));
+}
 
 std::uint32_t HttpsErrorNumber(CURLcode code) {
     switch (code) {
@@ -68,7 +71,8 @@ bool FetchHttps(const std::string& url, std::uint32_t limitMs, std::size_t maxBy
     HttpsExchange exchange;
     exchange.maxBytes = maxBytes;
     char errorText[CURL_ERROR_SIZE] = {};
-    auto setup = [&](bool probe) {
+    exchange.peerCheck.Expect(HostOfUrl(url), TrustSetting{});
+    auto setup = [&] {
         api->easy_setopt(curl, CURLOPT_URL, url.c_str());
         api->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
         api->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -81,34 +85,18 @@ bool FetchHttps(const std::string& url, std::uint32_t limitMs, std::size_t maxBy
         api->easy_setopt(curl, CURLOPT_HEADERDATA, &exchange);
         api->easy_setopt(curl, CURLOPT_WRITEFUNCTION, &HttpsExchange::Take);
         api->easy_setopt(curl, CURLOPT_WRITEDATA, &exchange);
-        api->easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &HttpsExchange::Debug);
-        api->easy_setopt(curl, CURLOPT_DEBUGDATA, &exchange);
-        api->easy_setopt(curl, CURLOPT_VERBOSE, 1L);
-        api->easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, probe ? 0L : 1L);
-        api->easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, probe ? 0L : 2L);
-        api->easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, probe ? kProbePin : nullptr);
-        const std::string authorities = AuthorityFile();
-        if (!authorities.empty())
-            api->easy_setopt(curl, CURLOPT_CAINFO, authorities.c_str());
+        return exchange.peerCheck.ApplyToTls(*api, curl);
     };
-    setup(false);
-    const CURLcode code = api->easy_perform(curl);
+    // Without the check no connection is made at all: nothing else would judge the server.
+    const CURLcode code = setup() ? api->easy_perform(curl) : CURLE_SSL_CERTPROBLEM;
     // A response cut at the limit is still an answer: what was read is scanned.
     const bool cut = code == CURLE_WRITE_ERROR && exchange.response.size() >= maxBytes;
     const bool ok = code == CURLE_OK || cut;
     if (!ok) {
         error = HttpsErrorNumber(code);
         reason = errorText[0] ? errorText : "";
-        if (code == CURLE_PEER_FAILED_VERIFICATION) {
-            // As for FTP: one more handshake, ended by a pin no key has, shows the key.
-            const std::string kept = reason;
-            exchange.response.clear();
-            setup(true);
-            api->easy_perform(curl);
-            tLastUntrusted = exchange.seenPin;
-            reason = kept;
-            exchange.response.clear();
-        }
+        if (code == CURLE_PEER_FAILED_VERIFICATION)
+            tLastUntrusted = exchange.peerCheck.RefusedKey();
     }
     api->easy_cleanup(curl);
     response = std::move(exchange.response);

@@ -98,10 +98,6 @@ std::string LastUntrustedKey();
 // there was one, otherwise libcurl's reason.
 std::string LastFailureReason();
 
-// The certificate authorities TLS verification uses: the system's store unless a test names a
-// bundle of its own (empty restores the system's).
-void SetAuthorityFile(std::string file);
-
 // One HTTPS GET of url (redirects not followed, the whole exchange bounded by limitMs, at most
 // maxBytes kept): response holds the status line, the headers, the empty line and the body as
 // received. The server must verify against the system's authorities. False with error set to

@@ -42,19 +42,6 @@ namespace {
 
 constexpr std::size_t kMaxReplyKept = 65536;
 
-// A refused SSH host key: "… mismatch sha256 fingerprint. Remote BASE64= is not equal to …".
-std::string HostKeySeenIn(const std::string& reason) {
-    constexpr std::string_view kMarker = "Remote ";
-    const auto at = reason.find(kMarker);
-    const auto end = reason.find(" is not equal", at == std::string::npos ? 0 : at);
-    if (at == std::string::npos || end == std::string::npos)
-        return {};
-    std::string key = reason.substr(at + kMarker.size(), end - at - kMarker.size());
-    while (!key.empty() && key.back() == '=')
-        key.pop_back(); // ssh-keygen shows the fingerprint without padding
-    return key.empty() ? std::string() : "SHA256:" + key;
-}
-
 size_t Discard(char*, size_t size, size_t count, void*) {
     return size * count;
 }
@@ -123,8 +110,7 @@ struct FtpConnection::Impl {
     bool passive = false;
     ConnectionMode security = ConnectionMode::Plain;
     PeerTrust trust;
-    bool probing = false; // a connection made only to see the server's key
-    std::string seenPin;  // the key hash libcurl reported during the last pin check
+    PeerCheck peerCheck;
     char errorText[CURL_ERROR_SIZE] = {};
     StatusCallback callback = nullptr;
     std::uintptr_t context = 0;
@@ -265,8 +251,7 @@ struct FtpConnection::Impl {
     }
 
     bool Setup(std::string& error);
-    void ApplyTrust();
-    void SeeUntrustedKey(CURLcode code);
+    bool ApplyTrust();
     CURLcode Perform(const std::string& url, Call call, curl_slist* quote = nullptr, bool ascii = false,
                      curl_off_t size = 0);
     std::uint32_t ErrorNumber(CURLcode code, Call call) const;
@@ -338,11 +323,6 @@ size_t FtpConnection::Impl::Header(char* data, size_t size, size_t count, void* 
 
 int FtpConnection::Impl::Debug(CURL*, curl_infotype type, char* data, size_t size, void* p) {
     auto* self = static_cast<Impl*>(p);
-    if (type == CURLINFO_TEXT) {
-        std::string pin = PinSeenIn(data, size);
-        if (!pin.empty())
-            self->seenPin = std::move(pin);
-    }
     if (type == CURLINFO_HEADER_OUT) {
         self->replies.push_back({CommandVerb(data, size), {}});
         self->NotifyCount(kStatusRequestSent, size);
@@ -388,7 +368,10 @@ bool FtpConnection::Impl::Setup(std::string& error) {
     }
     api->easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
     api->easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Discard); // directory listings of SFTP checks
-    ApplyTrust();
+    if (!ApplyTrust()) {
+        error = "libcurl cannot hand over the server's certificate or key";
+        return false;
+    }
     api->easy_setopt(curl, CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
     api->easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
     api->easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
@@ -428,51 +411,26 @@ bool FtpConnection::Impl::Setup(std::string& error) {
     return true;
 }
 
-// Verification is never switched off: a stored pin replaces the check of the chain (small hosts
-// have self-signed certificates), otherwise the chain must verify and name the host. An SSH
-// server always meets a fingerprint check before the password goes out; without a stored one
-// the check is made to fail, so that the connection stops there and shows the key.
-void FtpConnection::Impl::ApplyTrust() {
+// Verification is never switched off: the trust module decides on the server's certificate or
+// host key during the handshake (see CurlSession.h). A stored pin replaces the check of the
+// chain (small hosts have self-signed certificates); an SSH server is trusted only by its stored
+// key, so without one the connection stops before the password and shows the key.
+bool FtpConnection::Impl::ApplyTrust() {
     if (Tls()) {
         if (security == ConnectionMode::ExplicitTls) {
             api->easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
             api->easy_setopt(curl, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
         }
-        const bool pinned = probing || !trust.PublicKeyPin.empty();
-        api->easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, pinned ? 0L : 1L);
-        api->easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, pinned ? 0L : 2L);
-        api->easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY,
-                         probing ? kProbePin : (pinned ? trust.PublicKeyPin.c_str() : nullptr));
-        const std::string authorities = AuthorityFile();
-        if (!authorities.empty())
-            api->easy_setopt(curl, CURLOPT_CAINFO, authorities.c_str());
-    } else if (Sftp()) {
-        api->easy_setopt(curl, CURLOPT_SSH_AUTH_TYPES, static_cast<long>(CURLSSH_AUTH_PASSWORD));
-        const std::string& key =
-            trust.HostKeySha256.empty() ? std::string(kProbeHostKey) : trust.HostKeySha256;
-        api->easy_setopt(curl, CURLOPT_SSH_HOST_PUBLIC_KEY_SHA256, key.c_str());
+        peerCheck.Expect(host, ParseTrust(trust.PublicKeyPin));
+        return peerCheck.ApplyToTls(*api, curl);
     }
-}
-
-// After a refused certificate or host key: find out what the server showed. A failed chain
-// check says nothing about the key, so one more connection, with a pin no key has, is made:
-// it ends right after the handshake and libcurl reports the key it saw.
-void FtpConnection::Impl::SeeUntrustedKey(CURLcode code) {
     if (Sftp()) {
-        tLastUntrusted = HostKeySeenIn(errorText);
-        return;
+        api->easy_setopt(curl, CURLOPT_SSH_AUTH_TYPES, static_cast<long>(CURLSSH_AUTH_PASSWORD));
+        peerCheck.Expect(host, trust.HostKeySha256.empty() ? TrustSetting{}
+                                                           : ParseTrust("SHA256:" + trust.HostKeySha256));
+        return peerCheck.ApplyToSsh(*api, curl);
     }
-    if (code == CURLE_PEER_FAILED_VERIFICATION && trust.PublicKeyPin.empty()) {
-        const std::string reason = errorText;
-        seenPin.clear();
-        probing = true;
-        ApplyTrust();
-        api->easy_perform(curl);
-        probing = false;
-        ApplyTrust();
-        std::snprintf(errorText, sizeof errorText, "%s", reason.c_str());
-    }
-    tLastUntrusted = seenPin;
+    return true;
 }
 
 CURLcode FtpConnection::Impl::Perform(const std::string& url, Call call, curl_slist* quote, bool ascii,
@@ -502,7 +460,7 @@ CURLcode FtpConnection::Impl::Perform(const std::string& url, Call call, curl_sl
     replies.clear();
     uploaded = 0;
     errorText[0] = '\0';
-    seenPin.clear();
+    peerCheck.Forget();
 
     CURLcode code = CURLE_OK;
     const std::uint32_t attempts = std::max<std::uint32_t>(1, settings->connectRetries);
@@ -515,9 +473,7 @@ CURLcode FtpConnection::Impl::Perform(const std::string& url, Call call, curl_sl
     api->easy_setopt(curl, CURLOPT_POSTQUOTE, nullptr);
     KeepLastResponse(code, call);
     tLastReason = code == CURLE_OK ? std::string() : std::string(errorText);
-    tLastUntrusted.clear();
-    if (IsTrustFailure(code))
-        SeeUntrustedKey(code);
+    tLastUntrusted = IsTrustFailure(code) ? peerCheck.RefusedKey() : std::string();
     tLastError = code == CURLE_OK ? 0 : ErrorNumber(code, call);
     return code;
 }

@@ -492,8 +492,6 @@ std::string LastFailureReason() {
     return tLastReason;
 }
 
-void SetAuthorityFile(std::string) {}
-
 bool GetLastResponseInfo(std::uint32_t& error, std::string& text) {
     error = tLastResponseError;
     text = tLastResponse;

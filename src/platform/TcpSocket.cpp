@@ -49,13 +49,11 @@ int TcpSocket::WaitMs(int timeoutMs) const {
     return static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
 }
 
-TlsStartResult TcpSocket::StartTls(const std::string& host, const std::string& pin, int timeoutMs,
-                                   std::string& seenPin) {
-    seenPin.clear();
+TlsStartResult TcpSocket::StartTls(const std::string& host, const CertificateCheck& check, int timeoutMs) {
     if (fd_ < 0)
         return TlsStartResult::Failed;
     TlsStartResult result = TlsStartResult::Failed;
-    tls_ = TlsChannel::Start(fd_, host, pin, WaitUntil(timeoutMs), result, seenPin);
+    tls_ = TlsChannel::Start(fd_, host, check, WaitUntil(timeoutMs), result);
     return result;
 }
 

@@ -7,10 +7,12 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pelorix {
 
@@ -36,6 +38,9 @@ long CurrentProcessId();
 
 class TlsChannel;
 enum class TlsStartResult;
+// Decides on the certificates a TLS server presented (DER, the server's own first): true to
+// go on with the connection.
+using CertificateCheck = std::function<bool(const std::vector<std::string>& chain)>;
 
 // The end of a whole exchange. A peer that sends a byte now and then never lets a single
 // receive time out; cutting every wait to what is left of the exchange bounds it as a whole.
@@ -75,9 +80,8 @@ public:
     void SetDeadline(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
 
     // Runs a TLS handshake on the connection (see platform/TlsChannel.h); from then on every
-    // send and receive is protected. seenPin names the key the server showed.
-    TlsStartResult StartTls(const std::string& host, const std::string& pin, int timeoutMs,
-                            std::string& seenPin);
+    // send and receive is protected.
+    TlsStartResult StartTls(const std::string& host, const CertificateCheck& check, int timeoutMs);
     bool IsSecure() const { return tls_ != nullptr; }
 
     // Dotted address of the local end (getsockname), empty when not connected.

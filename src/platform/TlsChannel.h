@@ -1,12 +1,11 @@
 #pragma once
-// TLS over a connected TCP socket for the own mail clients. OpenSSL (libssl.so.3 and
-// libcrypto.so.3) is loaded at run time on the first use and stays loaded, as it cannot be
-// unloaded; so only the mail helper process ever starts a channel and the service itself never
-// carries the library. A Windows build would put Schannel behind the same interface.
+// TLS over a connected TCP socket for the own mail clients, on OpenSSL (see platform/OpenSsl.h),
+// so only the mail helper process ever starts a channel and the service itself never carries
+// the library. A Windows build would put Schannel behind the same interface.
 //
-// The peer is trusted when its certificate chain verifies against the system's authorities and
-// names the host, or, with a stored pin, when the SHA-256 of its public key matches the pin;
-// the handshake is checked before one byte of application data goes out.
+// The channel does not judge the peer itself: it hands the certificate chain to the check its
+// caller gives (net/Trust.h decides, which the platform layer may not reach), and a refusal
+// ends the handshake before one byte of application data goes out.
 
 #include "platform/TcpSocket.h"
 
@@ -21,7 +20,7 @@ enum class TlsStartResult {
     Ok,
     Unavailable, // the TLS library could not be loaded
     Failed,      // the handshake failed (no TLS server, protocol error)
-    Untrusted,   // the certificate is not trusted; seenPin tells which key was shown
+    Untrusted,   // the check refused the certificate
     Timeout      // the time limit ran out
 };
 
@@ -30,11 +29,10 @@ public:
     // Every wait ends at until, however the peer trickles its bytes.
     using TimePoint = std::chrono::steady_clock::time_point;
 
-    // Runs the handshake on fd (a connected non-blocking socket). pin empty: the system's CAs
-    // and the host name (or address); otherwise "sha256//BASE64". seenPin gets the pin of the
-    // certificate the server showed, whenever one was shown.
-    static std::unique_ptr<TlsChannel> Start(int fd, const std::string& host, const std::string& pin,
-                                             TimePoint until, TlsStartResult& result, std::string& seenPin);
+    // Runs the handshake on fd (a connected non-blocking socket), naming host to the server;
+    // the channel stands only when check accepted what the server presented.
+    static std::unique_ptr<TlsChannel> Start(int fd, const std::string& host, const CertificateCheck& check,
+                                             TimePoint until, TlsStartResult& result);
     ~TlsChannel();
     TlsChannel(const TlsChannel&) = delete;
     TlsChannel& operator=(const TlsChannel&) = delete;

@@ -9,9 +9,8 @@ struct TlsChannel::Handles {};
 TlsChannel::TlsChannel(std::unique_ptr<Handles> handles) : handles_(std::move(handles)) {}
 TlsChannel::~TlsChannel() = default;
 
-std::unique_ptr<TlsChannel> TlsChannel::Start(int, const std::string&, const std::string&, TimePoint,
-                                              TlsStartResult& result, std::string& seenPin) {
-    seenPin.clear();
+std::unique_ptr<TlsChannel> TlsChannel::Start(int, const std::string&, const CertificateCheck&, TimePoint,
+                                              TlsStartResult& result) {
     result = TlsStartResult::Unavailable;
     return nullptr;
 }

@@ -3,6 +3,7 @@
 #include "MailTestPeers.h"
 #include "TempDir.h"
 #include "TestSystem.h"
+#include "base/Base64.h"
 #include "base/Latin1.h"
 #include "mail/SimpleMail.h"
 

@@ -1,4 +1,4 @@
-// The mail helpers: base64, line wrapping, header encoding, line splitting, connect and the
+// The mail helpers: line wrapping, header encoding, line splitting, connect and the
 // single positive/negative reply.
 
 #include "mail/SimpleMail.h"
@@ -13,32 +13,6 @@
 
 namespace pelorix {
 namespace {
-
-TEST(Base64, EncodesWithRfcPadding) {
-    EXPECT_EQ(EncodeBase64(""), "");
-    EXPECT_EQ(EncodeBase64("a"), "YQ==");
-    EXPECT_EQ(EncodeBase64("ab"), "YWI=");
-    EXPECT_EQ(EncodeBase64("abc"), "YWJj");
-    EXPECT_EQ(EncodeBase64("Username:"), "VXNlcm5hbWU6");
-    EXPECT_EQ(EncodeBase64(std::string("\xff\xfe\x00", 3)), "//4A");
-}
-
-TEST(Base64, DecodesIgnoringLineBreaksAndPadding) {
-    EXPECT_EQ(DecodeBase64("VXNlcm5hbWU6"), "Username:");
-    EXPECT_EQ(DecodeBase64("VXNlcm5hbWU6\r\n"), "Username:");
-    EXPECT_EQ(DecodeBase64("YQ=="), "a");
-    EXPECT_EQ(DecodeBase64("YQ"), "a");
-    EXPECT_EQ(DecodeBase64("YW\r\nJj"), "abc");
-    // A blank counts as the value 0 ("A").
-    EXPECT_EQ(DecodeBase64("YW J"), DecodeBase64("YWAJ"));
-    const std::string all = [] {
-        std::string s;
-        for (int c = 0; c < 256; ++c)
-            s += static_cast<char>(c);
-        return s;
-    }();
-    EXPECT_EQ(DecodeBase64(EncodeBase64(all)), all);
-}
 
 TEST(WrapMailLine, ShortLinesStayUnchanged) {
     const std::string line79(79, 'x');

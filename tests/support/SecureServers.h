@@ -92,6 +92,10 @@ struct TestCertificates {
     bool Made = false;
 };
 
+// "sha256//" + base64 of the SHA-256 of the public key in DER of the certificate in cert (PEM),
+// as openssl computes it.
+std::string PinOf(const std::string& cert);
+
 // The output of a shell command line (its exit status in status).
 std::string ShellOutput(const std::string& command, int* status = nullptr);
 

@@ -24,19 +24,18 @@ std::string Trimmed(std::string text) {
     return text;
 }
 
-// "sha256//" + base64 of the SHA-256 of the certificate's public key in DER.
-std::string PinOf(const std::string& cert) {
-    return "sha256//" + Trimmed(ShellOutput("openssl x509 -in '" + cert +
-                                            "' -pubkey -noout | openssl pkey -pubin -outform der | "
-                                            "openssl dgst -sha256 -binary | base64"));
-}
-
 bool SelfSigned(const std::string& cert, const std::string& key) {
     return Run("openssl req -x509 -newkey rsa:2048 -nodes -keyout '" + key + "' -out '" + cert +
                "' -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1,DNS:localhost");
 }
 
 } // namespace
+
+std::string PinOf(const std::string& cert) {
+    return "sha256//" + Trimmed(ShellOutput("openssl x509 -in '" + cert +
+                                            "' -pubkey -noout | openssl pkey -pubin -outform der | "
+                                            "openssl dgst -sha256 -binary | base64"));
+}
 
 std::string ShellOutput(const std::string& command, int* status) {
     std::string output;

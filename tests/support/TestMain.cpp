@@ -1,4 +1,4 @@
-#include "net/InternetSession.h"
+#include "net/Trust.h"
 #include "svc/ServiceHelpers.h"
 
 #include "TestSystem.h"
@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
     // Test servers carry certificates of a test authority; only test programs (and the helpers
     // they start, which inherit the variable) are told to trust it.
     if (const char* authorities = std::getenv("PELORIX_TEST_AUTHORITIES"))
-        pelorix::wininet::SetAuthorityFile(authorities);
+        pelorix::SetAuthorityFile(authorities);
     if (const auto helper_exit = pelorix::RunHelperIfAsked(argc, argv, pelorix::ServiceHelperVerbs()))
         return *helper_exit;
     pelorix::test::KeepLineEndsOfStandardOutput();
