@@ -2,8 +2,11 @@
 #include "net/CurlLibrary.h"
 #include "net/CurlSession.h"
 #include "net/InternetSession.h"
+#include "platform/Clock.h"
+#include "platform/NetworkDeadline.h"
 
 #include <algorithm>
+#include <charconv>
 #include <string>
 
 namespace pelorix::wininet {
@@ -48,6 +51,29 @@ std::uint32_t HttpsErrorNumber(CURLcode code) {
     }
 }
 
+// The host and port an https URL names; false for one this reading does not follow, which is
+// then left to libcurl.
+bool HostAndPort(const std::string& url, std::string& host, std::uint16_t& port) {
+    constexpr std::string_view kScheme = "https://";
+    if (url.compare(0, kScheme.size(), kScheme) != 0)
+        return false;
+    const std::size_t start = kScheme.size();
+    const std::size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    host = url.substr(start, end - start);
+    if (host.find_first_of("@[]") != std::string::npos)
+        return false;
+    port = 443;
+    const std::size_t colon = host.find(':');
+    if (colon != std::string::npos) {
+        const char* digits = host.data() + colon + 1;
+        const auto [stop, problem] = std::from_chars(digits, host.data() + host.size(), port);
+        if (problem != std::errc() || stop != host.data() + host.size() || port == 0)
+            return false;
+        host.erase(colon);
+    }
+    return !host.empty();
+}
+
 } // namespace
 
 bool FetchHttps(const std::string& url, std::uint32_t limitMs, std::size_t maxBytes, std::string& response,
@@ -68,6 +94,17 @@ bool FetchHttps(const std::string& url, std::uint32_t limitMs, std::size_t maxBy
     HttpsExchange exchange;
     exchange.maxBytes = maxBytes;
     char errorText[CURL_ERROR_SIZE] = {};
+    // The whole fetch, its name look-up included, ends within the limit.
+    const ScopedNetworkDeadline fetch(Deadline::In(SystemClock::Instance(), limitMs));
+    KnownAddress address;
+    std::string host;
+    std::uint16_t port = 0;
+    if (HostAndPort(url, host, port) && !address.LookUp(host, port)) {
+        api->easy_cleanup(curl);
+        error = kErrorInternetNameNotResolved;
+        reason = "Could not resolve host: " + host;
+        return false;
+    }
     auto setup = [&](bool probe) {
         api->easy_setopt(curl, CURLOPT_URL, url.c_str());
         api->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
@@ -75,7 +112,7 @@ bool FetchHttps(const std::string& url, std::uint32_t limitMs, std::size_t maxBy
         api->easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
         api->easy_setopt(curl, CURLOPT_PROXY, "");
         api->easy_setopt(curl, CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
-        api->easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limitMs));
+        api->easy_setopt(curl, CURLOPT_RESOLVE, address.List());
         api->easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
         api->easy_setopt(curl, CURLOPT_HEADERFUNCTION, &HttpsExchange::Take);
         api->easy_setopt(curl, CURLOPT_HEADERDATA, &exchange);
@@ -90,9 +127,9 @@ bool FetchHttps(const std::string& url, std::uint32_t limitMs, std::size_t maxBy
         const std::string authorities = AuthorityFile();
         if (!authorities.empty())
             api->easy_setopt(curl, CURLOPT_CAINFO, authorities.c_str());
+        return SetTimeLimits(*api, curl, 0);
     };
-    setup(false);
-    const CURLcode code = api->easy_perform(curl);
+    const CURLcode code = setup(false) ? api->easy_perform(curl) : CURLE_OPERATION_TIMEDOUT;
     // A response cut at the limit is still an answer: what was read is scanned.
     const bool cut = code == CURLE_WRITE_ERROR && exchange.response.size() >= maxBytes;
     const bool ok = code == CURLE_OK || cut;
@@ -103,8 +140,8 @@ bool FetchHttps(const std::string& url, std::uint32_t limitMs, std::size_t maxBy
             // As for FTP: one more handshake, ended by a pin no key has, shows the key.
             const std::string kept = reason;
             exchange.response.clear();
-            setup(true);
-            api->easy_perform(curl);
+            if (setup(true))
+                api->easy_perform(curl);
             tLastUntrusted = exchange.seenPin;
             reason = kept;
             exchange.response.clear();

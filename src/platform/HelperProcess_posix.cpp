@@ -1,5 +1,6 @@
 #include "platform/HelperProcess.h"
 
+#include "platform/Clock.h"
 #include "platform/NetworkDeadline.h"
 
 #include "platform/FileDescriptor.h"
@@ -30,15 +31,12 @@ std::string HelperProgram() {
     return chosen.empty() ? "/proc/self/exe" : chosen;
 }
 
-using Clock = std::chrono::steady_clock;
-
-int MillisecondsLeft(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() <= 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), 60'000));
+int MillisecondsLeft(const Deadline& deadline) {
+    return deadline.Cap(60'000);
 }
 
 // Waits for the socket to become ready for events; false when the deadline passed first.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
+bool WaitFor(int fd, short events, const Deadline& deadline) {
     for (;;) {
         const int left = MillisecondsLeft(deadline);
         if (left == 0)
@@ -52,7 +50,7 @@ bool WaitFor(int fd, short events, Clock::time_point deadline) {
     }
 }
 
-bool SendAll(int fd, const std::string& bytes, Clock::time_point deadline) {
+bool SendAll(int fd, const std::string& bytes, const Deadline& deadline) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         if (!WaitFor(fd, POLLOUT, deadline))
@@ -68,7 +66,7 @@ bool SendAll(int fd, const std::string& bytes, Clock::time_point deadline) {
 }
 
 // Everything the helper writes until it closes its end; nullopt on a time-out or overflow.
-std::optional<std::string> ReceiveAll(int fd, Clock::time_point deadline) {
+std::optional<std::string> ReceiveAll(int fd, const Deadline& deadline) {
     std::string bytes;
     char buffer[8192];
     for (;;) {
@@ -180,9 +178,7 @@ std::optional<std::string> RunInHelperProcess(const std::string& verb, const std
                                               std::chrono::milliseconds limit) {
     // A network deadline of the calling thread (a network action of the manager) bounds the
     // helper too: it is killed when the deadline passes.
-    const long long capped =
-        CapToNetworkDeadline(static_cast<int>(std::min<long long>(limit.count(), INT_MAX)));
-    const auto deadline = Clock::now() + std::chrono::milliseconds(capped);
+    const Deadline deadline = Deadline::In(SystemClock::Instance(), limit.count()).Sooner(NetworkDeadline());
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return std::nullopt;

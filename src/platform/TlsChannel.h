@@ -8,9 +8,9 @@
 // names the host, or, with a stored pin, when the SHA-256 of its public key matches the pin;
 // the handshake is checked before one byte of application data goes out.
 
+#include "platform/NetworkDeadline.h"
 #include "platform/TcpSocket.h"
 
-#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,8 +27,9 @@ enum class TlsStartResult {
 
 class TlsChannel {
 public:
-    // Every wait ends at until, however the peer trickles its bytes.
-    using TimePoint = std::chrono::steady_clock::time_point;
+    // Every wait ends at until (the call's time limit or the thread's network deadline, whichever
+    // comes first), however the peer trickles its bytes.
+    using TimePoint = Deadline;
 
     // Runs the handshake on fd (a connected non-blocking socket). pin empty: the system's CAs
     // and the host name (or address); otherwise "sha256//BASE64". seenPin gets the pin of the

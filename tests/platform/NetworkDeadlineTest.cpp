@@ -21,12 +21,12 @@ TEST(NetworkDeadlineTest, ASilentPeerIsGivenUpAtTheDeadline) {
     char buffer[16];
     std::size_t received = 0;
     {
-        const pelorix::ScopedNetworkDeadline deadline(clock, start + 200);
+        const pelorix::ScopedNetworkDeadline deadline(pelorix::Deadline(clock, start + 200));
         EXPECT_EQ(socket.Receive(buffer, sizeof buffer, 10000, received), TcpResult::Timeout);
         EXPECT_TRUE(pelorix::NetworkDeadlinePassed());
         EXPECT_EQ(pelorix::CapToNetworkDeadline(10000), 0);
         // An inner deadline cannot reach beyond the outer one.
-        const pelorix::ScopedNetworkDeadline later(clock, start + 60000);
+        const pelorix::ScopedNetworkDeadline later(pelorix::Deadline(clock, start + 60000));
         EXPECT_EQ(pelorix::CapToNetworkDeadline(-1), 0);
     }
     const long long took = clock.MonotonicMs() - start;
