@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
@@ -60,7 +59,7 @@ void KeepLineEndsOfStandardOutput() {
 bool TlsAvailable() {
     TlsStartResult result = TlsStartResult::Unavailable;
     std::string seenPin;
-    TlsChannel::Start(-1, "localhost", "", std::chrono::steady_clock::now(), result, seenPin);
+    TlsChannel::Start(-1, "localhost", "", Deadline(), result, seenPin);
     return result != TlsStartResult::Unavailable;
 }
 

@@ -47,6 +47,17 @@ TEST(NameServerStallNetTest, AnAddressCheckEndsWithinItsMinute) {
               (Lines{"+Adressquelle wird kontaktiert", "-HTTP-Fehler: keine Netzwerksverbindung"}));
 }
 
+TEST(NameServerStallNetTest, TheFtpProbeEndsWithinItsLimit) {
+    SilentNameServer server;
+    ASSERT_TRUE(server.Ready()) << server.Problem();
+    TSimpSock sock;
+    sock.Host = kStalledName;
+    sock.PingDeadlineMs = 800;
+    const long long start = kClock.MonotonicMs();
+    EXPECT_EQ(sock.PingFTP(), TSimpSock::kNoNetwork); // "-FTP-Fehler: keine Netzwerksverbindung"
+    EXPECT_LT(Since(start), 1800);
+}
+
 class NameServerStallMailTest : public ::testing::Test {
 protected:
     NameServerStallMailTest() {
