@@ -6,6 +6,7 @@
 // used by one thread at a time: the service's worker or the manager's GUI thread.
 
 #include "platform/Clock.h"
+#include "platform/NetworkDeadline.h"
 #include "platform/TcpSocket.h"
 
 #include <cstdint>
@@ -20,7 +21,8 @@ namespace pelorix {
 // answering ends the dialogue (code 4) instead of holding the caller for ever.
 inline constexpr int kMailConnectTimeoutMs = 20000;
 inline constexpr int kMailReplyTimeoutMs = 60000;
-// However a server trickles its bytes, one whole dialogue ends within this time.
+// However a server trickles its bytes and the name servers stall, one whole dialogue (its name
+// look-ups and connect included) ends within this time; so does a whole mail job.
 inline constexpr int kMailDialogueTimeoutMs = 120000;
 
 inline constexpr std::uint16_t kSmtpPort = 25;

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 
 namespace pelorix {
 
@@ -60,6 +59,8 @@ int TPOP3Object::CheckMailbox() {
         return 5;
     int code = 4;
     std::string summary = " NoNet";
+    // However the name servers and the server trickle, the whole check ends in time.
+    const ScopedNetworkDeadline dialogue(Deadline::In(SystemClock::Instance(), DialogueTimeoutMs));
     try {
         RunCheck(code, summary);
     } catch (...) {
@@ -111,7 +112,6 @@ void TPOP3Object::RunCheck(int& code, std::string& summary) {
     Sock = MailConnect(Server, Port, code, ConnectTimeoutMs);
     if (!Sock.IsOpen())
         return;
-    Sock.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(DialogueTimeoutMs));
 
     // A connection that cannot be made secure counts like a server that was not reached.
     if (Security == MailSecurity::Tls && !Secure()) {

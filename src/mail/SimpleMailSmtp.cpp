@@ -6,7 +6,6 @@
 #include "base/Base64.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <iterator>
 #include <random>
@@ -136,13 +135,13 @@ int TSMTPObject::Deliver() {
     if (Subject.compare(" ") <= 0)
         Subject = "no subject";
     int code = 4;
+    // However the name servers and the server trickle, the whole dialogue ends in time.
+    const ScopedNetworkDeadline dialogue(Deadline::In(SystemClock::Instance(), DialogueTimeoutMs));
     fullName_ = FullyQualifiedHostName();
     try {
         Sock = MailConnect(Server, Port, code, ConnectTimeoutMs);
-        if (Sock.IsOpen()) {
-            Sock.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(DialogueTimeoutMs));
+        if (Sock.IsOpen())
             RunSession(code);
-        }
     } catch (...) {
         // A server that stopped answering, or anything else that went wrong mid-dialogue.
         code = 4;

@@ -112,14 +112,14 @@ void RunNetworkAction(QWidget* window, const std::function<void()>& work) {
     const InputBlocker blocker;
     const CloseKeeper keeper(window);
     const RunningMark running;
-    const pelorix::IClock& clock = pelorix::SystemClock::Instance();
-    const long long deadline = clock.MonotonicMs() + (gLimitMs > 0 ? gLimitMs : kNetworkActionLimitMs);
+    const pelorix::Deadline deadline = pelorix::Deadline::In(pelorix::SystemClock::Instance(),
+                                                             gLimitMs > 0 ? gLimitMs : kNetworkActionLimitMs);
 
     QEventLoop loop;
     std::exception_ptr error;
     std::thread worker([&] {
         {
-            const pelorix::ScopedNetworkDeadline limit(clock, deadline);
+            const pelorix::ScopedNetworkDeadline limit(deadline);
             try {
                 work();
             } catch (...) {

@@ -6,6 +6,8 @@
 #include "net/Trust.h"
 #include "platform/OpenSsl.h"
 
+#include "net/CurlLibrary.h"
+
 #include <curl/curl.h>
 
 #include <cstddef>
@@ -54,5 +56,32 @@ private:
 };
 
 bool IsTrustFailure(CURLcode code);
+
+// libcurl waits for its own resolver thread however long a name server stalls it, past every
+// time limit (only a "quick exit" would leave the thread behind, and the library is unloaded
+// while idle, under such a thread's feet). So the name is looked up beforehand, within the
+// calling thread's network deadline (platform/NameLookup.h), and libcurl is given the address
+// (CURLOPT_RESOLVE) and never asks a name server itself.
+class KnownAddress {
+public:
+    KnownAddress() = default;
+    KnownAddress(const KnownAddress&) = delete;
+    KnownAddress& operator=(const KnownAddress&) = delete;
+
+    // Looks host up; false when it did not resolve before the deadline.
+    bool LookUp(const std::string& host, std::uint16_t port);
+    bool Known() const { return !entry_.empty(); }
+    // The list for CURLOPT_RESOLVE; valid while this object lives unchanged.
+    curl_slist* List();
+
+private:
+    std::string entry_;
+    curl_slist node_{};
+};
+
+// The time limits of one transfer, cut to the calling thread's network deadline: the whole
+// transfer's (none without a deadline) and the connect's (connectMs, 0 for libcurl's own). false,
+// with nothing set, once the deadline has passed (libcurl would take a limit of 0 for none).
+bool SetTimeLimits(const CurlApi& api, CURL* curl, long connectMs);
 
 } // namespace pelorix::wininet::curl

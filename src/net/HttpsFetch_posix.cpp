@@ -2,8 +2,11 @@
 #include "net/CurlLibrary.h"
 #include "net/CurlSession.h"
 #include "net/InternetSession.h"
+#include "platform/Clock.h"
+#include "platform/NetworkDeadline.h"
 
 #include <algorithm>
+#include <charconv>
 #include <string>
 
 namespace pelorix::wininet {
@@ -51,6 +54,29 @@ std::uint32_t HttpsErrorNumber(CURLcode code) {
     }
 }
 
+// The host and port an https URL names; false for one this reading does not follow, which is
+// then left to libcurl.
+bool HostAndPort(const std::string& url, std::string& host, std::uint16_t& port) {
+    constexpr std::string_view kScheme = "https://";
+    if (url.compare(0, kScheme.size(), kScheme) != 0)
+        return false;
+    const std::size_t start = kScheme.size();
+    const std::size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    host = url.substr(start, end - start);
+    if (host.find_first_of("@[]") != std::string::npos)
+        return false;
+    port = 443;
+    const std::size_t colon = host.find(':');
+    if (colon != std::string::npos) {
+        const char* digits = host.data() + colon + 1;
+        const auto [stop, problem] = std::from_chars(digits, host.data() + host.size(), port);
+        if (problem != std::errc() || stop != host.data() + host.size() || port == 0)
+            return false;
+        host.erase(colon);
+    }
+    return !host.empty();
+}
+
 } // namespace
 
 bool FetchHttps(const std::string& url, std::uint32_t limitMs, std::size_t maxBytes, std::string& response,
@@ -72,6 +98,17 @@ bool FetchHttps(const std::string& url, std::uint32_t limitMs, std::size_t maxBy
     exchange.maxBytes = maxBytes;
     char errorText[CURL_ERROR_SIZE] = {};
     exchange.peerCheck.Expect(HostOfUrl(url), TrustSetting{});
+    // The whole fetch, its name look-up included, ends within the limit.
+    const ScopedNetworkDeadline fetch(Deadline::In(SystemClock::Instance(), limitMs));
+    KnownAddress address;
+    std::string host;
+    std::uint16_t port = 0;
+    if (HostAndPort(url, host, port) && !address.LookUp(host, port)) {
+        api->easy_cleanup(curl);
+        error = kErrorInternetNameNotResolved;
+        reason = "Could not resolve host: " + host;
+        return false;
+    }
     auto setup = [&] {
         api->easy_setopt(curl, CURLOPT_URL, url.c_str());
         api->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
@@ -79,16 +116,20 @@ bool FetchHttps(const std::string& url, std::uint32_t limitMs, std::size_t maxBy
         api->easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
         api->easy_setopt(curl, CURLOPT_PROXY, "");
         api->easy_setopt(curl, CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4));
-        api->easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limitMs));
+        api->easy_setopt(curl, CURLOPT_RESOLVE, address.List());
         api->easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
         api->easy_setopt(curl, CURLOPT_HEADERFUNCTION, &HttpsExchange::Take);
         api->easy_setopt(curl, CURLOPT_HEADERDATA, &exchange);
         api->easy_setopt(curl, CURLOPT_WRITEFUNCTION, &HttpsExchange::Take);
         api->easy_setopt(curl, CURLOPT_WRITEDATA, &exchange);
-        return exchange.peerCheck.ApplyToTls(*api, curl);
+        if (!SetTimeLimits(*api, curl, 0))
+            return CURLE_OPERATION_TIMEDOUT;
+        // Without the check no connection is made at all: nothing else would judge the server.
+        return exchange.peerCheck.ApplyToTls(*api, curl) ? CURLE_OK : CURLE_SSL_CERTPROBLEM;
     };
-    // Without the check no connection is made at all: nothing else would judge the server.
-    const CURLcode code = setup() ? api->easy_perform(curl) : CURLE_SSL_CERTPROBLEM;
+    CURLcode code = setup();
+    if (code == CURLE_OK)
+        code = api->easy_perform(curl);
     // A response cut at the limit is still an answer: what was read is scanned.
     const bool cut = code == CURLE_WRITE_ERROR && exchange.response.size() >= maxBytes;
     const bool ok = code == CURLE_OK || cut;

@@ -3,6 +3,7 @@
 #include "net/CurlLibrary.h"
 #include "net/CurlSession.h"
 #include "net/FtpReply.h"
+#include "platform/Clock.h"
 #include "platform/FileSystemName.h"
 #include "platform/NetworkDeadline.h"
 
@@ -130,6 +131,7 @@ struct FtpConnection::Impl {
     std::string pendingAddress;
     std::vector<Reply> replies;
     curl_off_t uploaded = 0;
+    KnownAddress address;
     std::FILE* source = nullptr;
 
     ~Impl() {
@@ -252,6 +254,7 @@ struct FtpConnection::Impl {
 
     bool Setup(std::string& error);
     bool ApplyTrust();
+    CURLcode ReadyToPerform();
     CURLcode Perform(const std::string& url, Call call, curl_slist* quote = nullptr, bool ascii = false,
                      curl_off_t size = 0);
     std::uint32_t ErrorNumber(CURLcode code, Call call) const;
@@ -433,13 +436,32 @@ bool FtpConnection::Impl::ApplyTrust() {
     return true;
 }
 
+// The server's name is looked up once (libcurl keeps the address for the connections to come),
+// within the connect limit and the thread's deadline; a proxy's name is left to libcurl. Then
+// the transfer's time limits, unless the deadline has passed already.
+CURLcode FtpConnection::Impl::ReadyToPerform() {
+    if (!address.Known() && settings->accessType != kOpenTypeProxy) {
+        if (controlFd == CURL_SOCKET_BAD)
+            NotifyText(kStatusResolvingName, host);
+        const ScopedNetworkDeadline connecting(
+            Deadline::In(SystemClock::Instance(), settings->connectTimeoutMs));
+        if (!address.LookUp(host, port)) {
+            std::snprintf(errorText, sizeof errorText, "Could not resolve host: %s", host.c_str());
+            return CURLE_COULDNT_RESOLVE_HOST;
+        }
+        api->easy_setopt(curl, CURLOPT_RESOLVE, address.List());
+    }
+    return SetTimeLimits(*api, curl, static_cast<long>(settings->connectTimeoutMs))
+               ? CURLE_OK
+               : CURLE_OPERATION_TIMEDOUT;
+}
+
 CURLcode FtpConnection::Impl::Perform(const std::string& url, Call call, curl_slist* quote, bool ascii,
                                       curl_off_t size) {
     // A server that moves no byte (no reply, no data, no connection back) for this long is
     // given up, so a stalled server cannot hold the caller forever.
     const long stallSeconds = std::max<long>(1, static_cast<long>((settings->stallTimeoutMs + 999) / 1000));
     api->easy_setopt(curl, CURLOPT_URL, url.c_str());
-    api->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings->connectTimeoutMs));
     api->easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     api->easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
     api->easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, stallSeconds);
@@ -462,8 +484,9 @@ CURLcode FtpConnection::Impl::Perform(const std::string& url, Call call, curl_sl
     errorText[0] = '\0';
     peerCheck.Forget();
 
-    CURLcode code = CURLE_OK;
-    const std::uint32_t attempts = std::max<std::uint32_t>(1, settings->connectRetries);
+    CURLcode code = ReadyToPerform();
+    const std::uint32_t attempts =
+        code == CURLE_OK ? std::max<std::uint32_t>(1, settings->connectRetries) : 0;
     for (std::uint32_t attempt = 0; attempt < attempts; ++attempt) {
         code = api->easy_perform(curl);
         if (code != CURLE_COULDNT_CONNECT)

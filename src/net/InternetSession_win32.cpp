@@ -1,5 +1,6 @@
 #include "net/InternetSession.h"
 
+#include "platform/Clock.h"
 #include "platform/FileSystemName.h"
 #include "platform/NetworkDeadline.h"
 
@@ -28,7 +29,6 @@ namespace pelorix::wininet {
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::milliseconds;
 
 // WinInet keeps the last error and the last server reply per thread; so do we, because every
@@ -212,7 +212,7 @@ struct Watch {
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<Notice> notices;
-    SteadyClock::time_point lastSign = SteadyClock::now();
+    long long lastSignMs = SystemClock::Instance().MonotonicMs();
     bool connected;          // the control connection stands (50 and 51 only then)
     bool connecting = false; // between 20 and 21, where the connect limit applies
     int replies = 0;         // server replies received during the call
@@ -226,7 +226,7 @@ struct Watch {
         std::lock_guard lock(mutex);
         if (abandoned)
             return;
-        lastSign = SteadyClock::now();
+        lastSignMs = SystemClock::Instance().MonotonicMs();
         Notice notice{status, {}, 0};
         switch (status) {
         case kStatusResolvingName:
@@ -387,10 +387,10 @@ bool WaitFor(Watch& watch, const SessionSettings& settings,
         if (watch.done)
             return true;
         const Milliseconds limit = watch.connecting ? settings.ConnectLimit() : settings.StallLimit();
-        const auto left =
-            std::chrono::duration_cast<Milliseconds>(watch.lastSign + limit - SteadyClock::now());
-        const int wait =
-            CapToNetworkDeadline(static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX)));
+        // A call that shows no sign of life for the limit is given up, at the thread's deadline
+        // at the latest.
+        const Deadline stalled(SystemClock::Instance(), watch.lastSignMs + limit.count());
+        const int wait = stalled.Sooner(NetworkDeadline()).Cap(-1);
         if (wait <= 0) {
             watch.abandoned = true;
             return false;

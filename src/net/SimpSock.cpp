@@ -1,5 +1,6 @@
 #include "net/SimpSock.h"
 
+#include "platform/NetworkDeadline.h"
 #include "platform/TcpSocket.h"
 
 #include <algorithm>
@@ -31,7 +32,7 @@ bool EndsWithPageEnd(const std::string& data) {
 
 } // namespace
 
-int TSimpSock::Connect(TcpSocket& socket, const ExchangeDeadline& deadline) {
+int TSimpSock::Connect(TcpSocket& socket, const Deadline& deadline) {
     LocalIP.clear();
     if (Port <= 0 || Port > 65535)
         return kUnreachable;
@@ -60,7 +61,8 @@ int TSimpSock::PingFTP() {
 }
 
 int TSimpSock::PingBody() {
-    const ExchangeDeadline deadline(PingDeadlineMs);
+    const Deadline deadline = Deadline::In(clock_, PingDeadlineMs);
+    const ScopedNetworkDeadline exchange(deadline);
     TcpSocket socket;
     const int result = Connect(socket, deadline);
     if (result != kOk || !ExpectGreeting)
@@ -89,7 +91,8 @@ int TSimpSock::GetHTTP() {
 }
 
 int TSimpSock::HttpBody() {
-    const ExchangeDeadline deadline(HttpDeadlineMs);
+    const Deadline deadline = Deadline::In(clock_, HttpDeadlineMs);
+    const ScopedNetworkDeadline exchange(deadline);
     TcpSocket socket;
     const int result = Connect(socket, deadline);
     if (result != kOk)
@@ -130,7 +133,8 @@ int TSimpSock::SendToMonitor(const std::string& text) {
 
 int TSimpSock::MonitorBody(const std::string& text) {
     // Bounded by the connect and send limits alone.
-    const ExchangeDeadline deadline(ConnectTimeoutMs + ReceiveTimeoutMs);
+    const Deadline deadline = Deadline::In(clock_, ConnectTimeoutMs + ReceiveTimeoutMs);
+    const ScopedNetworkDeadline exchange(deadline);
     TcpSocket socket;
     const int result = Connect(socket, deadline);
     if (result == kOk)

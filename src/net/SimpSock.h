@@ -4,12 +4,14 @@
 // status line to the manager's monitor port. Never throws; every operation returns a result
 // code. Owned by the caller for one exchange, used by one thread at a time.
 
+#include "platform/Clock.h"
+
 #include <cstddef>
 #include <string>
 
 namespace pelorix {
 
-class ExchangeDeadline;
+class Deadline;
 class TcpSocket;
 
 class TSimpSock {
@@ -23,13 +25,15 @@ public:
     // Default time limits: a peer that never answers must not hold the caller forever.
     static constexpr int kDefaultConnectTimeoutMs = 20000;
     static constexpr int kDefaultReceiveTimeoutMs = 30000;
-    // Besides the limit per receive, each exchange as a whole ends after this long.
+    // Besides the limit per receive, each exchange as a whole ends after this long, the name
+    // look-up included.
     static constexpr int kDefaultHttpDeadlineMs = 60000;
     static constexpr int kDefaultPingDeadlineMs = 30000;
     // GetHTTP stops reading once the response holds this many bytes.
     static constexpr std::size_t kMaxResponseBytes = 1024 * 1024;
 
-    TSimpSock() = default;
+    // clock: the one the exchanges' deadlines run on.
+    explicit TSimpSock(const IClock& clock = SystemClock::Instance()) : clock_(clock) {}
 
     // Connects to Host on FtpPort, reads the greeting, says QUIT when greeted; fills LocalIP.
     int PingFTP();
@@ -58,10 +62,12 @@ public:
     int PingDeadlineMs = kDefaultPingDeadlineMs;
 
 private:
-    int Connect(TcpSocket& socket, const ExchangeDeadline& deadline);
+    int Connect(TcpSocket& socket, const Deadline& deadline);
     int PingBody();
     int HttpBody();
     int MonitorBody(const std::string& text);
+
+    const IClock& clock_;
 };
 
 } // namespace pelorix

@@ -37,6 +37,9 @@ bool Readable(int fd) {
     return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
 }
 
+// The longest single wait; without a deadline the waits go on in steps of this length.
+constexpr int kNoLimitStepMs = 1000;
+
 int PollStep(long long leftMs) {
     return static_cast<int>(std::clamp<long long>(leftMs, 0, INT_MAX));
 }
@@ -272,10 +275,10 @@ ChildProcess::~ChildProcess() {
         KillGroup();
 }
 
-bool ChildProcess::WriteInput(std::string_view bytes, const IClock& clock, long long untilMs) {
+bool ChildProcess::WriteInput(std::string_view bytes, const Deadline& deadline) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const long long left = untilMs - clock.MonotonicMs();
+        const long long left = deadline.Cap(kNoLimitStepMs);
         if (left <= 0)
             return false;
         pollfd p{input_.Get(), POLLOUT, 0};
@@ -296,12 +299,11 @@ bool ChildProcess::WriteInput(std::string_view bytes, const IClock& clock, long 
     return true;
 }
 
-ChildProcess::Wake ChildProcess::Wait(const IClock& clock, long long untilMs, const OutputSink& sink,
-                                      int wakeFd) {
+ChildProcess::Wake ChildProcess::Wait(const Deadline& deadline, const OutputSink& sink, int wakeFd) {
     for (;;) {
         if (Reaped())
             return Wake::Exited;
-        const long long left = untilMs - clock.MonotonicMs();
+        const long long left = deadline.Cap(kNoLimitStepMs);
         if (left <= 0)
             return Wake::Deadline;
         // Without a process descriptor the end is noticed in short steps.
@@ -333,7 +335,7 @@ void ChildProcess::EndGroup(const IClock& clock, int graceMs, const OutputSink& 
     if (reaped_)
         return;
     ::kill(-pid_, SIGTERM);
-    if (Wait(clock, clock.MonotonicMs() + graceMs, sink) != Wake::Exited)
+    if (Wait(Deadline::In(clock, graceMs), sink) != Wake::Exited)
         KillGroup();
 }
 

@@ -11,6 +11,7 @@
 
 #include "platform/Clock.h"
 #include "platform/FileDescriptor.h"
+#include "platform/NetworkDeadline.h"
 
 #include <sys/types.h>
 
@@ -80,12 +81,12 @@ public:
     pid_t Pid() const { return pid_; }
 
     // Writes all bytes to the child's standard input and closes it, so the child sees its end.
-    // False when the child stopped reading or untilMs (on clock's monotonic scale) passed first.
-    bool WriteInput(std::string_view bytes, const IClock& clock, long long untilMs);
+    // False when the child stopped reading or the deadline passed first.
+    bool WriteInput(std::string_view bytes, const Deadline& deadline);
 
-    // Waits until the child has ended, wakeFd (when not -1) became readable or untilMs passed,
-    // handing everything it writes to sink meanwhile.
-    Wake Wait(const IClock& clock, long long untilMs, const OutputSink& sink, int wakeFd = -1);
+    // Waits until the child has ended, wakeFd (when not -1) became readable or the deadline
+    // passed, handing everything it writes to sink meanwhile.
+    Wake Wait(const Deadline& deadline, const OutputSink& sink, int wakeFd = -1);
 
     // Hands over what is still in the output pipe once the child has ended. A process it left
     // behind may keep writing, so this reads only a bounded amount.

@@ -120,13 +120,11 @@ PipeRead PipeEnd::Read(std::string& bytes, DWORD waitMs) {
     return PipeRead::Data;
 }
 
-DWORD MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return static_cast<DWORD>(std::clamp<long long>(left.count(), 0, 24LL * 3600 * 1000));
+DWORD MillisecondsLeft(const Deadline& deadline) {
+    return static_cast<DWORD>(deadline.Cap(24 * 3600 * 1000));
 }
 
-bool PipeEnd::WriteAll(const std::string& bytes, std::chrono::steady_clock::time_point deadline) {
+bool PipeEnd::WriteAll(const std::string& bytes, const Deadline& deadline) {
     std::size_t done = 0;
     while (done < bytes.size() && pipe_.Valid()) {
         const auto piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 64 * 1024));

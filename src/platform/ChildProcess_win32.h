@@ -2,9 +2,10 @@
 // Windows only (included by the _win32 halves alone): what the helper processes and the
 // command runner share to start a child program and talk to it through pipes with time limits.
 
+#include "platform/NetworkDeadline.h"
+
 #include <windows.h>
 
-#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -69,7 +70,7 @@ public:
     // Starts a read when none is under way and waits at most waitMs for it.
     PipeRead Read(std::string& bytes, DWORD waitMs);
     // Writes all bytes; false when the reader went away or the deadline passed first.
-    bool WriteAll(const std::string& bytes, std::chrono::steady_clock::time_point deadline);
+    bool WriteAll(const std::string& bytes, const Deadline& deadline);
     void Close();
 
 private:
@@ -107,7 +108,7 @@ struct ChildSetup {
 std::optional<StartedChild> StartChild(const ChildSetup& setup);
 
 // What is left until deadline, for a wait.
-DWORD MillisecondsLeft(std::chrono::steady_clock::time_point deadline);
+DWORD MillisecondsLeft(const Deadline& deadline);
 
 // The NUL device, inheritable: standard input that is at its end at once, or an output that
 // goes nowhere.

@@ -84,7 +84,7 @@ CommandResult TShellCommandRunner::Run(const CommandRequest& request) {
         result.Outcome = CommandOutcome::Stopped;
         return result;
     }
-    const long long deadline = clock_.MonotonicMs() + request.TimeLimitMs;
+    const Deadline deadline = Deadline::In(clock_, request.TimeLimitMs);
     int error = 0;
     auto command = ChildProcess::Start(ShellSetup(request), error);
     if (!command)
@@ -95,7 +95,7 @@ CommandResult TShellCommandRunner::Run(const CommandRequest& request) {
         lines.Add(bytes);
         return true;
     };
-    switch (command->Wait(clock_, deadline, collect, stopFd.Get())) {
+    switch (command->Wait(deadline, collect, stopFd.Get())) {
     case ChildProcess::Wake::Exited:
         result.Outcome = CommandOutcome::Exited;
         break;

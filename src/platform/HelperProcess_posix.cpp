@@ -70,10 +70,7 @@ std::optional<std::string> RunInHelperProcess(const std::string& verb, const std
                                               std::chrono::milliseconds limit) {
     // A network deadline of the calling thread (a network action of the manager) bounds the
     // helper too: it is killed when the deadline passes.
-    const long long capped =
-        CapToNetworkDeadline(static_cast<int>(std::min<long long>(limit.count(), INT_MAX)));
-    const IClock& clock = SystemClock::Instance();
-    const long long deadline = clock.MonotonicMs() + capped;
+    const Deadline deadline = Deadline::In(SystemClock::Instance(), limit.count()).Sooner(NetworkDeadline());
 
     ChildSetup setup;
     setup.Program = HelperProgram();
@@ -82,14 +79,14 @@ std::optional<std::string> RunInHelperProcess(const std::string& verb, const std
     setup.Output = ChildStream::Pipe;
     int error = 0;
     auto helper = ChildProcess::Start(setup, error);
-    if (!helper || !helper->WriteInput(request, clock, deadline))
+    if (!helper || !helper->WriteInput(request, deadline))
         return std::nullopt;
     std::string answer;
     const auto collect = [&answer](std::string_view bytes) {
         answer.append(bytes);
         return answer.size() <= kMaxMessage;
     };
-    if (helper->Wait(clock, deadline, collect) != ChildProcess::Wake::Exited || helper->ExitCode() != 0)
+    if (helper->Wait(deadline, collect) != ChildProcess::Wake::Exited || helper->ExitCode() != 0)
         return std::nullopt;
     helper->DrainOutput(collect);
     if (answer.size() > kMaxMessage)

@@ -1,6 +1,7 @@
 #include "platform/HelperProcess.h"
 
 #include "platform/ChildProcess_win32.h"
+#include "platform/Clock.h"
 #include "platform/NetworkDeadline.h"
 
 #include <fcntl.h>
@@ -18,8 +19,6 @@ namespace {
 
 // A helper that has closed its output is ending; it gets this long beyond the limit to be gone.
 constexpr DWORD kExitGraceMs = 1000;
-
-using Clock = std::chrono::steady_clock;
 
 std::string OwnProgram() {
     std::string path(MAX_PATH, '\0');
@@ -56,7 +55,7 @@ WinHandle HelperErrorOutput() {
 }
 
 // Everything the helper writes until it closes its end; nullopt on a time-out or overflow.
-std::optional<std::string> ReceiveAll(PipeEnd& pipe, Clock::time_point deadline) {
+std::optional<std::string> ReceiveAll(PipeEnd& pipe, const Deadline& deadline) {
     std::string bytes;
     for (;;) {
         switch (pipe.Read(bytes, MillisecondsLeft(deadline))) {
@@ -117,9 +116,7 @@ std::optional<std::string> RunInHelperProcess(const std::string& verb, const std
                                               std::chrono::milliseconds limit) {
     // A network deadline of the calling thread (a network action of the manager) bounds the
     // helper too: it is killed when the deadline passes.
-    const long long capped =
-        CapToNetworkDeadline(static_cast<int>(std::clamp<long long>(limit.count(), 0, INT_MAX)));
-    const auto deadline = Clock::now() + std::chrono::milliseconds(capped);
+    const Deadline deadline = Deadline::In(SystemClock::Instance(), limit.count()).Sooner(NetworkDeadline());
 
     PipeEnd toHelper, fromHelper;
     WinHandle helperInput, helperOutput;

@@ -1,20 +1,25 @@
 #include "platform/TcpSocket.h"
 
+#include "platform/Clock.h"
+#include "platform/NameLookup.h"
+#include "platform/NetworkDeadline.h"
 #include "platform/TlsChannel.h"
 
 #include <algorithm>
-#include <climits>
 #include <utility>
 
 namespace pelorix {
 
-int ExchangeDeadline::Cap(int limitMs) const {
-    // Rounded up, so that a wait cut to what is left ends only once the exchange is over.
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now()).count();
-    if (left <= 0)
-        return 0;
-    return left < limitMs ? static_cast<int>(left) : limitMs;
+std::optional<std::string> ResolveIPv4(const std::string& host) {
+    if (host.empty())
+        return std::nullopt;
+    // "localhost" always means the loopback address, also on a system without /etc/hosts (the
+    // monitor link depends on it), and an address needs no name server: neither waits for one.
+    if (host == "localhost")
+        return std::string("127.0.0.1");
+    if (auto address = SystemLookUpIPv4(host, true))
+        return address;
+    return LookUpWithinDeadline([host] { return SystemLookUpIPv4(host, false); });
 }
 
 TcpSocket::TcpSocket() = default;
@@ -24,29 +29,19 @@ TcpSocket::~TcpSocket() {
 }
 
 TcpSocket::TcpSocket(TcpSocket&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), deadline_(std::exchange(other.deadline_, std::nullopt)),
-      tls_(std::move(other.tls_)) {}
+    : fd_(std::exchange(other.fd_, -1)), tls_(std::move(other.tls_)) {}
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
     if (this != &other) {
         Close();
         fd_ = std::exchange(other.fd_, -1);
-        deadline_ = std::exchange(other.deadline_, std::nullopt);
         tls_ = std::move(other.tls_);
     }
     return *this;
 }
 
-std::chrono::steady_clock::time_point TcpSocket::WaitUntil(int timeoutMs) const {
-    const auto until =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-    return deadline_ && *deadline_ < until ? *deadline_ : until;
-}
-
-int TcpSocket::WaitMs(int timeoutMs) const {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(WaitUntil(timeoutMs) -
-                                                                            std::chrono::steady_clock::now());
-    return static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
+Deadline TcpSocket::WaitUntil(int timeoutMs) {
+    return Deadline::In(SystemClock::Instance(), timeoutMs).Sooner(NetworkDeadline());
 }
 
 TlsStartResult TcpSocket::StartTls(const std::string& host, const CertificateCheck& check, int timeoutMs) {

@@ -4,7 +4,6 @@
 // makes them, on Linux it stands in for them.
 // One object owns one socket; it closes on destruction. Not shared between threads.
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -25,36 +24,25 @@ enum class TcpResult {
     Failed         // any other socket error
 };
 
-// Resolves a host name or dotted address to a dotted IPv4 address (getaddrinfo, AF_INET).
+// Resolves a host name or dotted address to a dotted IPv4 address (getaddrinfo, AF_INET), within
+// the calling thread's network deadline (platform/NetworkDeadline.h): a look-up the name server
+// holds longer is abandoned, and none starts once the deadline has passed.
 std::optional<std::string> ResolveIPv4(const std::string& host);
 
 // The name of this computer (gethostname).
 std::string LocalHostName();
 // The fully qualified name of this computer where the system knows one (a name with a dot), else
-// empty.
+// empty. A look-up it needs is bounded as ResolveIPv4's.
 std::string FullyQualifiedHostName();
 // The id of the running process.
 long CurrentProcessId();
 
+class Deadline;
 class TlsChannel;
 enum class TlsStartResult;
 // Decides on the certificates a TLS server presented (DER, the server's own first): true to
 // go on with the connection.
 using CertificateCheck = std::function<bool(const std::vector<std::string>& chain)>;
-
-// The end of a whole exchange. A peer that sends a byte now and then never lets a single
-// receive time out; cutting every wait to what is left of the exchange bounds it as a whole.
-class ExchangeDeadline {
-public:
-    explicit ExchangeDeadline(int totalMs)
-        : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(totalMs)) {}
-    // limitMs, or what is left of the exchange when that is less; 0 once it is over.
-    int Cap(int limitMs) const;
-    bool Passed() const { return std::chrono::steady_clock::now() >= end_; }
-
-private:
-    std::chrono::steady_clock::time_point end_;
-};
 
 class TcpSocket {
 public:
@@ -67,7 +55,8 @@ public:
     TcpSocket(TcpSocket&& other) noexcept;
     TcpSocket& operator=(TcpSocket&& other) noexcept;
 
-    // Resolves host and connects to it; closes any earlier connection first.
+    // Resolves host and connects to it; closes any earlier connection first. Like every wait
+    // below, bounded also by the calling thread's network deadline.
     TcpResult Connect(const std::string& host, std::uint16_t port, int timeoutMs = kDefaultConnectTimeoutMs);
 
     // Sends all bytes, waiting at most timeoutMs for the socket to take each piece.
@@ -75,9 +64,6 @@ public:
 
     // Receives up to size bytes, waiting at most timeoutMs for the first; received gets the count.
     TcpResult Receive(char* buffer, std::size_t size, int timeoutMs, std::size_t& received);
-
-    // Until Close, no send or receive waits beyond this moment, however the peer trickles.
-    void SetDeadline(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
 
     // Runs a TLS handshake on the connection (see platform/TlsChannel.h); from then on every
     // send and receive is protected.
@@ -93,11 +79,10 @@ public:
     void Close();
 
 private:
-    std::chrono::steady_clock::time_point WaitUntil(int timeoutMs) const;
-    int WaitMs(int timeoutMs) const;
+    // timeoutMs from now, or the thread's network deadline when that comes first.
+    static Deadline WaitUntil(int timeoutMs);
 
     int fd_ = -1;
-    std::optional<std::chrono::steady_clock::time_point> deadline_;
     std::unique_ptr<TlsChannel> tls_;
 };
 

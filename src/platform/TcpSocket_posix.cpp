@@ -1,5 +1,6 @@
 #include "platform/TcpSocket.h"
 
+#include "platform/NameLookup.h"
 #include "platform/NetworkDeadline.h"
 #include "platform/TlsChannel.h"
 
@@ -44,23 +45,31 @@ TcpResult WaitFor(int fd, short events, int timeoutMs) {
 
 } // namespace
 
-std::optional<std::string> ResolveIPv4(const std::string& host) {
-    if (host.empty())
-        return std::nullopt;
+std::optional<std::string> SystemLookUpIPv4(const std::string& host, bool numericOnly) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = numericOnly ? AI_NUMERICHOST : 0;
     addrinfo* result = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
-        // "localhost" always means the loopback address, also on a system without /etc/hosts
-        // (the monitor link depends on it).
-        if (host == "localhost")
-            return std::string("127.0.0.1");
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr)
         return std::nullopt;
-    }
     const std::string text = DottedAddress(*reinterpret_cast<const sockaddr_in*>(result->ai_addr));
     freeaddrinfo(result);
     return text;
+}
+
+std::optional<std::string> SystemCanonicalName(const std::string& name) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* result = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0 || result == nullptr)
+        return std::nullopt;
+    std::optional<std::string> canonical;
+    if (result->ai_canonname != nullptr)
+        canonical = result->ai_canonname;
+    freeaddrinfo(result);
+    return canonical;
 }
 
 std::string LocalHostName() {
@@ -76,16 +85,8 @@ std::string FullyQualifiedHostName() {
         return name;
     if (name.empty())
         return {};
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_flags = AI_CANONNAME;
-    addrinfo* result = nullptr;
-    std::string canonical;
-    if (getaddrinfo(name.c_str(), nullptr, &hints, &result) == 0 && result != nullptr) {
-        if (result->ai_canonname != nullptr)
-            canonical = result->ai_canonname;
-        freeaddrinfo(result);
-    }
+    const std::string canonical =
+        LookUpWithinDeadline([name] { return SystemCanonicalName(name); }).value_or(std::string());
     return canonical.find('.') != std::string::npos ? canonical : std::string();
 }
 
@@ -98,7 +99,6 @@ void TcpSocket::Close() {
         tls_->Shutdown();
         tls_.reset();
     }
-    deadline_.reset();
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
@@ -160,7 +160,7 @@ TcpResult TcpSocket::SendAll(std::string_view data, int timeoutMs) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const TcpResult waited = WaitFor(fd_, POLLOUT, WaitMs(timeoutMs));
+            const TcpResult waited = WaitFor(fd_, POLLOUT, timeoutMs);
             if (waited != TcpResult::Ok)
                 return waited;
             continue;
@@ -189,12 +189,10 @@ TcpResult TcpSocket::Receive(char* buffer, std::size_t size, int timeoutMs, std:
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return TcpResult::Failed;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
-                .count();
+        const int left = until.Cap(-1);
         if (left <= 0)
             return TcpResult::Timeout;
-        const TcpResult waited = WaitFor(fd_, POLLIN, static_cast<int>(std::min<long long>(left, INT_MAX)));
+        const TcpResult waited = WaitFor(fd_, POLLIN, left);
         if (waited != TcpResult::Ok)
             return waited;
     }

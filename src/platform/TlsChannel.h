@@ -7,9 +7,9 @@
 // caller gives (net/Trust.h decides, which the platform layer may not reach), and a refusal
 // ends the handshake before one byte of application data goes out.
 
+#include "platform/NetworkDeadline.h"
 #include "platform/TcpSocket.h"
 
-#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,8 +26,9 @@ enum class TlsStartResult {
 
 class TlsChannel {
 public:
-    // Every wait ends at until, however the peer trickles its bytes.
-    using TimePoint = std::chrono::steady_clock::time_point;
+    // Every wait ends at until (the call's time limit or the thread's network deadline, whichever
+    // comes first), however the peer trickles its bytes.
+    using TimePoint = Deadline;
 
     // Runs the handshake on fd (a connected non-blocking socket), naming host to the server;
     // the channel stands only when check accepted what the server presented.

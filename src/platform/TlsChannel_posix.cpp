@@ -22,12 +22,10 @@ bool IsAddressLiteral(const std::string& host) {
 TcpResult WaitForSsl(int fd, int sslError, TlsChannel::TimePoint until) {
     pollfd p{fd, static_cast<short>(sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
-                .count();
+        const int left = until.Cap(-1);
         if (left <= 0)
             return TcpResult::Timeout;
-        const int n = poll(&p, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+        const int n = poll(&p, 1, left);
         if (n > 0)
             return TcpResult::Ok;
         if (n == 0)

@@ -4,15 +4,15 @@
 // failed, 2 on wrong use.
 
 #include "base/Latin1.h"
+#include "platform/Clock.h"
+#include "platform/NetworkDeadline.h"
 #include "scm/ServiceControl.h"
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace pelorix::scm;
@@ -88,10 +88,9 @@ bool Pending(DWORD state) {
 // Waits (bounded) until the service is no longer in a pending state; its last state.
 DWORD Settle(SC_HANDLE service) {
     SERVICE_STATUS status;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSettleMs);
-    while (QueryServiceStatus(service, &status) && Pending(status.dwCurrentState) &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const pelorix::Deadline deadline = pelorix::Deadline::In(pelorix::SystemClock::Instance(), kSettleMs);
+    while (QueryServiceStatus(service, &status) && Pending(status.dwCurrentState) && !deadline.Passed())
+        pelorix::SystemSleeper::Instance().SleepMs(20);
     return status.dwCurrentState;
 }
 

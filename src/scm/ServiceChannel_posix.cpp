@@ -1,5 +1,8 @@
 #include "scm/ServiceChannel.h"
 
+#include "platform/Clock.h"
+#include "platform/NetworkDeadline.h"
+
 #include "scm/ServiceControl.h"
 #include "scm/ServiceDatabase.h"
 
@@ -10,7 +13,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -117,15 +119,10 @@ void ServiceChannel::ReportStatus(std::uint32_t state, std::uint32_t exitCode) {
 std::optional<ServiceRequest> ServiceChannel::NextRequest(int timeoutMs) {
     if (listenFd_ < 0)
         return std::nullopt;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    // Without a time limit, no deadline: the wait lasts until a request comes.
+    const Deadline deadline = timeoutMs >= 0 ? Deadline::In(SystemClock::Instance(), timeoutMs) : Deadline();
     for (;;) {
-        int wait = -1;
-        if (timeoutMs >= 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - std::chrono::steady_clock::now())
-                                  .count();
-            wait = static_cast<int>(left < 0 ? 0 : left);
-        }
+        const int wait = deadline.Cap(-1);
         pollfd p{listenFd_, POLLIN, 0};
         const int ready = poll(&p, 1, wait);
         if (ready < 0 && errno == EINTR)
@@ -141,7 +138,7 @@ std::optional<ServiceRequest> ServiceChannel::NextRequest(int timeoutMs) {
         if (line && !line->empty() && end && *end == '\0')
             return ServiceRequest(static_cast<std::uint32_t>(control), connection);
         close(connection); // not a request: dropped
-        if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline)
+        if (deadline.Passed())
             return std::nullopt;
     }
 }

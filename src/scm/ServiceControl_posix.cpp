@@ -2,6 +2,8 @@
 
 #include "base/Latin1.h"
 #include "platform/ChildProcess_posix.h"
+#include "platform/Clock.h"
+#include "platform/NetworkDeadline.h"
 #include "scm/ProgramTrust.h"
 #include "scm/ServiceDatabase.h"
 
@@ -248,7 +250,7 @@ long Launch(const std::string& dir, const db::Record& record, std::string path, 
 // Waits until the new process has reported; false with the error number set when it ended
 // or took too long (then it is ended).
 bool AwaitStartReport(const std::string& dir, const std::string& name, long pid) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartReportMs);
+    const Deadline deadline = Deadline::In(SystemClock::Instance(), kStartReportMs);
     for (;;) {
         const auto reported = db::LoadStatus(dir, name);
         if (reported && reported->pid == pid && reported->state != 0)
@@ -259,7 +261,7 @@ bool AwaitStartReport(const std::string& dir, const std::string& name, long pid)
                 return true;
             return Fail(ERROR_PROCESS_ABORTED);
         }
-        if (std::chrono::steady_clock::now() >= deadline) {
+        if (deadline.Passed()) {
             kill(static_cast<pid_t>(pid), SIGKILL);
             return Fail(ERROR_SERVICE_REQUEST_TIMEOUT);
         }

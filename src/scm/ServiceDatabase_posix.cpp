@@ -1,6 +1,8 @@
 #include "scm/ServiceDatabase.h"
 
+#include "platform/Clock.h"
 #include "platform/FileReplace.h"
+#include "platform/NetworkDeadline.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +14,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -248,16 +249,14 @@ bool SendLine(int fd, const std::string& line) {
 }
 
 std::optional<std::string> ReceiveLine(int fd, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const Deadline deadline = Deadline::In(SystemClock::Instance(), timeoutMs);
     std::string line;
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                .count();
+        const int left = deadline.Cap(-1);
         if (left <= 0)
             return std::nullopt;
         pollfd p{fd, POLLIN, 0};
-        const int ready = poll(&p, 1, static_cast<int>(left));
+        const int ready = poll(&p, 1, left);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)

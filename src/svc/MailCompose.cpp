@@ -126,6 +126,8 @@ void SetUpAddressMail(TSMTPObject& smtp, const TMailData& mail, const std::strin
 }
 
 int RunMailJob(const MailJob& job, const IClock& clock, const MailEvents& events) {
+    // The check before the mail and the mail itself end within one dialogue's time.
+    const ScopedNetworkDeadline whole(Deadline::In(SystemClock::Instance(), job.Link.DialogueTimeoutMs));
     try {
         if (UsesPop3Check(job.Mail)) {
             std::string line;

@@ -8,6 +8,9 @@
 #include "ServiceTestKit.h"
 
 #include "FtpTestServer.h"
+#include "SilentNameServer.h"
+#include "mgr/NetworkAction.h"
+#include "platform/Clock.h"
 #include "platform/HostAddresses.h"
 #include "platform/TcpSocket.h"
 
@@ -173,6 +176,33 @@ private slots:
         w->EdRout->setEditText(QStringLiteral("127.0.0.1/ip.htm"));
         QTest::mouseClick(w->Btn4Akt, Qt::LeftButton);
         QCOMPARE(w->Ed4IP->text(), Q(kAddress));
+        QVERIFY(Boxes().empty());
+    }
+
+    // A name server that never answers (see SilentNameServer) holds neither the window nor the
+    // query beyond the action's limit, shortened here; the alternative page, whose look-up could
+    // only start after the limit, is not even looked up.
+    void aStalledNameServerEndsTheQueryAtTheLimit() {
+        pelorix::test::SilentNameServer server;
+        QVERIFY2(server.Ready(), server.Problem().c_str());
+        constexpr int kLimitMs = 1500;
+        SetNetworkActionLimitMs(kLimitMs);
+        auto home = Home();
+        auto w = OpenWindow(*home);
+        w->EdRout->setEditText(Q(std::string(pelorix::test::kStalledName) + "/ip.htm"));
+        w->IPSourceX = "second.pelorix.test/ip.htm";
+        bool painted = false;
+        QTimer::singleShot(200, w.get(), [&] { painted = true; });
+        const pelorix::IClock& clock = pelorix::SystemClock::Instance();
+        const long long start = clock.MonotonicMs();
+        QTest::mouseClick(w->Btn4Akt, Qt::LeftButton);
+        const long long took = clock.MonotonicMs() - start;
+        SetNetworkActionLimitMs(0);
+        QVERIFY2(took >= kLimitMs - 100 && took < kLimitMs + 1000, qPrintable(QString::number(took)));
+        QCOMPARE(w->Ed4IP->text(), QStringLiteral("keine Netzwerksverbindung"));
+        QVERIFY(painted);
+        QVERIFY(server.QueriesFor(pelorix::test::kStalledName) >= 1);
+        QCOMPARE(server.QueriesFor("second.pelorix.test"), 0);
         QVERIFY(Boxes().empty());
     }
 

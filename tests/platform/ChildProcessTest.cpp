@@ -61,7 +61,7 @@ TEST(ChildProcessTest, AChildThatIgnoresTermIsKilledWithItsGroupAtTheLimit) {
         return true;
     };
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(child->Wait(Clock(), Clock().MonotonicMs() + 200, collect), ChildProcess::Wake::Deadline);
+    EXPECT_EQ(child->Wait(Deadline::In(Clock(), 200), collect), ChildProcess::Wake::Deadline);
     child->EndGroup(Clock(), 100, collect);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(child->ExitCode(), 128 + SIGKILL);
@@ -90,7 +90,7 @@ TEST(ChildProcessTest, NoDescriptorReachesTheChildOrStaysOpenInTheCaller) {
             output.append(bytes);
             return true;
         };
-        EXPECT_EQ(child->Wait(Clock(), Clock().MonotonicMs() + 5000, collect), ChildProcess::Wake::Exited);
+        EXPECT_EQ(child->Wait(Deadline::In(Clock(), 5000), collect), ChildProcess::Wake::Exited);
         child->DrainOutput(collect);
         EXPECT_EQ(output, "end\n") << "descriptors the child got besides its standard ones";
 
@@ -98,7 +98,7 @@ TEST(ChildProcessTest, NoDescriptorReachesTheChildOrStaysOpenInTheCaller) {
         reader.Input = ChildStream::Pipe;
         auto abandoned = ChildProcess::Start(reader, error);
         ASSERT_TRUE(abandoned);
-        EXPECT_TRUE(abandoned->WriteInput("request", Clock(), Clock().MonotonicMs() + 5000));
+        EXPECT_TRUE(abandoned->WriteInput("request", Deadline::In(Clock(), 5000)));
         ChildSetup missing = Shell("true");
         missing.Program = "/nonexistent/program";
         EXPECT_FALSE(ChildProcess::Start(missing, error));

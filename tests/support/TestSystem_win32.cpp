@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
@@ -59,7 +58,7 @@ void KeepLineEndsOfStandardOutput() {
 // Asks the channel itself: one that cannot even begin says so before it touches the socket.
 bool TlsAvailable() {
     TlsStartResult result = TlsStartResult::Unavailable;
-    TlsChannel::Start(-1, "localhost", {}, std::chrono::steady_clock::now(), result);
+    TlsChannel::Start(-1, "localhost", {}, Deadline(), result);
     return result != TlsStartResult::Unavailable;
 }
 
