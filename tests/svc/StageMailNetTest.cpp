@@ -1,21 +1,20 @@
 // The worker's mail stage against scripted SMTP and POP3 servers on their usual ports 25 and
-// 110 (private loopback): the status lines, their levels and the stage's result.
+// 110 (private loopback): the status lines, their levels and the stage's result; and the whole
+// service sending one mail, to a real SMTP server, after a publication.
 
 #include "../mail/MailTestPeers.h"
 #include "FtpTestServer.h"
 #include "ServerProcess.h"
+#include "SimulatedService.h"
 #include "StageTestKit.h"
+#include "SvcProcess.h"
 #include "TempDir.h"
 #include "common/Config.h"
 #include "mail/SimpleMail.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <chrono>
-#include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace pelorix {
@@ -161,24 +160,10 @@ int CountOf(const std::string& text, const std::string& what) {
     return count;
 }
 
-// Waits (bounded) until the file holds the text the given number of times.
-bool WaitForCount(const test::TempDir& dir, const std::string& name, const std::string& text, int count,
-                  int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (dir.Exists(name) && CountOf(dir.Read(name), text) >= count)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-}
-
-// The whole service: the address from a web page, the page uploaded by FTP, then exactly one
-// mail to a real SMTP server, after a POP3 check whose password the server refuses.
+// The whole service (in this process, on the simulated clock): the address from a web page,
+// the page uploaded by FTP, then exactly one mail to a real SMTP server, after a POP3 check
+// whose password the server refuses.
 TEST(ServiceMailNetTest, PublicationSendsOneMailAfterTheRefusedPop3Check) {
-    const std::string program = test::BinaryPath("src/svc/PelorixSvc");
-    ASSERT_TRUE(std::filesystem::exists(program)) << "build PelorixSvc first";
-
     test::TempDir site;
     site.Write("ip.htm", "<html><body>Current IP Address: 84.123.45.6</body></html>\n");
     test::ServerProcess web(
@@ -198,8 +183,6 @@ TEST(ServiceMailNetTest, PublicationSendsOneMailAfterTheRefusedPop3Check) {
     pop3.Run([refused](PeerConnection& c) { test::PlayPop3(c, refused); }, 30000);
 
     test::TempDir home;
-    std::filesystem::copy_file(program, home.File("PelorixSvc"));
-    std::filesystem::permissions(home.File("PelorixSvc"), std::filesystem::perms::owner_all);
     home.Write("Pelorix.htm", "<p>%IP%</p>\n");
     home.Write("Pelorix.ini", "[Settings]\r\nHTMLTemplate=" + home.File("Pelorix.htm") +
                                   "\r\nTempSite=" + home.File("PelorTmp.htm") +
@@ -213,18 +196,9 @@ TEST(ServiceMailNetTest, PublicationSendsOneMailAfterTheRefusedPop3Check) {
                                   "AuthID=anna\r\nAuthPw=" +
                                   ScramblePassword("falsch") + "\r\n");
 
-    test::ServerProcess service({home.File("PelorixSvc"), "-foreground"}, home.File("console.log"),
-                                home.Path());
-    ASSERT_TRUE(service.Started());
-    // The first check comes after the worker's start delay of five seconds.
-    ASSERT_TRUE(WaitForCount(home, "Pelorix.log", "+Mailversand", 1, 30000))
-        << home.Read("Pelorix.log") << home.Read("console.log");
-    // The next check (one tick later) finds the address unchanged and sends nothing.
-    ASSERT_TRUE(WaitForCount(home, "Pelorix.log", "+HTTP-Antwortseite gelesen", 2, 30000))
-        << home.Read("Pelorix.log");
-    service.Signal(SIGTERM);
-    service.Wait(10000);
-
+    test::SimulatedService run(home.Path());
+    // The first check publishes; the next one finds the address unchanged and sends nothing.
+    ASSERT_TRUE(run.Run(2)) << test::ReadIfThere(home, "Pelorix.log");
     const std::string log = home.Read("Pelorix.log");
     const std::size_t upload = log.find("+FTP-Upload OK mit 84.123.45.6");
     const std::size_t check = log.find("] +POP3-Check gescheitert: Passwort falsch\r\n");
@@ -234,6 +208,7 @@ TEST(ServiceMailNetTest, PublicationSendsOneMailAfterTheRefusedPop3Check) {
     ASSERT_NE(sent, std::string::npos) << log;
     EXPECT_LT(upload, check);
     EXPECT_LT(check, sent);
+    EXPECT_EQ(CountOf(log, "+HTTP-Antwortseite gelesen"), 2) << log;
     EXPECT_EQ(CountOf(log, "Mailversand"), 1) << log;
     EXPECT_EQ(pop3.Finish(), "USER anna\r\nPASS falsch\r\nQUIT\r\n");
 
