@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -115,13 +116,30 @@ private:
     bool released_ = false;
 };
 
+// The service module, whose worker runs the command after a publication with the given runner
+// (null: a runner of its own, as in the program).
+class SimulatedModule final : public TPelorixService {
+public:
+    SimulatedModule(const std::string& programDir, IClock& clock, ISleeper& sleeper, ICommandRunner* commands)
+        : TPelorixService(programDir, clock, SystemHostAddresses::Instance(), &sleeper), commands_(commands) {
+    }
+
+protected:
+    std::unique_ptr<TPeloThread> MakeWorker() override {
+        return std::make_unique<TPeloThread>(*this, Clock, Sleeper(), HostSource, commands_);
+    }
+
+private:
+    ICommandRunner* commands_;
+};
+
 // The service module on a program directory (Latin-1 text ending in '/', as the program
 // finds its own), with the system's host addresses.
 class SimulatedService {
 public:
-    explicit SimulatedService(const std::string& programDir)
+    explicit SimulatedService(const std::string& programDir, ICommandRunner* commands = nullptr)
         : sleeper(clock, FileSystemName(programDir + "Pelorix.log")),
-          service(programDir, clock, SystemHostAddresses::Instance(), &sleeper) {}
+          service(programDir, clock, sleeper, commands) {}
     ~SimulatedService() { sleeper.Release(); }
     SimulatedService(const SimulatedService&) = delete;
     SimulatedService& operator=(const SimulatedService&) = delete;
@@ -145,7 +163,7 @@ public:
 
     SimulatedClock clock;
     SimulatedSleeper sleeper;
-    TPelorixService service;
+    SimulatedModule service;
 };
 
 } // namespace pelorix::test
