@@ -55,8 +55,8 @@ private:
 };
 
 // Skips every sleep on the clock. After each tick sleep (counted from 1) it keeps the log as it
-// stands and calls betweenTicks on the worker's thread; at the tick the test waits for, it
-// holds the worker until Release.
+// stands and calls betweenTicks on the worker's thread; at the tick given to HoldAt it holds the
+// worker instead, until Release.
 class SimulatedSleeper final : public ISleeper {
 public:
     SimulatedSleeper(SimulatedClock& clock, std::string logFile)
@@ -78,13 +78,16 @@ public:
         changed_.wait(lock, [&] { return tick < holdAt_ || released_; });
     }
 
-    // Waits (bounded by real time) until the worker is held at the given tick.
-    bool WaitForTick(int tick, int timeoutMs = 60000) {
-        std::unique_lock lock(mutex_);
+    // The worker is to be held at the end of the given tick; set before the worker starts.
+    void HoldAt(int tick) {
+        std::lock_guard lock(mutex_);
         holdAt_ = tick;
-        changed_.notify_all();
+    }
+    // Waits (bounded by real time) until the worker is held.
+    bool WaitUntilHeld(int timeoutMs = 60000) {
+        std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                 [&] { return static_cast<int>(logs_.size()) >= tick; });
+                                 [&] { return static_cast<int>(logs_.size()) >= holdAt_; });
     }
     // Lets the worker run on, through every later sleep.
     void Release() {
@@ -148,11 +151,12 @@ public:
     // comes in the first) and stops the service at the end of the last one. False when the
     // worker did not get there.
     bool Run(int ticks) {
+        sleeper.HoldAt(ticks);
         bool started = false;
         service.ServiceStart(started);
         if (!started || !service.Worker())
             return false;
-        const bool reached = sleeper.WaitForTick(ticks);
+        const bool reached = sleeper.WaitUntilHeld();
         bool stopped = false;
         service.ServiceStop(stopped);
         sleeper.Release();
