@@ -4,8 +4,9 @@
 // once as the real program, which runs the command in its own directory. A service run by
 // root runs no command, so the test starts the program as user nobody when it is root itself.
 
+#include "ServerProcess.h"
 #include "SimulatedService.h"
-#include "SvcProcess.h"
+#include "TempDir.h"
 
 #include "FtpTestServer.h"
 #include "base/Latin1.h"
@@ -64,7 +65,7 @@ TEST_F(ServiceCommandNetTest, CommandGetsTheNewAndThePreviousAddressAfterEachPub
     TShellCommandRunner commands(SystemClock::Instance(), false);
     SimulatedService run(home.Path(), &commands);
     run.sleeper.betweenTicks = [&](int) { site.Write("ip.htm", AddressPage("84.123.45.7")); };
-    ASSERT_TRUE(run.Run(2)) << ReadIfThere(home, "Pelorix.log");
+    ASSERT_TRUE(run.Run(2)) << run.Log();
 
     const std::string user = ::getpwuid(::geteuid())->pw_name;
     EXPECT_EQ(home.Read("command.txt"), "84.123.45.6||" + user + "\n84.123.45.7|84.123.45.6|" + user + "\n");

@@ -102,6 +102,8 @@ public:
                                                                    : std::string();
     }
 
+    std::string Log() const { return ReadFile(logFile_); }
+
     std::function<void(int tick)> betweenTicks;
 
 private:
@@ -164,6 +166,8 @@ public:
     }
 
     std::string LogAfter(int tick) { return sleeper.LogAfter(tick); }
+    // Pelorix.log as it stands now.
+    std::string Log() const { return sleeper.Log(); }
 
     SimulatedClock clock;
     SimulatedSleeper sleeper;

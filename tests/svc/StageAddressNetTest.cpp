@@ -6,7 +6,6 @@
 
 #include "SimulatedService.h"
 #include "StageTestKit.h"
-#include "SvcProcess.h"
 
 #include "../net/LoopbackPeer.h"
 #include "ServerProcess.h"
@@ -20,7 +19,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 using test::LoopbackPeer;
-using test::ReadIfThere;
 using test::ServerProcess;
 using test::StageKit;
 using test::TempDir;
@@ -151,7 +149,7 @@ TEST(StageAddressNetTest, ServiceInRouterModePublishesTheQueriedAddressIntoTheLo
                                   "LogFile=1\r\n");
 
     test::SimulatedService run(home.Path());
-    ASSERT_TRUE(run.Run(1)) << ReadIfThere(home, "Pelorix.log");
+    ASSERT_TRUE(run.Run(1)) << run.Log();
     EXPECT_NE(run.LogAfter(1).find("+Seitengenerierung ausgeführt"_l1), std::string::npos) << run.LogAfter(1);
 
     const std::string log = home.Read("Pelorix.log");

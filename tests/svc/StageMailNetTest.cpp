@@ -7,7 +7,6 @@
 #include "ServerProcess.h"
 #include "SimulatedService.h"
 #include "StageTestKit.h"
-#include "SvcProcess.h"
 #include "TempDir.h"
 #include "common/Config.h"
 #include "mail/SimpleMail.h"
@@ -222,7 +221,7 @@ TEST(ServiceMailNetTest, EachPublicationSendsOneMailAfterTheRefusedPop3Check) {
         pop3 = servePop3();
         site.Write("ip.htm", "<html><body>Current IP Address: 84.123.45.7</body></html>\n");
     };
-    ASSERT_TRUE(run.Run(3)) << test::ReadIfThere(home, "Pelorix.log");
+    ASSERT_TRUE(run.Run(3)) << run.Log();
 
     const std::string first = run.LogAfter(2);
     const std::size_t upload = first.find("+FTP-Upload OK mit 84.123.45.6");

@@ -1,11 +1,10 @@
 // The worker's upload stage end to end against a real FTP server on port 21, and the whole
 // service (in this process, on the simulated clock) publishing through it: a page with the
-// address an address-source page reports, retried while the FTP server is away. Runs in a private network
-// namespace with only loopback up.
+// address an address-source page reports, retried while the FTP server is away. Runs in a
+// private network namespace with only loopback up.
 
 #include "SimulatedService.h"
 #include "StageTestKit.h"
-#include "SvcProcess.h"
 
 #include "../net/LoopbackPeer.h"
 #include "FtpTestServer.h"
@@ -26,7 +25,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 using test::FtpTestServer;
-using test::ReadIfThere;
 using test::ServerProcess;
 using test::StageKit;
 using test::TempDir;
@@ -214,7 +212,7 @@ TEST(ServiceUploadNetTest, PublishesOnceTheFtpServerIsBack) {
     bool back = false;
     test::SimulatedService run(home.Path());
     run.sleeper.betweenTicks = [&](int) { back = ftp.Start(); };
-    ASSERT_TRUE(run.Run(2)) << ReadIfThere(home, "Pelorix.log");
+    ASSERT_TRUE(run.Run(2)) << run.Log();
     ASSERT_TRUE(back) << ftp.Log();
 
     // The first check fails, the quick retry at the next tick publishes.
