@@ -3,8 +3,8 @@
 // installed and started on the page "Management", the publication of an address that a real
 // web page shows (Python's http.server on port 80) to a real FTP server (pyftpdlib on port 21)
 // with one notification mail to a real SMTP server (aiosmtpd on port 25), the status lines in
-// the monitor list, a changed address published again, and stop and uninstall leaving nothing
-// behind. Runs in a private network namespace, so the fixed ports are its own.
+// the monitor list, and stop and uninstall leaving nothing behind. Runs in a private network
+// namespace, so the fixed ports are its own.
 
 #include "MgrTestSupport.h"
 #include "ServiceTestKit.h"
@@ -37,18 +37,11 @@ using pelorix::test::TempDir;
 
 namespace {
 
-// Documentation addresses: only text on the page, never contacted.
+// A documentation address: only text on the page, never contacted.
 const char* const kFirstAddress = "198.51.100.7";
-const char* const kSecondAddress = "203.0.113.94";
 
 std::string AddressPage(const std::string& address) {
     return "<html><body>Current IP Address: " + address + "</body></html>\n";
-}
-
-// Replaces the address page in one step, so the web server never serves half a file.
-void ShowAddress(const TempDir& site, const std::string& address) {
-    site.Write("ip.htm.new", AddressPage(address));
-    std::filesystem::rename(site.File("ip.htm.new"), site.File("ip.htm"));
 }
 
 std::string ReadIfThere(const TempDir& dir, const std::string& name) {
@@ -132,7 +125,7 @@ private slots:
 
         // The peers: the address source, the web space and the mail server.
         TempDir site;
-        ShowAddress(site, kFirstAddress);
+        site.Write("ip.htm", AddressPage(kFirstAddress));
         ServerProcess web(
             {SystemPython(), "-m", "http.server", "80", "--bind", "127.0.0.1", "--directory", site.Path()},
             site.File("http.log"));
@@ -234,35 +227,6 @@ private slots:
         const std::string mail = mailbox.Read("msg1.txt");
         QVERIFY2(mail.find("rcpt\tanna@example.org") != std::string::npos, mail.c_str());
         QVERIFY2(mail.find(kFirstAddress) != std::string::npos, mail.c_str());
-
-        // The next check finds the address unchanged: no second upload, no second mail.
-        const QString unchangedCheck = QStringLiteral("+HTTP-Antwortseite gelesen");
-        const int firstRead = FindLine(w->List, unchangedCheck);
-        QVERIFY(firstRead >= 0);
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                const auto lines = ListLines(w->List);
-                for (std::size_t i = static_cast<std::size_t>(firstRead) + 1; i < lines.size(); ++i)
-                    if (lines[i].text.contains(unchangedCheck))
-                        return true;
-                return false;
-            },
-            15000));
-        QTest::qWait(200);
-        QCOMPARE(MailsIn(mailbox), 1);
-        QCOMPARE(FindLine(w->List, QStringLiteral("+FTP-Upload OK mit")), FindLine(w->List, firstUpload));
-
-        // A new address at the source is published within two ticks.
-        QElapsedTimer change;
-        change.start();
-        ShowAddress(site, kSecondAddress);
-        const QString secondUpload = QStringLiteral("+FTP-Upload OK mit %1 als").arg(kSecondAddress);
-        QVERIFY2(WaitForLine(w->List, secondUpload, 21000) >= 0, qPrintable(w->List->toPlainText()));
-        const qint64 published = change.elapsed();
-        QVERIFY2(published <= 21000, qPrintable(QString::number(published)));
-        QVERIFY(ReadIfThere(ftp.Root(), "pelorix.htm").find(kSecondAddress) != std::string::npos);
-        QVERIFY(QTest::qWaitFor([&] { return MailsIn(mailbox) >= 2; }, 10000));
-        QVERIFY(mailbox.Read("msg2.txt").find(kSecondAddress) != std::string::npos);
 
         // Stop and uninstall leave nothing running and nothing recorded.
         QTest::mouseClick(w->Btn3Stop, Qt::LeftButton);

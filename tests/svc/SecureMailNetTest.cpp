@@ -102,6 +102,8 @@ protected:
                                        "dovecot.log\nssl = required\nssl_cert = <" + d +
                                        "cert.pem\nssl_key = <" + d +
                                        "key.pem\n"
+                                       // a refused password is answered at once, not after 2 s
+                                       "auth_failure_delay = 0\n"
                                        "default_internal_user = dovecot\ndefault_login_user = dovenull\n"
                                        "mail_location = maildir:" +
                                        d +

@@ -1,10 +1,11 @@
 // The address stages end to end against real peers on the system's ports (an FTP greeting on
-// 21, Python's http.server on 80), with every failure they report; and the real service in
-// router mode publishing a page with the address a local page reports. Runs in a private
-// network namespace with only loopback up (no name service: unknown names fail at once).
+// 21, Python's http.server on 80), with every failure they report; and the whole service in
+// router mode (in this process, on the simulated clock) publishing a page with the address a
+// local page reports. Runs in a private network namespace with only loopback up (no name
+// service: unknown names fail at once).
 
+#include "SimulatedService.h"
 #include "StageTestKit.h"
-#include "SvcProcess.h"
 
 #include "../net/LoopbackPeer.h"
 #include "ServerProcess.h"
@@ -12,9 +13,6 @@
 #include "common/Config.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-
-#include <filesystem>
 
 namespace pelorix {
 namespace {
@@ -24,7 +22,6 @@ using test::LoopbackPeer;
 using test::ServerProcess;
 using test::StageKit;
 using test::TempDir;
-using test::WaitForText;
 
 const std::string kAnswerPage = "<html><head><title>Current IP Check</title></head>"
                                 "<body>Current IP Address: 84.123.45.6</body></html>\n";
@@ -124,43 +121,36 @@ TEST(StageAddressNetTest, QueryFailures) {
 }
 
 TEST(StageAddressNetTest, ServiceInRouterModePublishesTheQueriedAddressIntoTheLocalPage) {
-    const std::string program = test::BinaryPath("src/svc/PelorixSvc");
-    ASSERT_TRUE(std::filesystem::exists(program)) << "build PelorixSvc first";
-
     TempDir site;
     site.Write("ip.htm", kAnswerPage);
     const auto server = StartWebServer(site);
     ASSERT_TRUE(server);
 
-    // The service finds its configuration beside its program file.
+    // The service finds its configuration in its program directory.
     TempDir home;
     home.Write("Pelorix.htm", "<p>Server: <a href=\"http://%IP%/\">%IP%</a></p>\n");
-    test::InstallService(home, "[Settings]\r\n"
-                               "HTMLTemplate=" +
-                                   home.File("Pelorix.htm") +
-                                   "\r\n"
-                                   "TempSite=" +
-                                   home.File("PelorTmp.htm") +
-                                   "\r\n"
-                                   "FTPHost=127.0.0.1\r\n"
-                                   "FTPUser=anonymous\r\n"
-                                   "FTPPass=" +
-                                   ScramblePassword("geheim") +
-                                   "\r\n"
-                                   "FTPSite=/index.htm\r\n"
-                                   "Router=1\r\n"
-                                   "IPSource=127.0.0.1/ip.htm\r\n"
-                                   "Messages=0\r\n"
-                                   "MsgLevel=4\r\n"
-                                   "LogFile=1\r\n");
+    home.Write("Pelorix.ini", "[Settings]\r\n"
+                              "HTMLTemplate=" +
+                                  home.File("Pelorix.htm") +
+                                  "\r\n"
+                                  "TempSite=" +
+                                  home.File("PelorTmp.htm") +
+                                  "\r\n"
+                                  "FTPHost=127.0.0.1\r\n"
+                                  "FTPUser=anonymous\r\n"
+                                  "FTPPass=" +
+                                  ScramblePassword("geheim") +
+                                  "\r\n"
+                                  "FTPSite=/index.htm\r\n"
+                                  "Router=1\r\n"
+                                  "IPSource=127.0.0.1/ip.htm\r\n"
+                                  "Messages=0\r\n"
+                                  "MsgLevel=4\r\n"
+                                  "LogFile=1\r\n");
 
-    ServerProcess service({home.File("PelorixSvc"), "-foreground"}, home.File("console.log"), home.Path());
-    ASSERT_TRUE(service.Started());
-    // The worker's first check comes after its start delay of five seconds.
-    ASSERT_TRUE(WaitForText(home, "Pelorix.log", "+Seitengenerierung ausgeführt"_l1, 30000))
-        << home.Read("Pelorix.log") << home.Read("console.log");
-    service.Signal(SIGTERM);
-    service.Wait(10000);
+    test::SimulatedService run(home.Path());
+    ASSERT_TRUE(run.Run(1)) << run.Log();
+    EXPECT_NE(run.LogAfter(1).find("+Seitengenerierung ausgeführt"_l1), std::string::npos) << run.LogAfter(1);
 
     const std::string log = home.Read("Pelorix.log");
     EXPECT_NE(log.find("+Adressquelle wird kontaktiert"), std::string::npos);

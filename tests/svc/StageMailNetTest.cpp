@@ -1,21 +1,20 @@
 // The worker's mail stage against scripted SMTP and POP3 servers on their usual ports 25 and
-// 110 (private loopback): the status lines, their levels and the stage's result.
+// 110 (private loopback): the status lines, their levels and the stage's result; and the whole
+// service sending one mail, to a real SMTP server, after each publication.
 
 #include "../mail/MailTestPeers.h"
 #include "FtpTestServer.h"
 #include "ServerProcess.h"
+#include "SimulatedService.h"
 #include "StageTestKit.h"
 #include "TempDir.h"
 #include "common/Config.h"
 #include "mail/SimpleMail.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <chrono>
-#include <filesystem>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace pelorix {
@@ -161,24 +160,19 @@ int CountOf(const std::string& text, const std::string& what) {
     return count;
 }
 
-// Waits (bounded) until the file holds the text the given number of times.
-bool WaitForCount(const test::TempDir& dir, const std::string& name, const std::string& text, int count,
-                  int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (dir.Exists(name) && CountOf(dir.Read(name), text) >= count)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
+std::string SubjectOf(const std::string& message) {
+    const std::size_t subject = message.find("\r\nSubject: ");
+    if (subject == std::string::npos)
+        return message;
+    const std::size_t subjectEnd = message.find("\r\n", subject + 2);
+    return message.substr(subject + 2, subjectEnd - subject - 2);
 }
 
-// The whole service: the address from a web page, the page uploaded by FTP, then exactly one
-// mail to a real SMTP server, after a POP3 check whose password the server refuses.
-TEST(ServiceMailNetTest, PublicationSendsOneMailAfterTheRefusedPop3Check) {
-    const std::string program = test::BinaryPath("src/svc/PelorixSvc");
-    ASSERT_TRUE(std::filesystem::exists(program)) << "build PelorixSvc first";
-
+// The whole service (in this process, on the simulated clock): the address from a web page,
+// the page uploaded by FTP, then exactly one mail to a real SMTP server, after a POP3 check
+// whose password the server refuses. The next check finds the address unchanged and sends
+// nothing; a new address is published at the check after the change, with its own mail.
+TEST(ServiceMailNetTest, EachPublicationSendsOneMailAfterTheRefusedPop3Check) {
     test::TempDir site;
     site.Write("ip.htm", "<html><body>Current IP Address: 84.123.45.6</body></html>\n");
     test::ServerProcess web(
@@ -192,14 +186,16 @@ TEST(ServiceMailNetTest, PublicationSendsOneMailAfterTheRefusedPop3Check) {
                               "--port", "25", "--dir", mailbox.Path()},
                              mailbox.File("smtp.log"));
     ASSERT_TRUE(smtp.WaitForPort(25, 15000)) << mailbox.Read("smtp.log");
-    ScriptedPeer pop3(kPop3Port);
     test::Pop3Replies refused;
     refused.pass = "-ERR invalid password\r\n";
-    pop3.Run([refused](PeerConnection& c) { test::PlayPop3(c, refused); }, 30000);
+    const auto servePop3 = [&refused] {
+        auto pop3 = std::make_unique<ScriptedPeer>(kPop3Port);
+        pop3->Run([refused](PeerConnection& c) { test::PlayPop3(c, refused); }, 30000);
+        return pop3;
+    };
+    std::unique_ptr<ScriptedPeer> pop3 = servePop3();
 
     test::TempDir home;
-    std::filesystem::copy_file(program, home.File("PelorixSvc"));
-    std::filesystem::permissions(home.File("PelorixSvc"), std::filesystem::perms::owner_all);
     home.Write("Pelorix.htm", "<p>%IP%</p>\n");
     home.Write("Pelorix.ini", "[Settings]\r\nHTMLTemplate=" + home.File("Pelorix.htm") +
                                   "\r\nTempSite=" + home.File("PelorTmp.htm") +
@@ -213,38 +209,47 @@ TEST(ServiceMailNetTest, PublicationSendsOneMailAfterTheRefusedPop3Check) {
                                   "AuthID=anna\r\nAuthPw=" +
                                   ScramblePassword("falsch") + "\r\n");
 
-    test::ServerProcess service({home.File("PelorixSvc"), "-foreground"}, home.File("console.log"),
-                                home.Path());
-    ASSERT_TRUE(service.Started());
-    // The first check comes after the worker's start delay of five seconds.
-    ASSERT_TRUE(WaitForCount(home, "Pelorix.log", "+Mailversand", 1, 30000))
-        << home.Read("Pelorix.log") << home.Read("console.log");
-    // The next check (one tick later) finds the address unchanged and sends nothing.
-    ASSERT_TRUE(WaitForCount(home, "Pelorix.log", "+HTTP-Antwortseite gelesen", 2, 30000))
-        << home.Read("Pelorix.log");
-    service.Signal(SIGTERM);
-    service.Wait(10000);
+    test::SimulatedService run(home.Path());
+    std::string firstPop3;
+    bool secondMailEarly = true;
+    run.sleeper.betweenTicks = [&](int tick) {
+        if (tick != 2)
+            return;
+        secondMailEarly = mailbox.Exists("msg2.txt");
+        firstPop3 = pop3->Finish();
+        pop3.reset(); // the port is free again before the next server takes it
+        pop3 = servePop3();
+        site.Write("ip.htm", "<html><body>Current IP Address: 84.123.45.7</body></html>\n");
+    };
+    ASSERT_TRUE(run.Run(3)) << run.Log();
 
-    const std::string log = home.Read("Pelorix.log");
-    const std::size_t upload = log.find("+FTP-Upload OK mit 84.123.45.6");
-    const std::size_t check = log.find("] +POP3-Check gescheitert: Passwort falsch\r\n");
-    const std::size_t sent = log.find("] +Mailversand OK\r\n");
-    ASSERT_NE(upload, std::string::npos) << log;
-    ASSERT_NE(check, std::string::npos) << log;
-    ASSERT_NE(sent, std::string::npos) << log;
+    const std::string first = run.LogAfter(2);
+    const std::size_t upload = first.find("+FTP-Upload OK mit 84.123.45.6");
+    const std::size_t check = first.find("] +POP3-Check gescheitert: Passwort falsch\r\n");
+    const std::size_t sent = first.find("] +Mailversand OK\r\n");
+    ASSERT_NE(upload, std::string::npos) << first;
+    ASSERT_NE(check, std::string::npos) << first;
+    ASSERT_NE(sent, std::string::npos) << first;
     EXPECT_LT(upload, check);
     EXPECT_LT(check, sent);
-    EXPECT_EQ(CountOf(log, "Mailversand"), 1) << log;
-    EXPECT_EQ(pop3.Finish(), "USER anna\r\nPASS falsch\r\nQUIT\r\n");
-
+    EXPECT_EQ(CountOf(first, "+HTTP-Antwortseite gelesen"), 2) << first;
+    EXPECT_EQ(CountOf(first, "+FTP-Upload OK"), 1) << first;
+    EXPECT_EQ(CountOf(first, "Mailversand"), 1) << first;
+    EXPECT_EQ(firstPop3, "USER anna\r\nPASS falsch\r\nQUIT\r\n");
+    EXPECT_FALSE(secondMailEarly) << "the unchanged address sends no mail";
     EXPECT_TRUE(mailbox.Exists("msg1.txt"));
-    EXPECT_FALSE(mailbox.Exists("msg2.txt"));
-    const std::string message = mailbox.Read("msg1.eml");
-    const std::size_t subject = message.find("\r\nSubject: ");
-    ASSERT_NE(subject, std::string::npos) << message;
-    const std::size_t subjectEnd = message.find("\r\n", subject + 2);
-    EXPECT_EQ(message.substr(subject + 2, subjectEnd - subject - 2),
-              "Subject: dynamische IP-Adresse ist 84.123.45.6");
+    EXPECT_EQ(SubjectOf(mailbox.Read("msg1.eml")), "Subject: dynamische IP-Adresse ist 84.123.45.6");
+
+    const std::string log = home.Read("Pelorix.log");
+    const std::size_t second = log.find("+FTP-Upload OK mit 84.123.45.7");
+    ASSERT_NE(second, std::string::npos) << log;
+    EXPECT_LT(second, log.find("] +Mailversand OK\r\n", sent + 1));
+    EXPECT_EQ(CountOf(log, "Mailversand"), 2) << log;
+    EXPECT_EQ(pop3->Finish(), "USER anna\r\nPASS falsch\r\nQUIT\r\n");
+    EXPECT_EQ(ftp.Root().Read("myserver.htm"), "<p>84.123.45.7</p>\r\n");
+    EXPECT_TRUE(mailbox.Exists("msg2.txt"));
+    EXPECT_FALSE(mailbox.Exists("msg3.txt"));
+    EXPECT_EQ(SubjectOf(mailbox.Read("msg2.eml")), "Subject: dynamische IP-Adresse ist 84.123.45.7");
 }
 
 } // namespace

@@ -1,10 +1,10 @@
-// The worker's upload stage end to end against a real FTP server on port 21, and the real
-// service publishing through it: a page with the address an address-source page reports,
-// retried while the FTP server is away. Runs in a private network namespace with only
-// loopback up.
+// The worker's upload stage end to end against a real FTP server on port 21, and the whole
+// service (in this process, on the simulated clock) publishing through it: a page with the
+// address an address-source page reports, retried while the FTP server is away. Runs in a
+// private network namespace with only loopback up.
 
+#include "SimulatedService.h"
 #include "StageTestKit.h"
-#include "SvcProcess.h"
 
 #include "../net/LoopbackPeer.h"
 #include "FtpTestServer.h"
@@ -28,7 +28,6 @@ using test::FtpTestServer;
 using test::ServerProcess;
 using test::StageKit;
 using test::TempDir;
-using test::WaitForText;
 
 // A real worker whose mail stage only records that it ran, and which status lines preceded it.
 class MailSpyWorker : public TPeloThread {
@@ -187,12 +186,10 @@ TEST_F(StageUploadNetTest, KilledHelperFailsTheAttemptAndTheNextOneUsesANewHelpe
     EXPECT_FALSE(CurlMappedHere());
 }
 
-// The whole service: the FTP server is away at the first check, so the upload fails and is
-// retried at the next tick, when the server is back, and the page is published.
+// The whole service on the simulated clock: the FTP server is away at the first check, so the
+// upload fails and is retried at the next tick, when the server is back, and the page is
+// published.
 TEST(ServiceUploadNetTest, PublishesOnceTheFtpServerIsBack) {
-    const std::string program = test::BinaryPath("src/svc/PelorixSvc");
-    ASSERT_TRUE(std::filesystem::exists(program)) << "build PelorixSvc first";
-
     TempDir site;
     site.Write("ip.htm", "<html><body>Current IP Address: 84.123.45.6</body></html>\n");
     ServerProcess web(
@@ -202,29 +199,27 @@ TEST(ServiceUploadNetTest, PublishesOnceTheFtpServerIsBack) {
 
     TempDir home;
     home.Write("Pelorix.htm", "<p>Server: <a href=\"http://%IP%/\">%IP%</a></p>\n");
-    test::InstallService(home, "[Settings]\r\n"
-                               "HTMLTemplate=" +
-                                   home.File("Pelorix.htm") + "\r\nTempSite=" + home.File("PelorTmp.htm") +
-                                   "\r\nFTPHost=127.0.0.1\r\nFTPUser=" + FtpTestServer::kUser +
-                                   "\r\nFTPPass=" + ScramblePassword(FtpTestServer::kPassword) +
-                                   "\r\nFTPSite=/myserver.htm\r\nFTPPassive=1\r\nRouter=1\r\n"
-                                   "IPSource=127.0.0.1/ip.htm\r\nIntervall=1\r\nMessages=0\r\n"
-                                   "MsgLevel=4\r\nLogFile=1\r\n");
+    home.Write("Pelorix.ini", "[Settings]\r\nHTMLTemplate=" + home.File("Pelorix.htm") +
+                                  "\r\nTempSite=" + home.File("PelorTmp.htm") +
+                                  "\r\nFTPHost=127.0.0.1\r\nFTPUser=" + FtpTestServer::kUser +
+                                  "\r\nFTPPass=" + ScramblePassword(FtpTestServer::kPassword) +
+                                  "\r\nFTPSite=/myserver.htm\r\nFTPPassive=1\r\nRouter=1\r\n"
+                                  "IPSource=127.0.0.1/ip.htm\r\nIntervall=1\r\nMessages=0\r\n"
+                                  "MsgLevel=4\r\nLogFile=1\r\n");
 
     FtpTestServer ftp(21);
     ftp.Stop();
-    ServerProcess service({home.File("PelorixSvc"), "-foreground"}, home.File("console.log"), home.Path());
-    ASSERT_TRUE(service.Started());
-    // The first check comes after the worker's start delay of five seconds.
-    ASSERT_TRUE(WaitForText(home, "Pelorix.log", "-FTP-Upload gescheitert", 30000))
-        << home.Read("Pelorix.log") << home.Read("console.log");
-    ASSERT_TRUE(ftp.Start());
-    // A quick retry follows one tick (about ten seconds) later.
-    ASSERT_TRUE(WaitForText(home, "Pelorix.log", "+FTP-Upload OK mit 84.123.45.6 als /myserver.htm", 30000))
-        << home.Read("Pelorix.log");
-    service.Signal(SIGTERM);
-    service.Wait(10000);
+    bool back = false;
+    test::SimulatedService run(home.Path());
+    run.sleeper.betweenTicks = [&](int) { back = ftp.Start(); };
+    ASSERT_TRUE(run.Run(2)) << run.Log();
+    ASSERT_TRUE(back) << ftp.Log();
 
+    // The first check fails, the quick retry at the next tick publishes.
+    EXPECT_NE(run.LogAfter(1).find("-FTP-Upload gescheitert"), std::string::npos) << run.LogAfter(1);
+    const std::string published = "+FTP-Upload OK mit 84.123.45.6 als /myserver.htm";
+    EXPECT_EQ(run.LogAfter(1).find(published), std::string::npos);
+    EXPECT_NE(run.LogAfter(2).find(published), std::string::npos) << run.LogAfter(2);
     EXPECT_EQ(ftp.Root().Read("myserver.htm"),
               "<p>Server: <a href=\"http://84.123.45.6/\">84.123.45.6</a></p>\r\n");
     const std::string log = home.Read("Pelorix.log");
@@ -236,13 +231,13 @@ TEST(ServiceUploadNetTest, PublishesOnceTheFtpServerIsBack) {
 
 // Umlauts in the program directory, the template's directory and the remote name: the
 // settings hold them in Latin-1, the file system and a server that announces UTF8 get UTF-8.
+// The address is the one the FTP server sees, found by the probe at the first check.
 TEST(ServiceUploadNetTest, UmlautsInPathsReachDiskAndServerInUtf8) {
     TempDir root;
     const std::string home = root.File("Prüfung/"); // UTF-8, as on disk
     const std::string homeText = root.File("Pr\xFC"
                                            "fung/"); // the same as Latin-1 text
     std::filesystem::create_directories(home + "jürgen");
-    std::filesystem::copy_file(test::BinaryPath("src/svc/PelorixSvc"), home + "PelorixSvc");
     std::ofstream(home + "jürgen/Vorlage.htm") << "<p>Vorlage %IP%</p>\n";
     std::ofstream(home + "Pelorix.ini") << "[Settings]\r\nHTMLTemplate=" + homeText + "j\xFCrgen/Vorlage.htm"
                                         << "\r\nFTPHost=127.0.0.1\r\nFTPUser=" << FtpTestServer::kUser
@@ -251,18 +246,14 @@ TEST(ServiceUploadNetTest, UmlautsInPathsReachDiskAndServerInUtf8) {
                                            "bergang.htm\r\nMessages=0\r\nMsgLevel=4\r\nLogFile=1\r\n";
     FtpTestServer ftp(21);
     ASSERT_TRUE(ftp.Ready());
-    ServerProcess service({home + "PelorixSvc", "-foreground"}, root.File("console.log"));
-    const auto published = [&] {
-        std::ifstream log(home + "Pelorix.log");
-        const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-        return text.find("+FTP-Upload OK mit 127.0.0.1 als /\xDC"
-                         "bergang.htm") != std::string::npos;
-    };
-    for (int i = 0; i < 300 && !published(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    service.Signal(SIGTERM);
-    service.Wait(5000);
-    ASSERT_TRUE(published()) << root.Read("console.log");
+    test::SimulatedService run(homeText);
+    ASSERT_TRUE(run.Run(1));
+    std::ifstream logFile(home + "Pelorix.log");
+    const std::string log((std::istreambuf_iterator<char>(logFile)), std::istreambuf_iterator<char>());
+    EXPECT_NE(log.find("+FTP-Upload OK mit 127.0.0.1 als /\xDC"
+                       "bergang.htm"),
+              std::string::npos)
+        << log;
     EXPECT_EQ(ftp.Root().Read("Übergang.htm"), "<p>Vorlage 127.0.0.1</p>\r\n");
     EXPECT_TRUE(std::filesystem::exists(home + "PelorTmp.htm")) << "the default beside the program";
 }
