@@ -100,6 +100,8 @@ DWORD FromErrno(int err) {
         return ERROR_FILE_NOT_FOUND;
     case ENOEXEC:
         return ERROR_BAD_EXE_FORMAT;
+    case EWOULDBLOCK:
+        return ERROR_SERVICE_DATABASE_LOCKED;
     default:
         return ERROR_ACCESS_DENIED;
     }
@@ -150,7 +152,7 @@ bool FinishDeletion(const std::string& dir, const std::string& name) {
     if (!Marked(dir, name) || !CanWrite(dir))
         return false;
     db::Lock lock(dir, name);
-    if (CurrentStatus(dir, name).dwCurrentState != SERVICE_STOPPED)
+    if (!lock.Held() || CurrentStatus(dir, name).dwCurrentState != SERVICE_STOPPED)
         return false;
     db::RemoveAll(dir, name);
     return true;
@@ -383,6 +385,8 @@ std::string ErrorText(DWORD error) {
         return "Die angeforderte Steuerung ist für diesen Dienst nicht gültig."_l1;
     case ERROR_SERVICE_REQUEST_TIMEOUT:
         return "Der Dienst antwortete nicht rechtzeitig auf die Start- oder Steuerungsanforderung."_l1;
+    case ERROR_SERVICE_DATABASE_LOCKED:
+        return "Die Dienstdatenbank ist gesperrt."_l1;
     case ERROR_SERVICE_ALREADY_RUNNING:
         return "Eine Instanz des Dienstes wird bereits ausgeführt."_l1;
     case ERROR_SERVICE_DISABLED:
