@@ -191,11 +191,26 @@ TEST_F(ServiceControlTest, RunsThroughTheWholeLifecycle) {
                              "started\nbegin 1\nend 1\n");
 }
 
-TEST_F(ServiceControlTest, TheServiceRunsDetachedInItsProgramDirectory) {
+// The entries of a process's environment as it was started, each ended by "\n".
+std::string StartEnvironment(long pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/environ");
+    std::string entries;
+    for (std::string entry; std::getline(in, entry, '\0');)
+        entries += entry + "\n";
+    return entries;
+}
+
+TEST_F(ServiceControlTest, TheServiceRunsDetachedInItsProgramDirectoryWithACleanEnvironment) {
     const ScHandle service = Create("Detached");
-    ASSERT_TRUE(StartServiceA(service.Get(), 0, nullptr));
+    setenv("DB_SECRET_PASSWORD", "geheim", 1);
+    const bool started = StartServiceA(service.Get(), 0, nullptr);
+    unsetenv("DB_SECRET_PASSWORD");
+    ASSERT_TRUE(started);
     const auto status = db::LoadStatus(dir_ + "/", "Detached");
     ASSERT_TRUE(status);
+    const std::string environment = StartEnvironment(status->pid);
+    EXPECT_EQ(environment.find("DB_SECRET_PASSWORD"), std::string::npos) << environment;
+    EXPECT_NE(environment.find("PELORIX_SCM_SERVICE=Detached\n"), std::string::npos) << environment;
     const std::string proc = "/proc/" + std::to_string(status->pid);
     char cwd[4096] = {};
     ASSERT_GT(readlink((proc + "/cwd").c_str(), cwd, sizeof cwd - 1), 0);
@@ -397,6 +412,8 @@ TEST_F(ServiceControlTest, AServiceStartedByRootRunsUnderTheServiceAccount) {
     ASSERT_TRUE(WaitForState(service.Get(), SERVICE_RUNNING));
     const auto status = db::LoadStatus(dir_ + "/", "Dropped");
     ASSERT_TRUE(status);
+    const std::string environment = StartEnvironment(status->pid);
+    EXPECT_NE(environment.find("\nUSER=nobody\nLOGNAME=nobody\n"), std::string::npos) << environment;
     EXPECT_EQ(ProcessField(status->pid, "Uid"), "65534\t65534\t65534\t65534");
     EXPECT_EQ(ProcessField(status->pid, "Gid"), "65534\t65534\t65534\t65534");
     EXPECT_EQ(ProcessField(status->pid, "Groups"), "65534 ");
