@@ -1,6 +1,7 @@
 #include "platform/RootOnlyPath_posix.h"
 
 #include "base/Latin1.h"
+#include "platform/FileSystemName.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,11 +21,11 @@ constexpr int kMaxLinks = 40; // as the system's own limit on links in one look-
 // means nothing; who owns it and where it lies does.
 std::string DoubtAbout(const std::string& path, const struct stat& st) {
     if (st.st_uid != 0)
-        return path + " gehört nicht root"_l1;
+        return SystemTextOfName(path) + " gehört nicht root"_l1;
     const bool othersWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
     const bool stickyDirectory = S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0;
     if (othersWrite && !stickyDirectory && !S_ISLNK(st.st_mode))
-        return path + " ist für Gruppe oder andere beschreibbar"_l1;
+        return SystemTextOfName(path) + " ist für Gruppe oder andere beschreibbar"_l1;
     return {};
 }
 

@@ -12,18 +12,18 @@ namespace pelorix {
 struct RootOnlyCheck {
     // 0, or the errno why the path could not be followed (a missing entry, a loop of links).
     int error = 0;
-    // The path with every link followed (as far as the walk came).
+    // The path with every link followed (as far as the walk came), as the file system names it.
     std::string resolvedPath;
-    // Why root must not rely on it, in German (Latin-1), naming the entry; empty when sound.
+    // Why root must not rely on it, in German (system text), naming the entry; empty when sound.
     std::string reason;
     bool Sound() const { return error == 0 && reason.empty(); }
 };
 
-// Walks path from "/" link by link, as the system would, and checks every entry it passes:
-// each directory, each link and the entry itself must belong to root, and no directory or
-// file may be writable by group or others, except a directory with the sticky bit (such as
-// /tmp), where only the owner of an entry may rename or remove it. followLast: a link as the
-// last entry is followed too; otherwise the link itself is the entry checked.
+// Walks path (as the file system names it) from "/" link by link, as the system would, and checks every entry
+// it passes: each directory, each link and the entry itself must belong to root, and no directory or file may
+// be writable by group or others, except a directory with the sticky bit (such as /tmp), where only the owner
+// of an entry may rename or remove it. followLast: a link as the last entry is followed too; otherwise the
+// link itself is the entry checked.
 RootOnlyCheck CheckRootOnly(const std::string& path, bool followLast = true);
 
 // The entry a caller acts on for path. For root, links are followed one at a time only while

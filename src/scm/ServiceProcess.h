@@ -12,7 +12,8 @@ namespace pelorix {
 // name is read and written with the process's rights; otherwise one German line on stderr
 // says why. Then the program runs itself again with a clean environment, so not even its
 // process's record of the start keeps anything else (argv as main got it). False when the
-// program must end at once (exit code 1); true to go on. Windows: nothing to do.
+// program must end at once (exit code 1); true to go on. settingsPath is system text, as
+// IniPath gives it. Windows: nothing to do.
 bool PrepareServiceProcess(char** argv, const std::string& settingsPath);
 
 } // namespace pelorix

@@ -3,6 +3,7 @@
 #include "base/Latin1.h"
 #include "platform/ChildProcess_posix.h"
 #include "platform/CleanEnvironment_posix.h"
+#include "platform/FileSystemName.h"
 #include "platform/RootOnlyPath_posix.h"
 #include "platform/SystemMessage.h"
 #include "scm/ServiceAccount_posix.h"
@@ -32,11 +33,12 @@ std::string DirectoryOf(const std::string& path) {
 // Why someone other than root could change the settings, or empty when only root can. A
 // missing file counts as its directory: whoever may create it there could.
 std::string SettingsDoubt(const std::string& settingsPath) {
-    RootOnlyCheck check = CheckRootOnly(settingsPath);
-    if (check.error == ENOENT && check.resolvedPath == settingsPath)
-        check = CheckRootOnly(DirectoryOf(settingsPath));
+    const std::string path = FileSystemName(settingsPath);
+    RootOnlyCheck check = CheckRootOnly(path);
+    if (check.error == ENOENT && check.resolvedPath == path)
+        check = CheckRootOnly(DirectoryOf(path));
     if (check.error != 0)
-        return check.resolvedPath + ": " + SystemErrorText(check.error);
+        return SystemTextOfName(check.resolvedPath) + ": " + SystemErrorText(check.error);
     return check.reason;
 }
 
@@ -56,7 +58,7 @@ bool LeaveRoot(const std::string& settingsPath, std::optional<EnvironmentAccount
     if (doubt.empty())
         return true;
     SayWhy("Pelorix.ini ist für andere Benutzer schreibbar - der Dienst läuft nicht als root ("_l1 + doubt +
-           "; Benutzer " + name + " fehlt)");
+           (account ? ")" : "; Benutzer " + name + " fehlt)"));
     return false;
 }
 
