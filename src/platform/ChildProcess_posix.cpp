@@ -127,9 +127,9 @@ bool Prepare(const ChildSetup& setup, ChildImage& image) {
     return std::none_of(std::begin(image.streams), std::end(image.streams), [](int fd) { return fd == -2; });
 }
 
-// In the child: gives up the caller's rights for good. False (errno set) when any step failed
-// or they could still be regained; the program must not run then.
-bool DropTo(const ChildCredentials& account) {
+} // namespace
+
+bool DropToAccount(const ChildCredentials& account) {
     if (::setgroups(account.Groups.size(), account.Groups.data()) != 0 ||
         ::setresgid(account.Gid, account.Gid, account.Gid) != 0 ||
         ::setresuid(account.Uid, account.Uid, account.Uid) != 0)
@@ -143,6 +143,8 @@ bool DropTo(const ChildCredentials& account) {
     return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0;
 }
 
+namespace {
+
 // In the child, after fork: only async-signal-safe calls until the exec. Reports errno and
 // ends when a step fails.
 [[noreturn]] void BecomeProgram(const ChildSetup& setup, const ChildImage& image, int reportFd) {
@@ -155,7 +157,7 @@ bool DropTo(const ChildCredentials& account) {
         ::sigaction(sig, &defaults, nullptr);
     if (setup.Umask)
         ::umask(*setup.Umask);
-    bool ready = !setup.Credentials || DropTo(*setup.Credentials);
+    bool ready = !setup.Credentials || DropToAccount(*setup.Credentials);
     ready = ready && (setup.WorkDir.empty() || ::chdir(setup.WorkDir.c_str()) == 0);
     for (int stream = 0; ready && stream < 3; ++stream)
         ready = image.streams[stream] < 0 || ::dup2(image.streams[stream], stream) == stream;

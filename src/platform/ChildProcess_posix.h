@@ -41,6 +41,11 @@ struct ChildCredentials {
     std::vector<gid_t> Groups;
 };
 
+// Gives up the caller's rights for good, in a child before its exec or in a program that
+// leaves root at its start. False (errno set) when any step failed or they could still be
+// regained; nothing may run then. Only system calls, so safe between fork and exec.
+bool DropToAccount(const ChildCredentials& account);
+
 struct ChildSetup {
     std::string Program;                // the file executed, no search along PATH
     std::vector<std::string> Arguments; // the whole list, the program's name first

@@ -19,7 +19,8 @@ namespace pelorix {
 struct CommandRequest {
     std::string CommandLine; // handed to the shell as it stands
     std::string WorkDir;     // the command's working directory
-    // Added to the service's own environment, replacing variables of the same name.
+    // Added to the service's own environment (on Linux only its clean part, see
+    // CleanEnvironment_posix.h), replacing variables of the same name.
     std::vector<std::pair<std::string, std::string>> Environment;
     int TimeLimitMs = 60000;
 };

@@ -1,6 +1,7 @@
 #include "platform/CommandRunner.h"
 
 #include "platform/ChildProcess_posix.h"
+#include "platform/CleanEnvironment_posix.h"
 #include "platform/FileDescriptor.h"
 #include "platform/FileSystemName.h"
 
@@ -29,13 +30,12 @@ bool HasName(std::string_view entry, const std::string& name) {
 
 std::vector<std::string> BuildEnvironment(const CommandRequest& request) {
     std::vector<std::string> env;
-    for (char** entry = environ; entry && *entry; ++entry) {
-        const std::string_view text(*entry);
+    for (const std::string& text : CleanEnvironment(environ)) {
         const bool replaced =
             std::any_of(request.Environment.begin(), request.Environment.end(),
                         [&](const auto& variable) { return HasName(text, variable.first); });
         if (!replaced)
-            env.emplace_back(text);
+            env.push_back(text);
     }
     for (const auto& [name, value] : request.Environment)
         env.push_back(name + "=" + value);

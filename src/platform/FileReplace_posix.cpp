@@ -1,5 +1,7 @@
 #include "platform/FileReplace.h"
 
+#include "platform/RootOnlyPath_posix.h"
+
 #include <dirent.h>
 
 #include <atomic>
@@ -34,8 +36,11 @@ void SyncDirectory(const std::string& dir) {
         ::fsync(fd.Get());
 }
 
-// The file the rename must replace: the target of a symbolic link rather than the link.
+// The file the rename must replace: the target of a symbolic link rather than the link. Root
+// follows only links nobody else could have planted; another link is replaced itself.
 std::string ResolveTarget(const std::string& path) {
+    if (::geteuid() == 0)
+        return EntryToUse(path);
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
         return path;
@@ -178,7 +183,8 @@ int ReplaceWholeFile(const std::string& path, std::string_view bytes, const Repl
         return ENOENT;
     const std::string target = options.followLink ? ResolveTarget(path) : path;
     struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0;
+    // A link still in place is replaced, not followed: it counts as no file at all.
+    const bool exists = ::lstat(target.c_str(), &old) == 0 && !S_ISLNK(old.st_mode);
     if (exists && options.keepWriteProtected) {
         if (::access(target.c_str(), W_OK) != 0)
             return errno;
@@ -227,7 +233,7 @@ int ReplaceWholeFile(const std::string& path, std::string_view bytes, const Repl
 bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes) {
     // O_NONBLOCK keeps a FIFO from holding the open; the checks keep a device such as /dev/zero
     // from filling memory.
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    FileDescriptor fd(OpenEntry(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
         static_cast<std::uintmax_t>(st.st_size) > maxBytes)
@@ -253,6 +259,8 @@ namespace {
 // Where a missing file is created: the installed program directory links its shared files into
 // the data directory, and an exclusive create does not follow a link, so it goes to the target.
 std::string CreationPath(const std::string& name) {
+    if (::geteuid() == 0)
+        return EntryToUse(name);
     char target[4096];
     const ssize_t n = ::readlink(name.c_str(), target, sizeof target - 1);
     if (n <= 0)
@@ -265,13 +273,13 @@ std::string CreationPath(const std::string& name) {
 }
 
 int OpenForAppend(const std::string& name, mode_t newFileMode) {
-    const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    const int fd = OpenEntry(name, O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0 || errno != ENOENT)
         return fd;
     const int created =
         ::open(CreationPath(name).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, newFileMode);
     if (created < 0)
-        return errno == EEXIST ? ::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
+        return errno == EEXIST ? OpenEntry(name, O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC) : -1;
     ::fchmod(created, newFileMode); // the umask took the group's write permission
     return created;
 }
@@ -285,6 +293,8 @@ int AppendWholeText(const std::string& path, std::string_view text, mode_t newFi
     struct stat before {};
     if (::fstat(file.Get(), &before) != 0)
         return errno;
+    if (!S_ISREG(before.st_mode))
+        return EINVAL; // a FIFO or a device in the log's place is never written
     int error = WriteAllBytes(file.Get(), text);
     if (error != 0) {
         [[maybe_unused]] const int truncated = ::ftruncate(file.Get(), before.st_size);

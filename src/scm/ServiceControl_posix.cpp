@@ -2,14 +2,14 @@
 
 #include "base/Latin1.h"
 #include "platform/ChildProcess_posix.h"
+#include "platform/CleanEnvironment_posix.h"
 #include "platform/Clock.h"
 #include "platform/NetworkDeadline.h"
 #include "scm/ProgramTrust.h"
+#include "scm/ServiceAccount_posix.h"
 #include "scm/ServiceDatabase.h"
 
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -102,6 +102,8 @@ DWORD FromErrno(int err) {
         return ERROR_FILE_NOT_FOUND;
     case ENOEXEC:
         return ERROR_BAD_EXE_FORMAT;
+    case EWOULDBLOCK:
+        return ERROR_SERVICE_DATABASE_LOCKED;
     default:
         return ERROR_ACCESS_DENIED;
     }
@@ -152,48 +154,13 @@ bool FinishDeletion(const std::string& dir, const std::string& name) {
     if (!Marked(dir, name) || !CanWrite(dir))
         return false;
     db::Lock lock(dir, name);
-    if (CurrentStatus(dir, name).dwCurrentState != SERVICE_STOPPED)
+    if (!lock.Held() || CurrentStatus(dir, name).dwCurrentState != SERVICE_STOPPED)
         return false;
     db::RemoveAll(dir, name);
     return true;
 }
 
 // ---- Starting the program ----
-
-// ---- Starting as root ----
-
-// The account a service started by root runs under: its ids and groups, looked up before the
-// fork, since the child may only make system calls.
-struct Account {
-    uid_t uid = 0;
-    gid_t gid = 0;
-    std::vector<gid_t> groups;
-    std::string name;
-    std::string home;
-};
-
-std::string AccountName() {
-    const char* configured = std::getenv(kAccountVariable);
-    return (configured && *configured) ? configured : kDefaultAccount;
-}
-
-std::optional<Account> LookUpAccount(const std::string& name) {
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
-        return std::nullopt;
-    Account account{found->pw_uid, found->pw_gid, {}, found->pw_name, found->pw_dir ? found->pw_dir : "/"};
-    int count = 32;
-    account.groups.resize(static_cast<std::size_t>(count));
-    if (getgrouplist(found->pw_name, found->pw_gid, account.groups.data(), &count) < 0) {
-        account.groups.resize(static_cast<std::size_t>(count));
-        if (getgrouplist(found->pw_name, found->pw_gid, account.groups.data(), &count) < 0)
-            return std::nullopt;
-    }
-    account.groups.resize(static_cast<std::size_t>(count));
-    return account;
-}
 
 // Records in the service's status why it was not started, for whoever queries it later.
 void RecordRefusal(const std::string& dir, const std::string& name, DWORD error, const std::string& reason) {
@@ -210,22 +177,16 @@ long Launch(const std::string& dir, const db::Record& record, std::string path, 
     const auto slash = path.rfind('/');
     const std::string workDir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
 
+    // Nothing of the starter's environment but what every service gets; the database's two
+    // names are this start's own.
+    std::optional<EnvironmentAccount> who;
+    if (account)
+        who = EnvironmentAccount{account->name, account->home};
     std::vector<std::string> envStrings;
-    for (char** e = environ; e && *e; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind(std::string(db::kDirVariable) + "=", 0) == 0 ||
-            entry.rfind(std::string(db::kServiceVariable) + "=", 0) == 0)
-            continue;
-        if (account &&
-            (entry.rfind("HOME=", 0) == 0 || entry.rfind("USER=", 0) == 0 || entry.rfind("LOGNAME=", 0) == 0))
-            continue;
-        envStrings.push_back(entry);
-    }
-    if (account) {
-        envStrings.push_back("HOME=" + account->home);
-        envStrings.push_back("USER=" + account->name);
-        envStrings.push_back("LOGNAME=" + account->name);
-    }
+    for (std::string& entry : CleanEnvironment(environ, who ? &*who : nullptr))
+        if (entry.rfind(std::string(db::kDirVariable) + "=", 0) != 0 &&
+            entry.rfind(std::string(db::kServiceVariable) + "=", 0) != 0)
+            envStrings.push_back(std::move(entry));
     envStrings.push_back(std::string(db::kDirVariable) + "=" + dir);
     envStrings.push_back(std::string(db::kServiceVariable) + "=" + record.name);
     ChildSetup setup;
@@ -385,6 +346,8 @@ std::string ErrorText(DWORD error) {
         return "Die angeforderte Steuerung ist für diesen Dienst nicht gültig."_l1;
     case ERROR_SERVICE_REQUEST_TIMEOUT:
         return "Der Dienst antwortete nicht rechtzeitig auf die Start- oder Steuerungsanforderung."_l1;
+    case ERROR_SERVICE_DATABASE_LOCKED:
+        return "Die Dienstdatenbank ist gesperrt."_l1;
     case ERROR_SERVICE_ALREADY_RUNNING:
         return "Eine Instanz des Dienstes wird bereits ausgeführt."_l1;
     case ERROR_SERVICE_DISABLED:

@@ -8,6 +8,7 @@
 //   NAME.lock     serialises starting and deleting
 // Plain functions without state; every caller owns what it opens.
 
+#include "platform/Clock.h"
 #include "platform/FileDescriptor.h"
 
 #include <cstdint>
@@ -86,10 +87,19 @@ bool SendLine(int fd, const std::string& line);
 // One line without its "\n", waiting at most timeoutMs in all; none on timeout, end or error.
 std::optional<std::string> ReceiveLine(int fd, int timeoutMs);
 
-// An exclusive lock on the service's lock file, held until destruction.
+// An exclusive lock on the service's lock file, held until destruction. Members of the
+// database's group may put anything under the lock file's name and hold the lock as long as
+// they like, so root's tools (boot, shutdown, the package's removal) must never hang on it:
+// only a plain file is locked (no link followed, a FIFO never waited on), and another holder
+// is waited for at most kWaitMs. When the lock was not had, errno is EWOULDBLOCK.
 class Lock {
 public:
-    Lock(const std::string& dir, const std::string& name);
+    // Longer than a start normally holds the lock, short enough for a boot that meets a stuck one.
+    static constexpr int kWaitMs = 5000;
+    static constexpr int kPollMs = 20;
+
+    Lock(const std::string& dir, const std::string& name, const IClock& clock = SystemClock::Instance(),
+         ISleeper& sleeper = SystemSleeper::Instance());
     ~Lock();
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;

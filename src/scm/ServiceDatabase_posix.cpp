@@ -275,14 +275,28 @@ std::optional<std::string> ReceiveLine(int fd, int timeoutMs) {
     }
 }
 
-Lock::Lock(const std::string& dir, const std::string& name) {
+Lock::Lock(const std::string& dir, const std::string& name, const IClock& clock, ISleeper& sleeper) {
     // Read-only is enough for flock, and lets every administrator use a lock file another created.
     // Never through a link a member planted: root would create the file it points to.
-    fd_ = open(LockPath(dir, name).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0664);
-    if (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
-        close(fd_);
-        fd_ = -1;
+    Fd fd(open(LockPath(dir, name).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0664));
+    struct stat st {};
+    if (!fd.Valid())
+        return;
+    if (fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        errno = EWOULDBLOCK;
+        return;
     }
+    const long long until = clock.MonotonicMs() + kWaitMs;
+    while (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return;
+        if (clock.MonotonicMs() >= until) {
+            errno = EWOULDBLOCK;
+            return;
+        }
+        sleeper.SleepMs(kPollMs);
+    }
+    fd_ = fd.Release();
 }
 
 Lock::~Lock() {

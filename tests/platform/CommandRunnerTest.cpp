@@ -37,13 +37,16 @@ bool Alive(int pid) {
 TEST(CommandRunnerTest, CommandGetsItsEnvironmentDirectoryAndNoInputAndGivesItsCode) {
     test::TempDir dir;
     setenv("PELORIX_IP", "stale", 1);
+    setenv("DB_SECRET_PASSWORD", "geheim", 1); // of whoever started the service: never the command's
     TShellCommandRunner runner(SystemClock::Instance(), false);
-    CommandRequest request = Request("echo \"$PELORIX_IP/$PELORIX_OLD_IP/$HOME\"; pwd; cat; "
-                                     "printf 'a\\tb\\033[1m\\r\\n\\n\\n   \\n' >&2; exit 3");
+    CommandRequest request =
+        Request("echo \"$PELORIX_IP/$PELORIX_OLD_IP/$HOME$DB_SECRET_PASSWORD\"; pwd; cat; "
+                "printf 'a\\tb\\033[1m\\r\\n\\n\\n   \\n' >&2; exit 3");
     request.WorkDir = dir.Path();
     request.Environment = {{"PELORIX_IP", "84.1.2.3"}, {"PELORIX_OLD_IP", ""}};
     const CommandResult result = runner.Run(request);
     unsetenv("PELORIX_IP");
+    unsetenv("DB_SECRET_PASSWORD");
     EXPECT_EQ(result.Outcome, CommandOutcome::Exited);
     EXPECT_EQ(result.ExitCode, 3);
     const std::string home = getenv("HOME") ? getenv("HOME") : "";

@@ -388,3 +388,43 @@ TEST(SystemMessage, GivesGermanTextsAndTheNumberOtherwise) {
     EXPECT_NE(SystemErrorText(EROFS), SystemErrorText(EIO));
     EXPECT_EQ(SystemErrorText(9999), "Unbekannter Systemfehler (Fehlercode 9999).");
 }
+
+// Root (the manager run by root) in the data directory that members write: a link a member
+// planted there is replaced, never followed, and what it points to is neither read nor
+// written. The package's own link from the program directory is still followed.
+TEST(ProfileFile, RootReplacesALinkAMemberPlantedInsteadOfFollowingIt) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "what root does";
+    TempDir dir;
+    const std::string secret = "[Settings]\nSecret=geheim\n";
+    dir.Write("bashrc", secret);
+    const std::string data = dir.File("data");
+    ASSERT_EQ(::mkdir(data.c_str(), 02775), 0);
+    ASSERT_EQ(::chown(data.c_str(), 0, 65534), 0);
+    const std::string planted = data + "/Pelorix.ini";
+    ASSERT_EQ(::symlink(dir.File("bashrc").c_str(), planted.c_str()), 0);
+    ASSERT_EQ(::lchown(planted.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::mkdir(dir.File("opt").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink(planted.c_str(), dir.File("opt/Pelorix.ini").c_str()), 0);
+
+    for (const std::string& through : {planted, dir.File("opt/Pelorix.ini")}) {
+        SCOPED_TRACE(through);
+        ProfileFile file(through);
+        EXPECT_EQ(file.ReadString("Settings", "Secret", "<none>", kMax), "<none>");
+        file.WriteString("Settings", "Left", "10");
+        EXPECT_TRUE(file.Commit()) << file.LastError();
+        EXPECT_EQ(dir.Read("bashrc"), secret);
+        EXPECT_FALSE(std::filesystem::is_symlink(planted));
+        EXPECT_EQ(dir.Read("data/Pelorix.ini"), "[Settings]\r\nLeft=10\r\n");
+        EXPECT_TRUE(std::filesystem::is_symlink(dir.File("opt/Pelorix.ini"))) << "the package's link stays";
+        ::unlink(planted.c_str());
+        ASSERT_EQ(::symlink(dir.File("bashrc").c_str(), planted.c_str()), 0);
+        ASSERT_EQ(::lchown(planted.c_str(), 65534, 65534), 0);
+    }
+
+    // Nor does root append to it, or read it as a template.
+    EXPECT_NE(AppendWholeText(planted, "[Settings]\n", 0660), 0);
+    std::string bytes;
+    EXPECT_FALSE(ReadRegularFile(planted, 1000, bytes));
+    EXPECT_EQ(dir.Read("bashrc"), secret);
+}

@@ -8,6 +8,7 @@
 #include "scm/ServiceChannel.h"
 #include "scm/ServiceDatabase.h"
 
+#include "ServerProcess.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,8 @@
 #include <thread>
 
 using namespace pelorix::scm;
+using pelorix::test::BinaryPath;
+using pelorix::test::ServerProcess;
 using pelorix::test::TempDir;
 
 namespace {
@@ -106,6 +109,17 @@ bool WaitForState(SC_HANDLE service, DWORD state, int timeoutMs = 10000) {
     return true;
 }
 
+// Time that passes only while someone sleeps on it.
+class WaitingClock final : public pelorix::IClock, public pelorix::ISleeper {
+public:
+    pelorix::LocalTime Now() const override { return {}; }
+    long long MonotonicMs() const override { return now_; }
+    void SleepMs(int ms) override { now_ += ms; }
+
+private:
+    long long now_ = 0;
+};
+
 class ServiceControlTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -177,11 +191,26 @@ TEST_F(ServiceControlTest, RunsThroughTheWholeLifecycle) {
                              "started\nbegin 1\nend 1\n");
 }
 
-TEST_F(ServiceControlTest, TheServiceRunsDetachedInItsProgramDirectory) {
+// The entries of a process's environment as it was started, each ended by "\n".
+std::string StartEnvironment(long pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/environ");
+    std::string entries;
+    for (std::string entry; std::getline(in, entry, '\0');)
+        entries += entry + "\n";
+    return entries;
+}
+
+TEST_F(ServiceControlTest, TheServiceRunsDetachedInItsProgramDirectoryWithACleanEnvironment) {
     const ScHandle service = Create("Detached");
-    ASSERT_TRUE(StartServiceA(service.Get(), 0, nullptr));
+    setenv("DB_SECRET_PASSWORD", "geheim", 1);
+    const bool started = StartServiceA(service.Get(), 0, nullptr);
+    unsetenv("DB_SECRET_PASSWORD");
+    ASSERT_TRUE(started);
     const auto status = db::LoadStatus(dir_ + "/", "Detached");
     ASSERT_TRUE(status);
+    const std::string environment = StartEnvironment(status->pid);
+    EXPECT_EQ(environment.find("DB_SECRET_PASSWORD"), std::string::npos) << environment;
+    EXPECT_NE(environment.find("PELORIX_SCM_SERVICE=Detached\n"), std::string::npos) << environment;
     const std::string proc = "/proc/" + std::to_string(status->pid);
     char cwd[4096] = {};
     ASSERT_GT(readlink((proc + "/cwd").c_str(), cwd, sizeof cwd - 1), 0);
@@ -383,6 +412,8 @@ TEST_F(ServiceControlTest, AServiceStartedByRootRunsUnderTheServiceAccount) {
     ASSERT_TRUE(WaitForState(service.Get(), SERVICE_RUNNING));
     const auto status = db::LoadStatus(dir_ + "/", "Dropped");
     ASSERT_TRUE(status);
+    const std::string environment = StartEnvironment(status->pid);
+    EXPECT_NE(environment.find("\nUSER=nobody\nLOGNAME=nobody\n"), std::string::npos) << environment;
     EXPECT_EQ(ProcessField(status->pid, "Uid"), "65534\t65534\t65534\t65534");
     EXPECT_EQ(ProcessField(status->pid, "Gid"), "65534\t65534\t65534\t65534");
     EXPECT_EQ(ProcessField(status->pid, "Groups"), "65534 ");
@@ -438,6 +469,38 @@ TEST_F(ServiceControlTest, LinksAndFifosPlantedInTheDatabaseAreNotFollowed) {
     EXPECT_FALSE(StartServiceA(service.Get(), 0, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_FALSE(temp_.Exists("created-by-root"));
+}
+
+// Root's tools at boot, at shutdown and at the package's removal meet whatever a member put
+// under a service's lock file: they end in time and say why in German.
+TEST_F(ServiceControlTest, APlantedFifoOrAHeldLockNeverHoldsUpRootsTools) {
+    const ScHandle service = Create("Stuck");
+    ASSERT_TRUE(service);
+    const std::string lock = dir_ + "/stuck.lock";
+    unlink(lock.c_str());
+    ASSERT_EQ(mkfifo(lock.c_str(), 0664), 0);
+    // Exit code and output of pelorix-sc; -1 when it had not ended after 10 s.
+    const auto sc = [&](std::vector<std::string> args) {
+        const std::string out = "sc-" + args[0];
+        args.insert(args.begin(), BinaryPath("src/sc/pelorix-sc"));
+        ServerProcess process(std::move(args), temp_.File(out));
+        const int code = process.Wait(10000);
+        return std::to_string(code) + " " + (temp_.Exists(out) ? temp_.Read(out) : "");
+    };
+    const std::string locked = "Die Dienstdatenbank ist gesperrt. (Fehler 1055)\n";
+    EXPECT_EQ(sc({"boot"}), "1 Dienst \"Stuck\" konnte nicht gestartet werden: " + locked);
+    EXPECT_EQ(sc({"delete", "Stuck"}), "1 Dienst \"Stuck\" konnte nicht entfernt werden: " + locked);
+
+    // A plain lock file that someone holds for ever: waited for on the clock, then given up.
+    unlink(lock.c_str());
+    const db::Lock held(dir_ + "/", "Stuck");
+    ASSERT_TRUE(held.Held());
+    WaitingClock clock;
+    const db::Lock second(dir_ + "/", "Stuck", clock, clock);
+    EXPECT_FALSE(second.Held());
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    EXPECT_GE(clock.MonotonicMs(), db::Lock::kWaitMs);
+    EXPECT_LT(clock.MonotonicMs(), db::Lock::kWaitMs + 2 * db::Lock::kPollMs);
 }
 
 TEST_F(ServiceControlTest, RequestsSentAtOnceAreHandledOneAfterTheOther) {
@@ -581,6 +644,7 @@ TEST(ServiceErrorText, GivesTheSystemsGermanMessages) {
     EXPECT_EQ(ErrorText(1060), "Der angegebene Dienst ist kein installierter Dienst.");
     EXPECT_EQ(ErrorText(1056), "Eine Instanz des Dienstes wird bereits ausgeführt."_l1);
     EXPECT_EQ(ErrorText(1062), "Der Dienst wurde nicht gestartet.");
+    EXPECT_EQ(ErrorText(1055), "Die Dienstdatenbank ist gesperrt.");
     EXPECT_EQ(ErrorText(1072), "Der angegebene Dienst wurde zum Löschen markiert."_l1);
     EXPECT_EQ(ErrorText(1073), "Der angegebene Dienst ist bereits vorhanden.");
     EXPECT_EQ(ErrorText(4711), "Unbekannter Systemfehler (Fehlercode 4711).");

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,6 +131,64 @@ TEST(PelorixSvcProcessTest, WithoutTheForegroundSwitchNothingStarts) {
     }
     EXPECT_FALSE(dir.Exists("Pelorix.log"));
     EXPECT_NE(dir.Read("stderr.txt").find("-foreground"), std::string::npos);
+}
+
+// One field of /proc/PID/status, such as "Uid", or the entries of /proc/PID/environ ("environ"),
+// each ended by "\n".
+std::string ProcessFile(int pid, const std::string& field) {
+    std::ifstream in("/proc/" + std::to_string(pid) + (field == "environ" ? "/environ" : "/status"));
+    std::string text;
+    for (std::string line; std::getline(in, line, field == "environ" ? '\0' : '\n');) {
+        if (field == "environ")
+            text += line + "\n";
+        else if (line.rfind(field + ":\t", 0) == 0)
+            return line.substr(field.size() + 2);
+    }
+    return text;
+}
+
+// Root's foreground service in a program directory that members write: it leaves root for
+// the service's account before it reads the settings, or, where that account does not exist,
+// refuses at once. Nothing of root's environment reaches it. (nobody plays the system user.)
+TEST(PelorixSvcProcessTest, RootNeverRunsOnSettingsOthersMayWrite) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "what root does";
+    TempDir dir;
+    const std::string program = InstallService(dir, kValidIni);
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0777), 0);
+    ASSERT_EQ(chmod(dir.File("Pelorix.ini").c_str(), 0666), 0);
+    const char* account = getenv("PELORIX_SCM_ACCOUNT");
+    const std::string testAccount = account ? account : "";
+    setenv("DB_SECRET_PASSWORD", "geheim", 1);
+
+    setenv("PELORIX_SCM_ACCOUNT", "pelorix-nobody-here", 1);
+    {
+        ServerProcess svc({program, "-foreground"}, dir.File("refused.txt"));
+        EXPECT_EQ(svc.Wait(2000), 1);
+    }
+    EXPECT_EQ(ReadIfThere(dir, "refused.txt"),
+              "Pelorix.ini ist für andere Benutzer schreibbar - der Dienst läuft nicht als root (" +
+                  dir.Path().substr(0, dir.Path().size() - 1) +
+                  " ist für Gruppe oder andere beschreibbar; Benutzer pelorix-nobody-here fehlt)\n");
+    EXPECT_FALSE(dir.Exists("Pelorix.log"));
+
+    setenv("PELORIX_SCM_ACCOUNT", "nobody", 1);
+    ServerProcess svc({program, "-foreground"}, dir.File("stderr.txt"));
+    const bool started = WaitForText(dir, "Pelorix.log", "+Service gestartet *");
+    setenv("PELORIX_SCM_ACCOUNT", testAccount.c_str(), 1);
+    unsetenv("DB_SECRET_PASSWORD");
+    ASSERT_TRUE(started) << ReadIfThere(dir, "stderr.txt");
+    EXPECT_EQ(ProcessFile(svc.Pid(), "Uid"), "65534\t65534\t65534\t65534");
+    EXPECT_EQ(ProcessFile(svc.Pid(), "NoNewPrivs"), "1");
+    const std::string environment = ProcessFile(svc.Pid(), "environ");
+    EXPECT_EQ(environment.find("DB_SECRET_PASSWORD"), std::string::npos) << environment;
+    EXPECT_NE(environment.find("\nHOME=/nonexistent\nUSER=nobody\nLOGNAME=nobody\n"), std::string::npos)
+        << environment;
+    struct stat log {};
+    ASSERT_EQ(stat(dir.File("Pelorix.log").c_str(), &log), 0);
+    EXPECT_EQ(log.st_uid, 65534u);
+    svc.Signal(SIGTERM);
+    EXPECT_EQ(svc.Wait(2000), 0);
 }
 
 } // namespace
