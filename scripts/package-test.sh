@@ -303,7 +303,7 @@ check "Mitglied: create mit eigenem Programm" quiet as_member pelorix-sc create 
 # Route 3: settings that point the service at files only root may read or write.
 mkdir -p "$tmp/www"
 echo "Ihre Adresse: 203.0.113.7" >"$tmp/www/ip.html"
-check "Mitglied schreibt Pelorix.ini" write_ini "$member" HTMLTemplate=/etc/shadow FTPHost=127.0.0.1 \
+check "Mitglied schreibt Pelorix.ini" write_ini "$member" HTMLTemplate=/etc/shadow FTPHost=127.0.0.1 FTPMode=0 \
     FTPUser=pelorix FTPPass=geheim FTPSite=/pelorix.htm Router=1 IPSource=127.0.0.1/ip.html Intervall=60 \
     Messages=0 MsgLevel=4 LogFile=1 eMail=0 AddPages=1 AddPage0=$prog/Online.htm AddPage5=/etc/pelorix-probe
 check "Pelorix.ini bleibt root:pelorix 660" test "$(stat -c '%G %a' "$data/Pelorix.ini")" = "pelorix 660"
