@@ -22,6 +22,51 @@ as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# Servers the tests start themselves, on loopback inside a private network namespace. Debian
+# enables and starts a server as a system service as soon as it is installed; installed here,
+# they stay off: installed without starting and disabled afterwards.
+SERVER_UNITS=(
+    openssh-server:ssh.service
+    vsftpd:vsftpd.service
+    dovecot-pop3d:dovecot.service
+)
+policy_made=
+
+remove_policy() {
+    if [ -n "$policy_made" ]; then as_root rm -f /usr/sbin/policy-rc.d; fi
+    policy_made=
+}
+
+# Forbids every start and restart while the packages are installed (policy-rc.d, which both
+# invoke-rc.d and deb-systemd-invoke ask); an administrator's own policy stays as it is.
+forbid_service_starts() {
+    if [ ! -e /usr/sbin/policy-rc.d ]; then
+        printf '#!/bin/sh\n# made by pelorix.sh while it installs packages\nexit 101\n' |
+            as_root tee /usr/sbin/policy-rc.d >/dev/null
+        as_root chmod 0755 /usr/sbin/policy-rc.d
+        policy_made=1
+        trap remove_policy EXIT
+    fi
+}
+
+# Disables and stops the servers among the packages just installed; servers installed earlier
+# are the administrator's and stay as they are.
+quiet_new_servers() {
+    local entry package unit
+    for entry in "${SERVER_UNITS[@]}"; do
+        package=${entry%%:*}
+        unit=${entry#*:}
+        [[ " $* " == *" $package "* ]] || continue
+        as_root systemctl disable --quiet "$unit" 2>/dev/null || true
+        if [ -d /run/systemd/system ]; then
+            as_root systemctl stop "$unit" 2>/dev/null || true
+        elif [ -x "/etc/init.d/${unit%.service}" ]; then
+            as_root "/etc/init.d/${unit%.service}" stop >/dev/null 2>&1 || true
+        fi
+        echo "Server $unit installiert, nicht aktiviert und nicht gestartet (die Tests starten ihn selbst)"
+    done
+}
+
 install_missing() {
     local missing=()
     for p in "${PACKAGES[@]}"; do
@@ -30,20 +75,49 @@ install_missing() {
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installiere fehlende Pakete: ${missing[*]}"
         as_root apt-get update -qq
+        forbid_service_starts
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+        remove_policy
+        quiet_new_servers "${missing[@]}"
     fi
 }
 
 build() {
     local preset=$1
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset"
+    cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"
 }
 
 run_tests() {
     local preset=$1
-    build "$preset"
-    ctest --preset "$preset" -j "$(nproc)"
+    build "$preset" && ctest --preset "$preset" -j "$(nproc)"
+}
+
+# Every stage runs, whatever an earlier one gave; the summary at the end names each.
+stage_names=()
+stage_results=()
+failed=0
+
+stage() { # stage NAME COMMAND...
+    local name=$1
+    shift
+    echo "=== $name ==="
+    if "$@"; then
+        stage_results+=("bestanden")
+    else
+        stage_results+=("FEHLGESCHLAGEN")
+        failed=1
+    fi
+    stage_names+=("$name")
+}
+
+summary() {
+    echo
+    echo "Zusammenfassung:"
+    local i
+    for i in "${!stage_names[@]}"; do
+        echo "  ${stage_names[$i]}: ${stage_results[$i]}"
+    done
+    if [ "$failed" = 0 ]; then echo "Alle Stufen bestanden."; else echo "Mindestens eine Stufe ist fehlgeschlagen."; fi
 }
 
 cmd=${1:-}
@@ -57,12 +131,14 @@ run)
 test)
     install_missing
     if [ "${1:-}" = "--asan" ]; then
-        run_tests asan
+        stage "Tests mit AddressSanitizer (asan)" run_tests asan
     else
-        run_tests dev
+        stage "Tests (dev)" run_tests dev
         # PelorixSvc.exe from the same sources, its tests and the service under Wine.
-        run_tests windows
+        stage "Windows-Build und Tests unter Wine (windows)" run_tests windows
     fi
+    summary
+    exit "$failed"
     ;;
 *)
     echo "Aufruf: $0 run | test [--asan]" >&2

@@ -14,6 +14,7 @@ g++ -std=c++20 -O2 -fPIC -I"$root/src" $(pkg-config --cflags Qt6Widgets Qt6Netwo
     "$root/bench/MonitorBench.cpp" \
     -Wl,--start-group "$build/src/mgr/libpelorix_mgr.a" "$build/src/svc/libpelorix_svc.a" "$build/src/mail/libpelorix_mail.a" \
     "$build/src/net/libpelorix_net.a" "$build/src/platform/libpelorix_platform.a" \
-    "$build/src/common/libpelorix_common.a" -Wl,--end-group \
+    "$build/src/scm/libpelorix_scm.a" "$build/src/common/libpelorix_common.a" "$build/src/base/libpelorix_base.a" \
+    -Wl,--end-group \
     $(pkg-config --libs Qt6Widgets Qt6Network) -lcurl -lpthread
 "$root/scripts/netns-run.sh" "$out/bench"

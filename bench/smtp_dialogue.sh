@@ -8,7 +8,8 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/dev}" && pwd)
 count=${2:-20}
-for lib in mail platform common; do
+libs="mail net common platform base"
+for lib in $libs; do
     [ -f "$build/src/$lib/libpelorix_$lib.a" ] || { echo "no libpelorix_$lib.a in $build" >&2; exit 2; }
 done
 out=$(mktemp -d /tmp/pelorix-smtp-XXXXXX)
@@ -20,8 +21,8 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 g++ -std=c++20 -O2 -I"$root/src" -o "$out/SmtpBench" "$root/bench/SmtpBench.cpp" \
-    "$build/src/mail/libpelorix_mail.a" "$build/src/platform/libpelorix_platform.a" \
-    "$build/src/common/libpelorix_common.a" -ldl -pthread
+    -Wl,--start-group $(for lib in $libs; do echo "$build/src/$lib/libpelorix_$lib.a"; done) -Wl,--end-group \
+    -ldl -pthread
 
 port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 mkdir "$out/mailbox"

@@ -59,6 +59,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # plugin and shows Qt's standard buttons in German; the FTP upload loads libcurl only when it
 # runs, so no program names it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, qt6-qpa-plugins, qt6-translations-l10n, libcurl4 (>= 7.85.0)")
+# The manager's "?" opens the help page in the desktop's browser through xdg-open.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/preinst ${PROJECT_SOURCE_DIR}/packaging/postinst
     ${PROJECT_SOURCE_DIR}/packaging/prerm ${PROJECT_SOURCE_DIR}/packaging/postrm)

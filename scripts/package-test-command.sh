@@ -15,7 +15,7 @@ command_after_publication_at_boot() {
     check "Befehl: dpkg -i" quiet dpkg -i "$deb"
     check "Befehl: PelorixSvc /INSTALL" quiet "$prog/PelorixSvc" /INSTALL /SILENT
     "$tmp/pelorix-ini" "$prog/Pelorix.ini" Settings FTPHost=127.0.0.1 FTPUser=pelo +FTPPass=secret \
-        FTPSite=/ip.htm FTPPassive=1 Router=1 IPSource=127.0.0.1/ip.html Intervall=1 Messages=0 \
+        FTPSite=/ip.htm FTPPassive=1 FTPMode=0 Router=1 IPSource=127.0.0.1/ip.html Intervall=1 Messages=0 \
         "OnPublish=id -un >$dir/user"
     unshare -n sh -c '
         ip link set lo up

@@ -211,7 +211,10 @@ count_is() { test "$(count "$2" "$3")" = "$1"; } # count_is N PATTERN FILE
 contains() { grep -q -- "$2" <<<"$1"; }
 
 # ---- Install ----
-apt-get install -y -q "$deb" >"$tmp/apt.log" 2>&1 || dpkg -i "$deb" >"$tmp/apt.log" 2>&1 || {
+# Without the recommended packages (xdg-utils), which would stay when the test removes Pelorix.
+check "das Paket empfiehlt xdg-utils (für den Knopf „?“ des Managers)" \
+    test "$(dpkg-deb -f "$deb" Recommends)" = xdg-utils
+apt-get install -y -q --no-install-recommends "$deb" >"$tmp/apt.log" 2>&1 || dpkg -i "$deb" >"$tmp/apt.log" 2>&1 || {
     cat "$tmp/apt.log" >&2
     die "Installation"
 }
@@ -240,6 +243,8 @@ for f in Pelorix.ini Pelorix.log PelorixTmp.htm PelorTmp.htm; do
 done
 check "Datenverzeichnis root:pelorix 2770" test "$(stat -c '%U:%G %a' $data)" = "root:pelorix 2770"
 check "Pelorix.ini angelegt, root:pelorix 660" test "$(stat -c '%U:%G %a' $data/Pelorix.ini)" = "root:pelorix 660"
+check "neue Pelorix.ini beginnt mit FTP mit TLS (FTPMode=1)" \
+    test "$(tr -d '\r' <$data/Pelorix.ini)" = "$(printf '[Settings]\nFTPMode=1')"
 check "Dienstdatenbank root:pelorix 2770" test "$(stat -c '%U:%G %a' $db)" = "root:pelorix 2770"
 if [ -d /run/systemd/system ]; then
     check "Boot-Unit aktiviert" test "$(systemctl is-enabled $unit 2>/dev/null)" = enabled
@@ -298,7 +303,7 @@ check "Mitglied: create mit eigenem Programm" quiet as_member pelorix-sc create 
 # Route 3: settings that point the service at files only root may read or write.
 mkdir -p "$tmp/www"
 echo "Ihre Adresse: 203.0.113.7" >"$tmp/www/ip.html"
-check "Mitglied schreibt Pelorix.ini" write_ini "$member" HTMLTemplate=/etc/shadow FTPHost=127.0.0.1 \
+check "Mitglied schreibt Pelorix.ini" write_ini "$member" HTMLTemplate=/etc/shadow FTPHost=127.0.0.1 FTPMode=0 \
     FTPUser=pelorix FTPPass=geheim FTPSite=/pelorix.htm Router=1 IPSource=127.0.0.1/ip.html Intervall=60 \
     Messages=0 MsgLevel=4 LogFile=1 eMail=0 AddPages=1 AddPage0=$prog/Online.htm AddPage5=/etc/pelorix-probe
 check "Pelorix.ini bleibt root:pelorix 660" test "$(stat -c '%G %a' "$data/Pelorix.ini")" = "pelorix 660"

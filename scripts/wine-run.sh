@@ -9,6 +9,11 @@ set -eu
 prefix=$1
 shift
 export WINEPREFIX="$prefix" WINEDEBUG=-all
+# Wine names the Unix side's files in the encoding of the locale: without one (env -i, no
+# LANG) it cannot make a file whose name holds an umlaut at all.
+if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+    export LC_ALL=C.UTF-8
+fi
 wine=/usr/lib/wine/wine64
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 

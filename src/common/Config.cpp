@@ -23,6 +23,10 @@ constexpr std::string_view kSendMail = "SendMail";
 constexpr int kScrambleSeed = 13;
 constexpr int kScrambleStep = 5;
 
+// A new Pelorix.ini: the owner and the group (pelorix, in the installed data directory) edit
+// it, whoever creates it, root too; others do not read the scrambled passwords.
+constexpr mode_t kIniFileMode = 0660;
+
 constexpr int kHistoryRead = 19;
 constexpr int kHistoryWritten = 9;
 
@@ -420,7 +424,7 @@ bool SaveManagerSettings(const std::string& programDir, const ManagerSettings& s
 // it was instead of half written.
 bool SaveManagerSettings(const std::string& programDir, const ManagerSettings& settings,
                          std::string& errorText, const FileWriter& writer) {
-    ProfileFile file(IniPath(programDir), writer);
+    ProfileFile file(IniPath(programDir), writer, kIniFileMode);
     WriteSettingsKeys(file, settings);
     WriteHistories(file, settings);
     WriteMailKeys(file, settings);
@@ -434,7 +438,7 @@ std::string SaveFailedMessage(const std::string& errorText) {
 
 bool SaveWindowKeys(const std::string& programDir, const ManagerSettings& settings, bool windowModeChanged,
                     std::string& errorText) {
-    ProfileFile file(IniPath(programDir));
+    ProfileFile file(IniPath(programDir), {}, kIniFileMode);
     if (windowModeChanged) {
         file.WriteString(kSettings, "Hidden", FlagText(settings.Hidden));
         file.WriteString(kSettings, "ShowErr", FlagText(settings.ShowErr));

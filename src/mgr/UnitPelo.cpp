@@ -957,7 +957,13 @@ void TFrmPelo::CbRoutClick() {
 }
 
 void TFrmPelo::BtnHelpClick() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(FromL1(programDir_ + "LiesMich.htm")));
+    // Without a browser (no xdg-open) the click would do nothing visible: say where the page is.
+    const QString page = FromL1(programDir_ + "LiesMich.htm");
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
+        MsgBox::Information(
+            QStringLiteral(
+                "Die Hilfe konnte nicht im Browser geöffnet werden.\r\n\nSie steht in der Datei\r\n%1")
+                .arg(page));
 }
 
 // --- Page change ----------------------------------------------------------------------------

@@ -164,6 +164,12 @@ void TFrmPelo::Btn4UpClick(QObject* Sender) {
     const std::string templatePath = ProgramPath(ToL1(online ? EdVorl->text() : EdOffl->text()));
     const std::string localPage = ProgramPath(ToL1(EdGen->text()));
     const pelorix::MainPageOutcome page = pelorix::FillMainPage(templatePath, localPage, filler, !online);
+    if (page.templateTooLarge != 0) {
+        MsgBox::Error(QStringLiteral("Seitenvorlage \"%1\" zu groß (%2 Bytes, höchstens 1 MiB)")
+                          .arg(FromL1(templatePath))
+                          .arg(static_cast<qulonglong>(page.templateTooLarge)));
+        return;
+    }
     if (page.templateMissing)
         MsgBox::Warning(
             QStringLiteral("Seitenvorlage \"%1\" nicht gefunden!\r\n\nStandardvorlage wird benutzt.")

@@ -6,6 +6,7 @@
 // the file system's names (see FileSystemName.h).
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -68,8 +69,10 @@ struct ReplaceOptions {
 int ReplaceWholeFile(const std::string& path, std::string_view bytes, const ReplaceOptions& options = {});
 
 // Reads a whole regular file of at most maxBytes. A FIFO, a device or a larger file is refused
-// (false) without waiting on it or filling memory.
-bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes);
+// (false) without waiting on it or filling memory; for a larger file *oversize (when given)
+// tells its size, and stays 0 otherwise.
+bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes,
+                     std::uintmax_t* oversize = nullptr);
 
 // Appends all of text or nothing: a write cut short (a full disk) is taken back. A missing file
 // is created with exactly newFileMode, through a symbolic link at its target. Returns 0 or the

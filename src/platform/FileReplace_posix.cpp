@@ -230,14 +230,21 @@ int ReplaceWholeFile(const std::string& path, std::string_view bytes, const Repl
     return 0;
 }
 
-bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes) {
+bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes,
+                     std::uintmax_t* oversize) {
+    if (oversize)
+        *oversize = 0;
     // O_NONBLOCK keeps a FIFO from holding the open; the checks keep a device such as /dev/zero
     // from filling memory.
     FileDescriptor fd(OpenEntry(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
-    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::uintmax_t>(st.st_size) > maxBytes)
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
+    if (static_cast<std::uintmax_t>(st.st_size) > maxBytes) {
+        if (oversize)
+            *oversize = static_cast<std::uintmax_t>(st.st_size);
+        return false;
+    }
     bytes.clear();
     char buffer[65536];
     for (;;) {

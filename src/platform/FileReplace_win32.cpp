@@ -291,7 +291,10 @@ int ReplaceWholeFile(const std::string& path, std::string_view bytes, const Repl
     return 0;
 }
 
-bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes) {
+bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes,
+                     std::uintmax_t* oversize) {
+    if (oversize)
+        *oversize = 0;
     // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open; the type check keeps a
     // pipe or a device from holding the read or filling memory. Others may go on writing and
     // replacing the file meanwhile.
@@ -299,9 +302,13 @@ bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string&
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};
-    if (!file.Valid() || ::GetFileType(file.Get()) != FILE_TYPE_DISK || !::GetFileSizeEx(file.Get(), &size) ||
-        static_cast<std::uintmax_t>(size.QuadPart) > maxBytes)
+    if (!file.Valid() || ::GetFileType(file.Get()) != FILE_TYPE_DISK || !::GetFileSizeEx(file.Get(), &size))
         return false;
+    if (static_cast<std::uintmax_t>(size.QuadPart) > maxBytes) {
+        if (oversize)
+            *oversize = static_cast<std::uintmax_t>(size.QuadPart);
+        return false;
+    }
     bytes.clear();
     char buffer[65536];
     for (;;) {

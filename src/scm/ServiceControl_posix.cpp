@@ -171,6 +171,12 @@ void RecordRefusal(const std::string& dir, const std::string& name, DWORD error,
     db::SaveStatus(dir, name, status);
 }
 
+// Why the account root hands the service to could not start it: the program or its directory
+// lies where the account may not go (below a home directory only root may enter, say).
+std::string UnreachableReason(const std::string& program, const Account& account) {
+    return program + " ist für Benutzer "_l1 + account.name + " nicht erreichbar";
+}
+
 // Starts the program at path detached (own session, no parent to reap it), under account when
 // given; pid of the service process, or 0 with the error number set.
 long Launch(const std::string& dir, const db::Record& record, std::string path, const Account* account) {
@@ -509,8 +515,11 @@ bool StartServiceA(SC_HANDLE service, DWORD /*numArgs*/, const char** /*args*/) 
     if (geteuid() == 0 && !PrepareRootStart(dir, *record, program, account))
         return false;
     const long pid = Launch(dir, *record, program, account ? &*account : nullptr);
-    if (pid == 0)
+    if (pid == 0) {
+        if (account && tLastError == ERROR_ACCESS_DENIED)
+            RecordRefusal(dir, record->name, ERROR_ACCESS_DENIED, UnreachableReason(program, *account));
         return false;
+    }
     return AwaitStartReport(dir, handle->name, pid) && Succeed();
 }
 

@@ -83,11 +83,13 @@ PageLines SplitLines(std::string_view text) {
     return lines;
 }
 
-bool ReadTemplateLines(const std::string& path, PageLines& lines) {
+bool ReadTemplateLines(const std::string& path, PageLines& lines, std::uintmax_t* oversize) {
+    if (oversize)
+        *oversize = 0;
     if (path.empty())
         return false;
     std::string bytes;
-    if (!ReadRegularFile(FileSystemName(path), kMaxTemplateBytes, bytes))
+    if (!ReadRegularFile(FileSystemName(path), kMaxTemplateBytes, bytes, oversize))
         return false;
     const std::size_t zero = bytes.find('\0');
     if (zero != std::string::npos)
@@ -146,7 +148,9 @@ MainPageOutcome FillMainPage(const std::string& templatePath, const std::string&
     MainPageOutcome outcome;
     PageLines lines;
     try {
-        if (!ReadTemplateLines(templatePath, lines)) {
+        if (!ReadTemplateLines(templatePath, lines, &outcome.templateTooLarge)) {
+            if (outcome.templateTooLarge != 0)
+                return outcome;
             outcome.templateMissing = true;
             lines = DefaultPageLines(offline);
         }

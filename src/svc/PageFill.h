@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,8 +51,8 @@ inline constexpr std::size_t kMaxTemplateBytes = 1024 * 1024;
 
 // Reads a template as bytes (its text ends at the first zero byte) into lines; false when
 // the file cannot be read, is no regular file (a FIFO, a device, a directory) or is larger
-// than kMaxTemplateBytes.
-bool ReadTemplateLines(const std::string& path, PageLines& lines);
+// than kMaxTemplateBytes (then *oversize, when given, tells its size).
+bool ReadTemplateLines(const std::string& path, PageLines& lines, std::uintmax_t* oversize = nullptr);
 
 // Writes every line followed by CR LF. The file is replaced at once through a temporary file
 // beside it, so a reader sees the old document or the new one, never a part. An existing
@@ -71,10 +72,12 @@ std::vector<std::string> FillAdditionalPages(const std::array<std::string, 10>& 
                                              const TPageFiller& filler);
 
 // The main page: the template (or, when it cannot be read, the built-in page) filled and
-// written to resultPath.
+// written to resultPath. A template over the size limit is the user's page all the same: the
+// built-in one must not go live in its place, so nothing is written then.
 struct MainPageOutcome {
-    bool templateMissing = false; // the built-in page was used
-    bool written = false;         // resultPath holds the new page
+    bool templateMissing = false;        // the built-in page was used
+    bool written = false;                // resultPath holds the new page
+    std::uintmax_t templateTooLarge = 0; // the template's size when over kMaxTemplateBytes
 };
 MainPageOutcome FillMainPage(const std::string& templatePath, const std::string& resultPath,
                              const TPageFiller& filler, bool offline = false);

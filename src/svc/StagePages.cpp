@@ -14,6 +14,11 @@ bool TPeloThread::GeneratePages() {
                 LogStatus(3, "-Zusatzseite '" + templatePath + "' nicht gefunden oder nicht zu schreiben");
         }
         const MainPageOutcome outcome = FillMainPage(Service.HTMLTemplate, Service.TempSite, filler);
+        if (outcome.templateTooLarge != 0) {
+            LogStatus(3, "-Seitenvorlage zu groß ("_l1 + std::to_string(outcome.templateTooLarge) +
+                             " Bytes, höchstens 1 MiB)"_l1);
+            return false;
+        }
         if (outcome.templateMissing)
             LogStatus(3, "+Seitenvorlage fehlt");
         if (outcome.written) {

@@ -240,7 +240,7 @@ TEST(Config, PasswordsWrittenByTheManagerReadBackOnBothSides) {
     EXPECT_EQ(file.find("blank at both ends"), std::string::npos) << "no password in plain text";
     // Windows has no modes; the program directory's access list guards the file there.
     if (!test::RunsOnWindows()) {
-        EXPECT_EQ(ModeOf(dir.File("Pelorix.ini")), 0600u);
+        EXPECT_EQ(ModeOf(dir.File("Pelorix.ini")), 0660u); // the owner and the group, no others
     }
 
     // Stored forms that begin with a blank or stand in quotes read back whole too.
@@ -462,6 +462,28 @@ TEST(Config, LfFileStaysLf) {
     const std::string file = dir.Read("Pelorix.ini");
     EXPECT_EQ(file.find('\r'), std::string::npos);
     EXPECT_NE(file.find("\n[SendMail]\n"), std::string::npos);
+}
+
+// The file stays shared with the group (pelorix, in the installed data directory), also when
+// root runs the manager.
+TEST(Config, TheManagersFileIsForOwnerAndGroupAndKeepsItsGroup) {
+    if (test::RunsOnWindows())
+        GTEST_SKIP() << "no Unix modes";
+    TempDir dir;
+    ManagerSettings settings = LoadManagerSettings(dir.Path());
+    std::string error;
+    ASSERT_TRUE(SaveWindowKeys(dir.Path(), settings, true, error)) << error;
+    EXPECT_EQ(ModeOf(dir.File("Pelorix.ini")), 0660u);
+
+    if (!test::MayHandFilesToOtherUsers())
+        return;
+    ASSERT_TRUE(test::ChangeOwner(dir.File("Pelorix.ini"), 0, 65534));
+    settings.FTPHost = "changed.example";
+    ASSERT_TRUE(SaveManagerSettings(dir.Path(), settings, error)) << error;
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.File("Pelorix.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(st.st_mode & 07777, 0660u);
 }
 
 TEST(Config, TextsAreCutToEachSidesLength) {

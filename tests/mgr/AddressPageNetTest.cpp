@@ -259,6 +259,16 @@ private slots:
         QCOMPARE(Boxes().size(), std::size_t(2));
         QVERIFY(Uploaded("page.htm").find("<a href=\"http://nicht bestimmt/\">nicht bestimmt</a>") !=
                 std::string::npos);
+
+        // A template over the limit is not replaced by the built-in page: nothing goes out.
+        const std::string before = Uploaded("page.htm");
+        home->Write("gross.htm", std::string(1024 * 1024 + 1, 'x'));
+        w->EdVorl->setText(Q(home->File("gross.htm")));
+        QTest::mouseClick(w->Btn4Up, Qt::LeftButton);
+        QCOMPARE(Boxes(), std::vector<Box>{Err(Q("Seitenvorlage \"" + home->File("gross.htm") +
+                                                 "\" zu gro\xDF (1048577 Bytes, h\xF6"
+                                                 "chstens 1 MiB)"))});
+        QCOMPARE(Uploaded("page.htm"), before);
     }
 
     // The default offline template "Offline.htm" and other relative paths are looked up in the

@@ -551,6 +551,18 @@ private slots:
         QCOMPARE(catcher.urls.size(), 1);
         QCOMPARE(catcher.urls[0].toLocalFile(), Q(dir.Path() + "LiesMich.htm"));
         QVERIFY(TakeBoxes().empty());
+
+        // Nothing takes the page (a handler that cannot be called, as without xdg-open): the box
+        // names the file.
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "absent");
+        QTest::mouseClick(w->Btn2Help, Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        const auto boxes = TakeBoxes();
+        QCOMPARE(boxes.size(), std::size_t(1));
+        QCOMPARE(boxes[0].kind, MsgBox::Kind::Information);
+        QCOMPARE(boxes[0].text, QStringLiteral("Die Hilfe konnte nicht im Browser geöffnet werden.\r\n\n"
+                                               "Sie steht in der Datei\r\n") +
+                                    Q(dir.Path() + "LiesMich.htm"));
     }
 
     void closingSavesPendingChangesAndChangedWindowKeys() {

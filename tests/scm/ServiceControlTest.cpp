@@ -397,17 +397,42 @@ std::string ProcessField(long pid, const std::string& field) {
     return {};
 }
 
+// A copy of this program in dir (root's, mode 0755): the build tree may lie where only root
+// goes (a checkout in /root), which the account a service is handed to cannot enter.
+std::string CopyOfThisProgram(const std::string& dir) {
+    const std::string copy = dir + "/service-program";
+    std::ifstream in(SelfPath(), std::ios::binary);
+    std::ofstream out(copy, std::ios::binary);
+    out << in.rdbuf();
+    out.close();
+    chmod(copy.c_str(), 0755);
+    return copy;
+}
+
 TEST_F(ServiceControlTest, AServiceStartedByRootRunsUnderTheServiceAccount) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root";
-    // nobody plays the system user pelorix; it must reach the database and the journal.
+    // nobody plays the system user pelorix; it must reach the database, the journal and the
+    // program.
     setenv(kAccountVariable, "nobody", 1);
     setenv(kRegainVariable, "1", 1);
     chmod(temp_.Path().c_str(), 0755);
     chmod(dir_.c_str(), 0777);
     temp_.Write("journal", "");
     chmod(temp_.File("journal").c_str(), 0666);
-    const ScHandle service = Create("Dropped");
+
+    // Where nobody may not go, nothing starts, and the status says why.
+    const std::string closed = temp_.Path() + "closed";
+    mkdir(closed.c_str(), 0700);
+    const std::string unreachable = CopyOfThisProgram(closed);
+    const ScHandle refused = Create("Unreachable", unreachable);
+    EXPECT_FALSE(StartServiceA(refused.Get(), 0, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    std::string reason;
+    ASSERT_TRUE(QueryServiceStopReason(refused.Get(), &reason));
+    EXPECT_EQ(reason, unreachable + " ist für Benutzer nobody nicht erreichbar"_l1);
+
+    const ScHandle service = Create("Dropped", CopyOfThisProgram(temp_.Path()));
     ASSERT_TRUE(StartServiceA(service.Get(), 0, nullptr)) << GetLastError();
     ASSERT_TRUE(WaitForState(service.Get(), SERVICE_RUNNING));
     const auto status = db::LoadStatus(dir_ + "/", "Dropped");

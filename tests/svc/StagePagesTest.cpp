@@ -45,6 +45,19 @@ TEST_F(StagePagesTest, MissingTemplateGivesTheDefaultPage) {
     EXPECT_NE(page.find("), 22:05</SMALL></DIV>\r\n</BODY></HTML>\r\n"), std::string::npos);
 }
 
+TEST_F(StagePagesTest, ATemplateOverOneMebibyteIsNamedAndNoPageIsMade) {
+    dir.Write("PelorTmp.htm", "the page published before");
+    dir.Write("Pelorix.htm", std::string(1024 * 1024, 'x') + "%IP%");
+    EXPECT_FALSE(kit.Worker().GeneratePages()); // nothing to upload
+    EXPECT_EQ(kit.Lines(), Lines{"-Seitenvorlage zu groß (1048580 Bytes, höchstens 1 MiB)"_l1});
+    EXPECT_EQ(dir.Read("PelorTmp.htm"), "the page published before");
+
+    dir.Write("Pelorix.htm", std::string(1024 * 1024 - 4, 'x') + "%IP%"); // exactly the limit
+    EXPECT_TRUE(kit.Worker().GeneratePages());
+    EXPECT_EQ(kit.Lines(), Lines{kDone});
+    EXPECT_EQ(dir.Read("PelorTmp.htm"), std::string(1024 * 1024 - 4, 'x') + "84.1.2.3\r\n");
+}
+
 TEST_F(StagePagesTest, SpecialFilesAsTemplatesCountAsMissingAndNeverHold) {
     if (test::RunsOnWindows())
         GTEST_SKIP() << "no FIFOs and no /dev/zero";
