@@ -22,7 +22,9 @@ constexpr int kMaxLinks = 40; // as the system's own limit on links in one look-
 std::string DoubtAbout(const std::string& path, const struct stat& st) {
     if (st.st_uid != 0)
         return SystemTextOfName(path) + " gehört nicht root"_l1;
-    const bool othersWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    // Group root is root's own: a file root keeps at 0660 (the manager's Pelorix.ini) is sound.
+    const bool groupWrites = (st.st_mode & S_IWGRP) != 0 && st.st_gid != 0;
+    const bool othersWrite = groupWrites || (st.st_mode & S_IWOTH) != 0;
     const bool stickyDirectory = S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0;
     if (othersWrite && !stickyDirectory && !S_ISLNK(st.st_mode))
         return SystemTextOfName(path) + " ist für Gruppe oder andere beschreibbar"_l1;

@@ -52,14 +52,18 @@ TEST_F(ProgramTrustTest, AProgramOthersOwnOrMayWriteIsNot) {
     EXPECT_FALSE(trust.trusted);
     EXPECT_EQ(trust.reason, temp_.File("bin/program") + " gehört nicht root"_l1);
 
+    // Group root is root's own; any other group that may write is not.
     ASSERT_EQ(chown(temp_.File("bin/program").c_str(), 0, 0), 0);
     chmod(temp_.File("bin/program").c_str(), 0775);
+    EXPECT_TRUE(CheckProgramTrust(temp_.File("bin/program")).trusted);
+    ASSERT_EQ(chown(temp_.File("bin/program").c_str(), 0, 65534), 0);
     trust = CheckProgramTrust(temp_.File("bin/program"));
     EXPECT_FALSE(trust.trusted);
     EXPECT_EQ(trust.reason, temp_.File("bin/program") + " ist für Gruppe oder andere beschreibbar"_l1);
 
     // Sound itself, but in a directory the group may write (where a member could swap it).
     chmod(temp_.File("bin/program").c_str(), 0755);
+    ASSERT_EQ(chown(temp_.File("bin").c_str(), 0, 65534), 0);
     chmod(temp_.File("bin").c_str(), 02775);
     trust = CheckProgramTrust(temp_.File("bin/program"));
     EXPECT_FALSE(trust.trusted);
