@@ -134,6 +134,7 @@ test)
         stage "Tests mit AddressSanitizer (asan)" run_tests asan
     else
         stage "Tests (dev)" run_tests dev
+        stage "Lange Tests mit echten Zeitgrenzen (long)" ctest --preset long
         # PelorixSvc.exe from the same sources, its tests and the service under Wine.
         stage "Windows-Build und Tests unter Wine (windows)" run_tests windows
     fi
