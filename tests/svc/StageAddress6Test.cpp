@@ -203,6 +203,24 @@ TEST_F(StageAddress6Test, IPv6OffLeavesThePlaceholderAndAsksForNoIPv6Address) {
     EXPECT_TRUE(AddressLines().empty());
 }
 
+TEST_F(StageAddress6Test, TheIPv6PageIsSplitLikeTheIPv4OneAndRefusedWithoutAPath) {
+    service_.FTPHost = "ftp.example";
+    service_.FTPUser = "u";
+    service_.FTPPass = "p";
+    service_.Router = true;
+    service_.SourcePath = "http://v4.example/ip";
+    service_.SourcePath6 = "https://v6.example/ip?x";
+    EXPECT_TRUE(service_.CheckParams());
+    EXPECT_EQ(service_.SourceHost6, "v6.example");
+    EXPECT_EQ(service_.SourcePath6, "/ip?x");
+    EXPECT_TRUE(service_.SourceSecure6);
+
+    service_.SourcePath6 = "v6.example";
+    service_.SourcePath = "v4.example/ip";
+    EXPECT_FALSE(service_.CheckParams());
+    EXPECT_NE(service_.ServiceLogBuffer.find("-keine HTTP-Seite für IPv6 eingetragen"_l1), std::string::npos);
+}
+
 TEST(MailAddress6Test, SubjectAndTextGetTheIPv6AddressOnlyWhenItIsOn) {
     FixedClock clock;
     EXPECT_EQ(FillMailSubject("%IP% / %IP6%", "84.1.2.3"), "84.1.2.3 / %IP6%");
