@@ -123,6 +123,28 @@ std::string FlagText(bool value) {
     return value ? "1" : "0";
 }
 
+IPv6Settings ReadIPv6Keys(const SettingsReader& in) {
+    IPv6Settings v6;
+    v6.Use = in.Integer(kSettings, "IPv6", 0);
+    v6.Source = in.Text(kSettings, "IPSource6", "");
+    v6.SourceTrust = in.Text(kSettings, "IPSource6Trust", "");
+    v6.Interface = in.Text(kSettings, "IPv6Interface", "");
+    return v6;
+}
+
+// Written where they differ from the defaults or stand in the file already, so a file without
+// them stays so and a choice taken back reaches the file.
+void WriteIPv6Keys(ProfileFile& out, const IPv6Settings& v6) {
+    const auto write = [&out](std::string_view key, const std::string& value, bool isDefault) {
+        if (!isDefault || out.HasKey(kSettings, key))
+            out.WriteString(kSettings, key, value);
+    };
+    write("IPv6", std::to_string(v6.Use), v6.Use == 0);
+    write("IPSource6", v6.Source, v6.Source.empty());
+    write("IPSource6Trust", v6.SourceTrust, v6.SourceTrust.empty());
+    write("IPv6Interface", v6.Interface, v6.Interface.empty());
+}
+
 void WriteSettingsKeys(ProfileFile& out, const ManagerSettings& s) {
     out.WriteString(kSettings, "HTMLTemplate", s.HTMLTemplate);
     out.WriteString(kSettings, "OfflTemplate", s.OfflTemplate);
@@ -142,6 +164,7 @@ void WriteSettingsKeys(ProfileFile& out, const ManagerSettings& s) {
     out.WriteString(kSettings, "MsgLevel", std::to_string(s.MsgLevel));
     out.WriteString(kSettings, "LogFile", FlagText(s.LogFile));
     out.WriteString(kSettings, "OnPublish", s.OnPublish);
+    WriteIPv6Keys(out, s.IPv6);
 }
 
 void WriteHistories(ProfileFile& out, const ManagerSettings& s) {
@@ -311,6 +334,17 @@ int ParseProfileInt(std::string_view text, int defaultValue) {
     return static_cast<int>(static_cast<std::int32_t>(bits));
 }
 
+IPv6Use IPv6Settings::Mode() const {
+    switch (Use) {
+    case 1:
+        return IPv6Use::Also;
+    case 2:
+        return IPv6Use::Only;
+    default:
+        return IPv6Use::Off;
+    }
+}
+
 TMailData DefaultMailData() {
     TMailData mail;
     mail.Sender = "Pelorix";
@@ -336,6 +370,7 @@ ServiceSettings ReadServiceSettings(const std::string& programDir) {
     s.FTPTrust = in.Text(kSettings, "FTPTrust", "");
     s.Router = in.Flag(kSettings, "Router", false);
     s.IPSource = in.Text(kSettings, "IPSource", kDefaultIPSource);
+    s.IPv6 = ReadIPv6Keys(in);
     s.AddPages = in.Flag(kSettings, "AddPages", false);
     for (int n = 0; n < 10; ++n)
         s.AddPage[static_cast<std::size_t>(n)] = in.Text(kSettings, AddPageKey(n), "");
@@ -364,6 +399,7 @@ ManagerSettings LoadManagerSettings(const std::string& programDir) {
     s.FTPSite = in.Text(kSettings, "FTPSite", "/myserver.htm");
     s.IPSource = in.Text(kSettings, "IPSource", kDefaultIPSource);
     s.IPSourceX = in.Text(kHosts, "IPSourceX", kDefaultIPSourceX);
+    s.IPv6 = ReadIPv6Keys(in);
     s.AddPages = in.Flag(kSettings, "AddPages", false);
     for (int n = 0; n < 10; ++n)
         s.AddPage[static_cast<std::size_t>(n)] = in.Text(kSettings, AddPageKey(n), "");

@@ -66,6 +66,22 @@ struct TMailData {
     std::string Trust;
 };
 
+// Which address families are determined and published (key IPv6): IPv4 alone as ever, IPv6
+// beside it, or IPv6 alone.
+enum class IPv6Use { Off = 0, Also = 1, Only = 2 };
+
+// The IPv6 keys of [Settings], the same defaults on both sides. A file without them keeps
+// IPv4 alone; the manager writes them only where they differ from these defaults.
+struct IPv6Settings {
+    int Use = 0;             // key IPv6 as stored: an IPv6Use number, or one not known (read as Off)
+    std::string Source;      // IPSource6: the address page for IPv6 in router mode
+    std::string SourceTrust; // IPSource6Trust: "sha256//BASE64" of a trusted page, like FTPTrust
+    std::string Interface;   // IPv6Interface: direct mode; empty: the one of the default route
+
+    IPv6Use Mode() const;
+    bool On() const { return Mode() != IPv6Use::Off; }
+};
+
 // The [SendMail] defaults, the same on both sides.
 TMailData DefaultMailData();
 
@@ -83,6 +99,7 @@ struct ServiceSettings {
     std::string FTPTrust;
     bool Router = false;
     std::string IPSource;
+    IPv6Settings IPv6;
     bool AddPages = false;
     std::array<std::string, 10> AddPage;
     bool eMail = false;
@@ -116,6 +133,7 @@ struct ManagerSettings {
     std::string FTPTrust;
     bool Router = false;
     std::string IPSource;
+    IPv6Settings IPv6;
     std::string IPSourceX;
     bool AddPages = false;
     std::array<std::string, 10> AddPage;

@@ -318,6 +318,17 @@ QWidget* TFrmPelo::BuildParameterPage() {
         // The box shares the hint's row, which leaves room for the command field above.
         grid->addWidget(CbRout, 1, 0);
         grid->addWidget(Label232, 1, 1);
+        // The IPv6 choice and its page take a narrow column beside, so the group keeps its height.
+        CbIPv6 = Make<QComboBox>(Gr2Http, "CbIPv6");
+        CbIPv6->addItems(
+            {QStringLiteral("nur IPv4"), QStringLiteral("IPv4 und IPv6"), QStringLiteral("nur IPv6")});
+        CbIPv6->setToolTip(QStringLiteral("IPv6-Adresse ermitteln und veröffentlichen (%IP6%)"));
+        EdRout6 = Make<QLineEdit>(Gr2Http, "EdRout6");
+        EdRout6->setPlaceholderText(QStringLiteral("IPv6-Seite"));
+        EdRout6->setToolTip(QStringLiteral("Router-Betrieb: Seite, die die IPv6-Adresse bereitstellt "
+                                           "(leer: Adresse der Schnittstelle)"));
+        grid->addWidget(CbIPv6, 0, 2);
+        grid->addWidget(EdRout6, 1, 2);
         grid->setColumnStretch(1, 1);
     }
     layout->addWidget(Gr2Http);
@@ -482,6 +493,12 @@ QWidget* TFrmPelo::BuildAddressPage() {
     grid->addWidget(Ed4Host, 1, 1);
     grid->addWidget(Lab42, 2, 0);
     grid->addWidget(Ed4IP, 2, 1);
+    Lab43 = MakeLabel(Gr4, "Lab43", QStringLiteral("äußere IPv6-Adresse:"));
+    Ed4IP6 = Make<QLineEdit>(Gr4, "Ed4IP6");
+    Ed4IP6->setPalette(grey);
+    Ed4IP6->setText(QStringLiteral("nicht bestimmt"));
+    grid->addWidget(Lab43, 3, 0);
+    grid->addWidget(Ed4IP6, 3, 1);
 
     Btn4Akt = MakeCaptioned<QPushButton>(Gr4, "Btn4Akt", QStringLiteral("IP-Adressanzeige &aktualisieren"));
     Btn4Up = MakeCaptioned<QPushButton>(Gr4, "Btn4Up", QStringLiteral("Crosspage &manuell hochladen"));
@@ -492,8 +509,8 @@ QWidget* TFrmPelo::BuildAddressPage() {
     buttons->addWidget(Btn4Akt);
     buttons->addWidget(Btn4Up);
     buttons->addWidget(Btn4Off);
-    grid->addLayout(buttons, 3, 1);
-    grid->addWidget(Btn4Info, 3, 0, Qt::AlignLeft | Qt::AlignBottom);
+    grid->addLayout(buttons, 4, 1);
+    grid->addWidget(Btn4Info, 4, 0, Qt::AlignLeft | Qt::AlignBottom);
     grid->setColumnStretch(1, 1);
     layout->addWidget(Gr4);
     layout->addStretch(1);
@@ -533,8 +550,12 @@ void TFrmPelo::BuildTrayMenu() {
 // --- Bindings -------------------------------------------------------------------------------
 
 void TFrmPelo::BindParameterPage() {
-    for (QLineEdit* edit : {EdVorl, EdGen, EdLoop, EdOffl, EdPass, EdPort, EdCmd})
+    for (QLineEdit* edit : {EdVorl, EdGen, EdLoop, EdOffl, EdPass, EdPort, EdCmd, EdRout6})
         connect(edit, &QLineEdit::textChanged, this, &TFrmPelo::SettingsChange);
+    connect(CbIPv6, &QComboBox::currentIndexChanged, this, [this] {
+        EdRout6->setEnabled(CbRout->isChecked() && CbIPv6->currentIndex() != 0);
+        SettingsChange();
+    });
     connect(CbMode, &QComboBox::currentIndexChanged, this, &TFrmPelo::CbModeChange);
     connect(Btn2Check, &QPushButton::clicked, this, &TFrmPelo::Btn2CheckClick);
     for (QComboBox* box : {EdHost, EdUser, EdSite, EdRout}) {
@@ -625,6 +646,11 @@ void TFrmPelo::FormCreate() {
 
     CbRout->setChecked(s.Router);
     EdRout->setEnabled(CbRout->isChecked());
+    IPv6 = s.IPv6;
+    EdRout6->setText(FromL1(s.IPv6.Source));
+    // A number this program does not know shows as IPv4 alone, and is kept until changed.
+    CbIPv6->setCurrentIndex(static_cast<int>(s.IPv6.Mode()));
+    EdRout6->setEnabled(CbRout->isChecked() && s.IPv6.On());
     CbMsg->setChecked(s.Messages);
     EdLevel->setValue(s.MsgLevel);
     CbLog->setChecked(s.LogFile);
@@ -736,6 +762,10 @@ pelorix::ManagerSettings TFrmPelo::SettingsFromControls() const {
     s.Router = CbRout->isChecked();
     s.IPSource = ToL1(EdRout->currentText());
     s.IPSourceX = IPSourceX;
+    s.IPv6 = IPv6;
+    if (CbIPv6->currentIndex() != static_cast<int>(IPv6.Mode()))
+        s.IPv6.Use = CbIPv6->currentIndex();
+    s.IPv6.Source = ToL1(EdRout6->text());
     s.AddPages = CbPages->isChecked();
     s.AddPage = AddPageFiles;
     s.eMail = CbMail->isChecked();
@@ -798,6 +828,10 @@ QStringList TFrmPelo::KeepStoredForNotLatin1(pelorix::ManagerSettings& settings)
             stored = pelorix::LoadManagerSettings(programDir_);
         settings.*entry.value = (*stored).*entry.value;
         refused << FieldCaption(entry.field);
+    }
+    if (!IsLatin1(EdRout6->text())) {
+        settings.IPv6.Source = pelorix::LoadManagerSettings(programDir_).IPv6.Source;
+        refused << QStringLiteral("IPv6-Seite");
     }
     return refused;
 }
@@ -954,6 +988,7 @@ void TFrmPelo::CbRoutClick() {
         }
     }
     EdRout->setEnabled(CbRout->isChecked());
+    EdRout6->setEnabled(CbRout->isChecked() && CbIPv6->currentIndex() != 0);
 }
 
 void TFrmPelo::BtnHelpClick() {

@@ -139,6 +139,8 @@ public:
     QComboBox* EdRout = nullptr;
     QLabel* Label232 = nullptr;
     QCheckBox* CbRout = nullptr;
+    QComboBox* CbIPv6 = nullptr;  // IPv6, in the order of its values
+    QLineEdit* EdRout6 = nullptr; // IPSource6
 
     QGroupBox* Gr2Work = nullptr;
     QGroupBox* Group231 = nullptr;
@@ -182,6 +184,8 @@ public:
     QLineEdit* Ed4Host = nullptr;
     QLabel* Lab42 = nullptr;
     QLineEdit* Ed4IP = nullptr;
+    QLabel* Lab43 = nullptr;
+    QLineEdit* Ed4IP6 = nullptr; // the IPv6 address for "%IP6%", shown while IPv6 is chosen
     QPushButton* Btn4Akt = nullptr;
     QPushButton* Btn4Up = nullptr;
     QPushButton* Btn4Off = nullptr;
@@ -198,6 +202,7 @@ public:
     // --- Settings held besides the controls (texts Latin-1) -------------------------------
     pelorix::TMailData MailData;
     std::string IPSourceX;
+    pelorix::IPv6Settings IPv6; // Use and Source live in CbIPv6 and EdRout6
     // FTPTrust: what the FTP server is trusted by; set by the answer Yes after a check.
     std::string FTPTrust;
     std::array<std::string, 10> AddPageFiles; // 0..4 templates, n+5 the result of n
@@ -258,6 +263,8 @@ public slots:
 public:
     // Page "IP-Adressen" (UnitPelo_Address.cpp)
     bool QueryAddressPage(const std::string& page);
+    // The text of Ed4IP (IPv6 alone: of Ed4IP6) for "%IP%" in the manual upload and mail.
+    std::string PublishedAddressText() const;
     bool SendAddressMail(bool online);
 
 signals:

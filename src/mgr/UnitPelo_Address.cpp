@@ -17,7 +17,9 @@
 #include "platform/HostAddresses.h"
 #include "platform/SystemMessage.h"
 #include "platform/TcpSocket.h"
+#include "svc/AddressChoice.h"
 #include "svc/AddressScan.h"
+#include "svc/AddressScan6.h"
 #include "svc/MailCompose.h"
 #include "svc/PageFill.h"
 #include "svc/PageUpload.h"
@@ -34,12 +36,13 @@
 
 namespace {
 
-// What Ed4IP shows for a query that found no address.
-QString QueryFailureText(pelorix::AddressQueryOutcome outcome) {
+// What Ed4IP (or Ed4IP6) shows for a query that found no address.
+QString QueryFailureText(pelorix::AddressQueryOutcome outcome, bool ipv6) {
     using pelorix::AddressQueryOutcome;
     switch (outcome) {
     case AddressQueryOutcome::NoAddress:
-        return QStringLiteral("keine IP-Adresse in Abfrageseite enthalten");
+        return ipv6 ? QStringLiteral("keine IPv6-Adresse in Abfrageseite enthalten")
+                    : QStringLiteral("keine IP-Adresse in Abfrageseite enthalten");
     case AddressQueryOutcome::EmptyAnswer:
         return QStringLiteral("Verbindungsfehler");
     case AddressQueryOutcome::Unreachable:
@@ -61,7 +64,7 @@ struct PageQuery {
     QString text;
 };
 
-PageQuery QueryPage(const std::string& page) {
+PageQuery QueryPage(const std::string& page, pelorix::AnswerScanner scan = pelorix::FindAddressInAnswer) {
     PageQuery query;
     try {
         std::string host;
@@ -74,8 +77,8 @@ PageQuery QueryPage(const std::string& page) {
         std::string untrustedKey;
         std::string reason;
         const pelorix::AddressQueryResult result =
-            secure ? pelorix::QueryAddressPageHttps(host, path, untrustedKey, reason, false)
-                   : pelorix::QueryAddressPage(host, path);
+            secure ? pelorix::QueryAddressPageHttps(host, path, untrustedKey, reason, false, scan)
+                   : pelorix::QueryAddressPage(host, path, 80, 20000, 30000, 60000, scan);
         query.found = result.outcome == pelorix::AddressQueryOutcome::Found;
         if (query.found) {
             query.text = FromL1(result.address);
@@ -85,12 +88,31 @@ PageQuery QueryPage(const std::string& page) {
                                                           : pelorix::UntrustedCertificateLine(untrustedKey);
             query.text = FromL1(line.substr(1));
         } else {
-            query.text = QueryFailureText(result.outcome);
+            query.text = QueryFailureText(result.outcome, scan != pelorix::FindAddressInAnswer);
         }
     } catch (const std::exception& error) {
         query.text = FromL1(error.what());
     }
     return query;
+}
+
+// One line of the address list for an IPv6 address: the one the service would publish marked,
+// the others with the reason they are not.
+QString IPv6Line(const pelorix::HostAddress6& address, const std::string& chosen) {
+    const std::string text = pelorix::CanonicalIPv6(address.Address);
+    QString note;
+    if (!chosen.empty() && text == chosen)
+        note = QStringLiteral("gewählt");
+    else if (address.Temporary)
+        note = QStringLiteral("temporär");
+    else if (address.Deprecated || address.PreferredLifetime == 0)
+        note = QStringLiteral("veraltet");
+    else if (address.Tentative || address.DuplicateFound)
+        note = QStringLiteral("nicht geprüft");
+    else if (!pelorix::IsPublishableIPv6(address))
+        note = QStringLiteral("nicht öffentlich");
+    const QString line = FromL1(text.empty() ? address.Address : text);
+    return note.isEmpty() ? line : line + QStringLiteral("  (") + note + QLatin1Char(')');
 }
 
 } // namespace
@@ -124,19 +146,36 @@ void TFrmPelo::Btn4AktClick(QObject* Sender) {
         return;
     for (const std::string& address : addresses)
         Memo4IPs->appendPlainText(FromL1(address));
+    const bool ipv6 = CbIPv6->currentIndex() != 0;
+    std::string chosen6;
+    if (ipv6) {
+        const pelorix::InterfaceAddresses6 list =
+            pelorix::SystemHostAddresses::Instance().HostAddresses6(IPv6.Interface);
+        chosen6 = pelorix::ChooseIPv6Address(list.Addresses, {});
+        for (const pelorix::HostAddress6& address : list.Addresses)
+            Memo4IPs->appendPlainText(IPv6Line(address, chosen6));
+    }
 
     if (!Sender)
         return; // showing the page only shows the local data
     // Both pages within one action, so the whole query ends within one limit.
     const std::string first = ToL1(EdRout->currentText());
     const std::string second = IPSourceX;
+    // In router mode a page of its own may tell the IPv6 address; else it is the interface's.
+    const std::string page6 = CbRout->isChecked() && ipv6 ? ToL1(EdRout6->text()) : std::string();
     PageQuery query;
+    PageQuery query6{!chosen6.empty(),
+                     chosen6.empty() ? QStringLiteral("keine öffentliche IPv6-Adresse") : FromL1(chosen6)};
     RunNetworkAction(this, [&] {
         query = QueryPage(first);
         if (!query.found)
             query = QueryPage(second);
+        if (!page6.empty())
+            query6 = QueryPage(page6, pelorix::FindIPv6InAnswer);
     });
     Ed4IP->setText(query.text);
+    if (ipv6)
+        Ed4IP6->setText(query6.text);
 }
 
 bool TFrmPelo::QueryAddressPage(const std::string& page) {
@@ -148,9 +187,16 @@ bool TFrmPelo::QueryAddressPage(const std::string& page) {
 
 // --- Manual upload ----------------------------------------------------------------------------
 
+// As the service does, IPv6 alone gives "%IP%" the IPv6 address too.
+std::string TFrmPelo::PublishedAddressText() const {
+    return ToL1(
+        (CbIPv6->currentIndex() == static_cast<int>(pelorix::IPv6Use::Only) ? Ed4IP6 : Ed4IP)->text());
+}
+
 void TFrmPelo::Btn4UpClick(QObject* Sender) {
     const bool online = Sender == Btn4Up;
-    const pelorix::TPageFiller filler(ToL1(Ed4IP->text()), pelorix::SystemClock::Instance());
+    pelorix::TPageFiller filler(PublishedAddressText(), pelorix::SystemClock::Instance());
+    filler.WithIPv6(ToL1(Ed4IP6->text()), static_cast<pelorix::IPv6Use>(CbIPv6->currentIndex()));
 
     if (CbPages->isChecked()) {
         std::array<std::string, 10> pages = AddPageFiles;
@@ -255,7 +301,11 @@ void TFrmPelo::Btn2CheckClick() {
 // --- Address mail -----------------------------------------------------------------------------
 
 bool TFrmPelo::SendAddressMail(bool online) {
-    const std::string address = pelorix::MailAddressText(online, ToL1(Ed4IP->text()));
+    const std::string address = pelorix::MailAddressText(online, PublishedAddressText());
+    const pelorix::MailAddress6 address6 =
+        CbIPv6->currentIndex() != 0
+            ? pelorix::MailAddress6(pelorix::MailAddressText(online, ToL1(Ed4IP6->text())))
+            : std::nullopt;
     const pelorix::TMailData mail = MailData;
     int pop3Code = 0;
     QStringList security;
@@ -265,7 +315,8 @@ bool TFrmPelo::SendAddressMail(bool online) {
     events.OnSecurityLine = [&security](const std::string& line) { security << FromL1(line.substr(1)); };
     int result = 0;
     RunNetworkAction(this, [&] {
-        result = pelorix::DeliverAddressMail(mail, address, pelorix::SystemClock::Instance(), events);
+        result = pelorix::DeliverAddressMail(mail, address, pelorix::SystemClock::Instance(), events, {},
+                                             address6);
     });
     // A failed check does not stop the mail; its box comes before the mail's own.
     if (pop3Code != 0)

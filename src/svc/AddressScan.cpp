@@ -163,7 +163,8 @@ bool SplitSourceScheme(std::string& page) {
 }
 
 AddressQueryResult QueryAddressPageHttps(const std::string& host, const std::string& path,
-                                         std::string& untrustedKey, std::string& reason, bool inHelper) {
+                                         std::string& untrustedKey, std::string& reason, bool inHelper,
+                                         AnswerScanner scan) {
     AddressQueryResult result;
     untrustedKey.clear();
     reason.clear();
@@ -188,7 +189,7 @@ AddressQueryResult QueryAddressPageHttps(const std::string& host, const std::str
     reason = fetched->Reason;
     untrustedKey = fetched->UntrustedKey;
     if (fetched->Fetched) {
-        result.address = FindAddressInAnswer(fetched->Response);
+        result.address = scan(fetched->Response);
         if (fetched->Response.empty())
             result.outcome = AddressQueryOutcome::EmptyAnswer;
         else
@@ -214,7 +215,8 @@ AddressQueryResult QueryAddressPageHttps(const std::string& host, const std::str
 }
 
 AddressQueryResult QueryAddressPage(const std::string& host, const std::string& path, int port,
-                                    int connectTimeoutMs, int receiveTimeoutMs, int deadlineMs) {
+                                    int connectTimeoutMs, int receiveTimeoutMs, int deadlineMs,
+                                    AnswerScanner scan) {
     AddressQueryResult result;
     try {
         TSimpSock sock;
@@ -229,7 +231,7 @@ AddressQueryResult QueryAddressPage(const std::string& host, const std::string& 
             if (sock.Data.empty()) {
                 result.outcome = AddressQueryOutcome::EmptyAnswer;
             } else {
-                result.address = FindAddressInAnswer(sock.Data);
+                result.address = scan(sock.Data);
                 result.outcome =
                     result.address.empty() ? AddressQueryOutcome::NoAddress : AddressQueryOutcome::Found;
             }

@@ -54,19 +54,22 @@ bool SplitAddressSource(std::string_view page, std::string& host, std::string& p
 // Removes a leading "https://" or "http://" from an address-source setting; true for https.
 bool SplitSourceScheme(std::string& page);
 
+// What a query looks for in the answer: FindAddressInAnswer, or the IPv6 scan.
+using AnswerScanner = std::string (*)(std::string_view answer);
+
 // The address-source page fetched over HTTPS (in a helper process) and scanned like the plain
 // one. untrustedKey gets what a refused server showed; reason libcurl's text of a failure.
 // inHelper false fetches in the calling program (the manager, which loads libcurl anyway).
 AddressQueryResult QueryAddressPageHttps(const std::string& host, const std::string& path,
-                                         std::string& untrustedKey, std::string& reason,
-                                         bool inHelper = true);
+                                         std::string& untrustedKey, std::string& reason, bool inHelper = true,
+                                         AnswerScanner scan = FindAddressInAnswer);
 
 // Fetches host + path (an HTTP/1.0 GET on port 80 unless another is given) and scans the
 // answer. Each wait is bounded by its limit and the whole exchange by deadlineMs (an answer not
 // complete by then counts as unreachable); never throws.
 AddressQueryResult QueryAddressPage(const std::string& host, const std::string& path, int port = 80,
                                     int connectTimeoutMs = 20000, int receiveTimeoutMs = 30000,
-                                    int deadlineMs = 60000);
+                                    int deadlineMs = 60000, AnswerScanner scan = FindAddressInAnswer);
 
 // What a check of the host's addresses reports, in order, and whether the public address has
 // to be probed again.

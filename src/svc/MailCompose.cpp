@@ -40,16 +40,31 @@ std::string MailAddressText(bool online, const std::string& address) {
     return online ? address : "offline";
 }
 
-std::string FillMailSubject(const std::string& subjectTemplate, const std::string& address) {
-    return PlaceholderSet().Add("%IP%", [&] { return address; }).Fill(subjectTemplate);
+namespace {
+
+PlaceholderSet& AddAddresses(PlaceholderSet& placeholders, const std::string& address,
+                             const MailAddress6& address6) {
+    placeholders.Add("%IP%", [&] { return address; });
+    if (address6)
+        placeholders.Add("%IP6%", [&] { return *address6; });
+    return placeholders;
 }
 
-std::string FillMailText(const std::string& textTemplate, const std::string& address, const IClock& clock) {
-    return PlaceholderSet()
-        .Add("%Date%", [&] { return FormatMailDate(clock.Now()); })
-        .Add("%Time%", [&] { return FormatMailTime(clock.Now()); })
-        .Add("%IP%", [&] { return address; })
-        .Fill(textTemplate);
+} // namespace
+
+std::string FillMailSubject(const std::string& subjectTemplate, const std::string& address,
+                            const MailAddress6& address6) {
+    PlaceholderSet placeholders;
+    return AddAddresses(placeholders, address, address6).Fill(subjectTemplate);
+}
+
+std::string FillMailText(const std::string& textTemplate, const std::string& address, const IClock& clock,
+                         const MailAddress6& address6) {
+    PlaceholderSet placeholders;
+    placeholders.Add("%Date%", [&] { return FormatMailDate(clock.Now()); }).Add("%Time%", [&] {
+        return FormatMailTime(clock.Now());
+    });
+    return AddAddresses(placeholders, address, address6).Fill(textTemplate);
 }
 
 int RunPop3Check(const TMailData& mail, const MailLinkOptions& link, std::string* securityLine,
@@ -107,11 +122,11 @@ void ReportSecurity(const std::string& line, const std::string& seenPin, const M
 }
 
 MailJob AddressMailJob(const TMailData& mail, const std::string& address, const IClock& clock,
-                       const MailLinkOptions& link) {
+                       const MailLinkOptions& link, const MailAddress6& address6 = std::nullopt) {
     MailJob job;
     job.Mail = mail;
-    job.Subject = FillMailSubject(mail.Subject, address);
-    job.Text = FillMailText(mail.Text, address, clock);
+    job.Subject = FillMailSubject(mail.Subject, address, address6);
+    job.Text = FillMailText(mail.Text, address, clock, address6);
     job.When = clock.Now();
     job.Link = link;
     return job;
@@ -200,9 +215,9 @@ int DeliverAddressMail(const TMailData& mail, const std::string& address, const 
 }
 
 int DeliverAddressMail(const TMailData& mail, const std::string& address, const IClock& clock,
-                       const MailEvents& events, const MailLinkOptions& link) {
+                       const MailEvents& events, const MailLinkOptions& link, const MailAddress6& address6) {
     try {
-        return RunMailJobWhereDue(AddressMailJob(mail, address, clock, link), clock, events);
+        return RunMailJobWhereDue(AddressMailJob(mail, address, clock, link, address6), clock, events);
     } catch (...) {
         return 4;
     }

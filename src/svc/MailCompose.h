@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace pelorix {
@@ -58,12 +59,19 @@ bool UsesSmtpAuth(const TMailData& mail);
 // The address the mail announces: the address when online, else "offline".
 std::string MailAddressText(bool online, const std::string& address);
 
-// Subject: every "%IP%" becomes the address ("%Date%" and "%Time%" stay as they are).
-std::string FillMailSubject(const std::string& subjectTemplate, const std::string& address);
+// The IPv6 address a mail announces for "%IP6%": nothing while IPv6 is off (the placeholder
+// then stays as written), else the address ("" when none was found) or "offline".
+using MailAddress6 = std::optional<std::string>;
+
+// Subject: every "%IP%" becomes the address, then every "%IP6%" the IPv6 address ("%Date%" and
+// "%Time%" stay as they are).
+std::string FillMailSubject(const std::string& subjectTemplate, const std::string& address,
+                            const MailAddress6& address6 = std::nullopt);
 
 // Text: every "%Date%" becomes the date "dd.mm.yy", then every "%Time%" the time "hh:nn"
-// (the clock read anew for each), then every "%IP%" the address.
-std::string FillMailText(const std::string& textTemplate, const std::string& address, const IClock& clock);
+// (the clock read anew for each), then every "%IP%" the address and every "%IP6%" the IPv6 one.
+std::string FillMailText(const std::string& textTemplate, const std::string& address, const IClock& clock,
+                         const MailAddress6& address6 = std::nullopt);
 
 // The POP3 login before sending, with POP3Srv, AuthID and AuthPw; gives its code (0..5).
 // securityLine and seenPin (when given) get what TPOP3Object found of the protection.
@@ -86,7 +94,8 @@ int DeliverAddressMail(const TMailData& mail, const std::string& address, const 
                        const std::function<void(int pop3Code)>& onPop3Check,
                        const MailLinkOptions& link = {});
 int DeliverAddressMail(const TMailData& mail, const std::string& address, const IClock& clock,
-                       const MailEvents& events, const MailLinkOptions& link = {});
+                       const MailEvents& events, const MailLinkOptions& link = {},
+                       const MailAddress6& address6 = std::nullopt);
 
 // The manager's connection check: the POP3 login in mode "Pop3", then the SMTP server greeted,
 // secured and (in mode "Auth") logged in to, without a mail. Gives the SMTP code (0 fine).

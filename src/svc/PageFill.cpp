@@ -46,12 +46,20 @@ std::string FormatPageTime(const LocalTime& t) {
 TPageFiller::TPageFiller(std::string ip, const IClock& clock, std::string localeName)
     : ip_(std::move(ip)), clock_(clock), localeName_(std::move(localeName)) {}
 
+TPageFiller& TPageFiller::WithIPv6(std::string ip6, IPv6Use use) {
+    ip6_ = std::move(ip6);
+    ipv6Use_ = use;
+    return *this;
+}
+
 // Made for each call rather than kept, so that a copied filler never fills from the values of
 // another.
 PlaceholderSet TPageFiller::Placeholders() const {
     PlaceholderSet placeholders;
-    placeholders.Add("%IP%", [this] { return ip_; })
-        .Add("%Date%", [this] { return FormatPageDate(clock_.Now(), localeName_); })
+    placeholders.Add("%IP%", [this] { return ip_; });
+    if (ipv6Use_ != IPv6Use::Off)
+        placeholders.Add("%IP6%", [this] { return ip6_; });
+    placeholders.Add("%Date%", [this] { return FormatPageDate(clock_.Now(), localeName_); })
         .Add("%Time%", [this] { return FormatPageTime(clock_.Now()); });
     return placeholders;
 }
@@ -110,11 +118,30 @@ bool WriteLines(const std::string& path, const PageLines& lines) {
     return ReplaceWholeFile(FileSystemName(path), JoinWithCrLf(lines), options) == 0;
 }
 
-PageLines DefaultPageLines(bool offline) {
+namespace {
+
+// The line with the link: a visitor follows the first address shown.
+std::string DefaultAddressLine(bool offline, IPv6Use ipv6) {
+    if (offline)
+        return R"(<H2><BR>zur Zeit offline!</H2>)";
+    switch (ipv6) {
+    case IPv6Use::Also:
+        return R"(<H2><BR><a href="http://[%IP6%]/">%IP6%</a><BR><a href="http://%IP%/">%IP%</a></H2>)";
+    case IPv6Use::Only:
+        return R"(<H2><BR><a href="http://[%IP6%]/">%IP6%</a></H2>)";
+    case IPv6Use::Off:
+        break;
+    }
+    return R"(<H2><BR><a href="http://%IP%/">%IP%</a></H2>)";
+}
+
+} // namespace
+
+PageLines DefaultPageLines(bool offline, IPv6Use ipv6) {
     return {
         R"(<HTML><HEAD><META HTTP-EQUIV="expires" CONTENT="0"><TITLE>privater Server</TITLE></HEAD>)",
         R"(<BODY BGCOLOR="#FFFFFF"><DIV ALIGN="center"><H1>&Uuml;bergang zum privaten Server</H1><HR><BR>)",
-        offline ? R"(<H2><BR>zur Zeit offline!</H2>)" : R"(<H2><BR><a href="http://%IP%/">%IP%</a></H2>)",
+        DefaultAddressLine(offline, ipv6),
         "<SMALL>%Date%, %Time%</SMALL></DIV>\r\n</BODY></HTML>",
     };
 }
@@ -152,7 +179,7 @@ MainPageOutcome FillMainPage(const std::string& templatePath, const std::string&
             if (outcome.templateTooLarge != 0)
                 return outcome;
             outcome.templateMissing = true;
-            lines = DefaultPageLines(offline);
+            lines = DefaultPageLines(offline, filler.IPv6());
         }
         filler.FillLines(lines);
         outcome.written = WriteLines(resultPath, lines);

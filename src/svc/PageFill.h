@@ -4,6 +4,7 @@
 // report differently. Documents are lists of Latin-1 lines; files are written with CR LF line
 // ends and replaced whole. No state; callable from any thread.
 
+#include "common/Config.h"
 #include "platform/Clock.h"
 #include "svc/Placeholders.h"
 
@@ -28,10 +29,14 @@ std::string FormatPageDate(const LocalTime& t, const std::string& localeName = {
 std::string FormatPageTime(const LocalTime& t);
 
 // Fills "%IP%", then "%Date%", then "%Time%" into lines (as svc/Placeholders.h fills them); date
-// and time are read from the clock afresh at each replacement.
+// and time are read from the clock afresh at each replacement. With IPv6 on, "%IP6%" is filled
+// right after "%IP%"; without, it stays as written, as it always did.
 class TPageFiller {
 public:
     TPageFiller(std::string ip, const IClock& clock, std::string localeName = {});
+    // The IPv6 address ("" when none was found) and how IPv6 is used; Off leaves "%IP6%" alone.
+    TPageFiller& WithIPv6(std::string ip6, IPv6Use use);
+    IPv6Use IPv6() const { return ipv6Use_; }
     std::string FillLine(std::string_view line) const;
     void FillLines(PageLines& lines) const;
 
@@ -39,6 +44,8 @@ private:
     PlaceholderSet Placeholders() const;
 
     std::string ip_;
+    std::string ip6_;
+    IPv6Use ipv6Use_ = IPv6Use::Off;
     const IClock& clock_;
     std::string localeName_;
 };
@@ -62,8 +69,10 @@ bool ReadTemplateLines(const std::string& path, PageLines& lines, std::uintmax_t
 bool WriteLines(const std::string& path, const PageLines& lines);
 
 // The built-in page used when the main template cannot be read: four entries, the last with
-// an embedded CR LF. The offline variant (manager only) says "zur Zeit offline!".
-PageLines DefaultPageLines(bool offline = false);
+// an embedded CR LF. The offline variant (manager only) says "zur Zeit offline!". With IPv6 on,
+// the online page leads to the IPv6 address first and shows the IPv4 one below it (IPv6 alone:
+// only the IPv6 address).
+PageLines DefaultPageLines(bool offline = false, IPv6Use ipv6 = IPv6Use::Off);
 
 // The additional documents: for each of the five pairs (template pages[i], result
 // pages[i + 5]) with both sides set, in order, the filled template is written to the result.
@@ -71,9 +80,9 @@ PageLines DefaultPageLines(bool offline = false);
 std::vector<std::string> FillAdditionalPages(const std::array<std::string, 10>& pages,
                                              const TPageFiller& filler);
 
-// The main page: the template (or, when it cannot be read, the built-in page) filled and
-// written to resultPath. A template over the size limit is the user's page all the same: the
-// built-in one must not go live in its place, so nothing is written then.
+// The main page: the template (or, when it cannot be read, the built-in page for the filler's
+// use of IPv6) filled and written to resultPath. A template over the size limit is the user's
+// page all the same: the built-in one must not go live in its place, so nothing is written then.
 struct MainPageOutcome {
     bool templateMissing = false;        // the built-in page was used
     bool written = false;                // resultPath holds the new page

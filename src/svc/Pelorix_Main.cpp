@@ -1,5 +1,6 @@
 #include "svc/Pelorix_Main.h"
 
+#include "svc/AddressChoice.h"
 #include "svc/AddressScan.h"
 
 #include "base/Latin1.h"
@@ -158,7 +159,7 @@ void TPeloThread::RunTick() {
 
 void TPeloThread::RunCheck() {
     AddressFound = DetermineAddress();
-    if (CurrentIP != PublishedIP) {
+    if (AddressChanged()) {
         if (RetriesLeft > 0)
             --RetriesLeft;
         if (AddressFound)
@@ -173,7 +174,39 @@ void TPeloThread::RunCheck() {
     FlushLog();
 }
 
+// Each family detects its own change; a change of either publishes.
+bool TPeloThread::AddressChanged() const {
+    return CurrentIP != PublishedIP || (Service.IPv6.On() && CurrentIP6 != PublishedIP6);
+}
+
+// IPv6 alone publishes the IPv6 address for "%IP%" too, so pages and mails made for one
+// address keep working.
 bool TPeloThread::DetermineAddress() {
+    const IPv6Use use = Service.IPv6.Mode();
+    const bool found4 = use == IPv6Use::Only ? false : DetermineIPv4();
+    if (found4)
+        ReportNonPublicIPv4();
+    if (use == IPv6Use::Off)
+        return found4;
+    const bool found6 = Guarded([this] { return DetermineIPv6(); });
+    if (use == IPv6Use::Also)
+        return found4;
+    if (found6)
+        CurrentIP = CurrentIP6;
+    else if (RouterMode)
+        CurrentIP = "###"; // as a failed IPv4 query: changed, not determined, so retried
+    return found6;
+}
+
+void TPeloThread::ReportNonPublicIPv4() {
+    if (CurrentIP == ReportedIPv4)
+        return;
+    ReportedIPv4 = CurrentIP;
+    if (const auto reason = NonPublicIPv4Reason(CurrentIP))
+        LogStatus(0, NonPublicIPv4Line(CurrentIP, *reason));
+}
+
+bool TPeloThread::DetermineIPv4() {
     if (RouterMode)
         return Guarded([this] { return QueryAddressSource(); });
     const bool hostAddressesChanged = Guarded([this] { return CheckHostAddresses(); });
@@ -186,23 +219,26 @@ bool TPeloThread::DetermineAddress() {
 void TPeloThread::Publish() {
     // A page made for an earlier candidate address is made again: the published page must
     // always show the address that becomes PublishedIP.
-    if (PageReady && PageIP != CurrentIP)
+    if (PageReady && (PageIP != CurrentIP || PageIP6 != CurrentIP6))
         PageReady = false;
     if (!PageReady) {
         PageReady = Guarded([this] { return GeneratePages(); });
         PageIP = CurrentIP;
+        PageIP6 = CurrentIP6;
     }
     if (!PageReady)
         return; // the next tick tries again
     if (Guarded([this] { return UploadPage(); })) {
         const std::string previousIP = PublishedIP == "#" ? std::string() : PublishedIP;
+        const std::string previousIP6 = PublishedIP6 == "#" ? std::string() : PublishedIP6;
         PublishedIP = PageIP;
+        PublishedIP6 = PageIP6;
         CheckCountdown = IntervalTicks;
         RetriesLeft = 0;
         PageReady = false;
         // After the upload and its mail; whatever the command does, the publication stands.
         Guarded([&] {
-            RunPublishCommand(previousIP);
+            RunPublishCommand(previousIP, previousIP6);
             return true;
         });
     } else if (RetriesLeft == 0) {
@@ -288,6 +324,9 @@ void TPelorixService::ApplySettings(const ServiceSettings& settings) {
     Router = settings.Router;
     SourcePath = settings.IPSource;
     SourceHost.clear();
+    IPv6 = settings.IPv6;
+    SourcePath6 = settings.IPv6.Source;
+    SourceHost6.clear();
     AddPages = settings.AddPages;
     AddPage = settings.AddPage;
     eMail = settings.eMail;
@@ -312,6 +351,15 @@ bool TPelorixService::CheckParams() {
         } else {
             SourceHost = SourcePath.substr(0, slash);
             SourcePath.erase(0, slash);
+        }
+    }
+    // IPSource6 empty: the IPv6 address comes from the interface, which behind a router is
+    // reached from outside as it is.
+    if (Router && IPv6.On() && !SourcePath6.empty()) {
+        SourceSecure6 = SplitSourceScheme(SourcePath6);
+        if (!SplitAddressSource(std::string(SourcePath6), SourceHost6, SourcePath6)) {
+            ParamsValid = false;
+            LogServiceStatus(1, "-keine HTTP-Seite für IPv6 eingetragen"_l1);
         }
     }
     if (FTPHost.size() < 2) {

@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -100,11 +101,14 @@ public:
     virtual bool CheckHostAddresses(); // StageAddress.cpp
     virtual bool ProbeFTPAddress();    // StageAddress.cpp
     virtual bool QueryAddressSource(); // StageAddress.cpp
-    virtual bool GeneratePages();      // StagePages.cpp
-    virtual bool UploadPage(); // StageUpload.cpp; calls NotifyByMail(true) after success when eMail is set
+    // StageAddress.cpp, with IPv6 on: the IPv6 address into CurrentIP6 ("" when there is none),
+    // from IPSource6's page in router mode, else from the interface; true when one was found.
+    virtual bool DetermineIPv6();
+    virtual bool GeneratePages(); // StagePages.cpp
+    virtual bool UploadPage();    // StageUpload.cpp; calls NotifyByMail(true) after success when eMail is set
     virtual bool NotifyByMail(bool online); // StageMail.cpp
     // StageCommand.cpp: OnPublish after a successful publication; its outcome changes nothing.
-    virtual void RunPublishCommand(const std::string& previousIP);
+    virtual void RunPublishCommand(const std::string& previousIP, const std::string& previousIP6 = {});
 
     // The module whose settings the stages read.
     const TPelorixService& Service;
@@ -118,25 +122,48 @@ public:
     std::string CurrentIP =
         "0"; // address of the latest determination ("###": router query under way or failed)
     std::string PublishedIP = "#"; // address of the last successful upload
-    std::string ProgramDir;        // directory of the log file
-    int RetriesLeft = 0;           // quick-retry counter
-    int CheckCountdown = 0;        // idle ticks left before the next check
-    int IntervalTicks = 0;         // idle ticks after a check that published or found nothing new
-    int MsgLevel = 0;              // highest level kept
-    bool RouterMode = false;       // address from the address-source page
-    bool AddressFound = false;     // result of the latest determination
-    bool PageReady = false;        // page generated and not yet uploaded
-    bool MonitorEnabled = false;   // send kept lines to the monitor
-    bool LogToFile = false;        // write Pelorix.log
-    std::string PageIP;            // the address the generated page shows
-    bool DirectUpload = false;     // the server refused to rename: store under the final name
+    // IPv6, only with IPv6 on: the address found by the latest check ("" none) and the one last
+    // published; the host's IPv6 addresses as the latest check listed them.
+    std::string CurrentIP6 = "0";
+    std::string PublishedIP6 = "#";
+    InterfaceAddresses6 HostAddresses6;
+    std::string ReportedIPv4;    // the last IPv4 address checked for being public
+    std::string ProgramDir;      // directory of the log file
+    int RetriesLeft = 0;         // quick-retry counter
+    int CheckCountdown = 0;      // idle ticks left before the next check
+    int IntervalTicks = 0;       // idle ticks after a check that published or found nothing new
+    int MsgLevel = 0;            // highest level kept
+    bool RouterMode = false;     // address from the address-source page
+    bool AddressFound = false;   // result of the latest determination
+    bool PageReady = false;      // page generated and not yet uploaded
+    bool MonitorEnabled = false; // send kept lines to the monitor
+    bool LogToFile = false;      // write Pelorix.log
+    std::string PageIP;          // the address the generated page shows
+    std::string PageIP6;         // and its IPv6 address
+    bool DirectUpload = false;   // the server refused to rename: store under the final name
     int CommandLimitMs = kCommandLimitMs;
 
 protected:
+    // An address-source page and what its query reports.
+    struct SourcePage {
+        const std::string& host;
+        const std::string& path;
+        bool secure;
+        std::string (*scan)(std::string_view answer);
+        const std::string& determinedLine;
+        std::string noAddressLine;
+    };
+    // Fetches the page and scans it; the address found goes to address.
+    bool QueryPage(const SourcePage& page, std::string& address);
+
     // One tick of the loop: an idle tick or a check tick.
     void RunTick();
     void RunCheck();
     bool DetermineAddress();
+    bool DetermineIPv4();
+    // The level-0 line once per IPv4 address that no visitor can reach.
+    void ReportNonPublicIPv4();
+    bool AddressChanged() const;
     void Publish();
     void ScheduleSlowRetry();
     // Blocks while held; false when the termination request came.
@@ -218,6 +245,10 @@ public:
     std::string FTPPass; // plain
     std::string FTPSite;
     std::string SourcePath; // IPSource; in router mode cut down to its path
+    IPv6Settings IPv6;
+    std::string SourceHost6; // IPSource6 split like IPSource (router mode with IPv6 on)
+    std::string SourcePath6;
+    bool SourceSecure6 = false;
     std::string HTMLTemplate;
     std::string TempSite;
     std::string ProgramDir;

@@ -1,9 +1,12 @@
 // Address determination: the host-address check, the FTP probe and the address-source query.
 
+#include "base/Latin1.h"
 #include "common/ConnectionMode.h"
 #include "net/SimpSock.h"
 #include "net/Trust.h"
+#include "svc/AddressChoice.h"
 #include "svc/AddressScan.h"
+#include "svc/AddressScan6.h"
 #include "svc/PageUpload.h"
 #include "svc/Pelorix_Main.h"
 
@@ -15,6 +18,17 @@ namespace pelorix {
 namespace {
 
 const std::string kDetermined = "+IP-Adresse ermittelt als: ";
+const std::string kDetermined6 = "+IPv6-Adresse ermittelt als: ";
+
+// Names the interface the address was looked for on, as the user set it or as the default
+// route gave it.
+std::string NoIPv6Line(const std::string& configured, const std::string& found) {
+    if (!configured.empty() && found.empty())
+        return "-IPv6: Schnittstelle " + configured + " nicht gefunden";
+    if (found.empty())
+        return "-IPv6: keine Standardroute";
+    return "-keine öffentliche IPv6-Adresse an "_l1 + found;
+}
 
 // A mode this program does not know sends nothing here either: the probe only connects, at the
 // port of plain FTP.
@@ -76,23 +90,29 @@ bool TPeloThread::ProbeFTPAddress() {
 
 bool TPeloThread::QueryAddressSource() {
     CurrentIP = "###";
+    const SourcePage page{Service.SourceHost,   Service.SourcePath,
+                          Service.SourceSecure, FindAddressInAnswer,
+                          kDetermined,          "-keine IP-Adresse in Abfrageseite enthalten"};
+    return QueryPage(page, CurrentIP);
+}
+
+bool TPeloThread::QueryPage(const SourcePage& page, std::string& address) {
     LogStatus(4, "+Adressquelle wird kontaktiert");
     try {
         std::string untrustedKey;
         std::string reason;
         const AddressQueryResult query =
-            Service.SourceSecure
-                ? QueryAddressPageHttps(Service.SourceHost, Service.SourcePath, untrustedKey, reason)
-                : QueryAddressPage(Service.SourceHost, Service.SourcePath);
+            page.secure ? QueryAddressPageHttps(page.host, page.path, untrustedKey, reason, true, page.scan)
+                        : QueryAddressPage(page.host, page.path, 80, 20000, 30000, 60000, page.scan);
         switch (query.outcome) {
         case AddressQueryOutcome::Found:
             LogStatus(4, "+HTTP-Antwortseite gelesen");
-            CurrentIP = query.address;
-            LogStatus(2, kDetermined + CurrentIP);
+            address = query.address;
+            LogStatus(2, page.determinedLine + address);
             return true;
         case AddressQueryOutcome::NoAddress:
             LogStatus(4, "+HTTP-Antwortseite gelesen");
-            LogStatus(0, "-keine IP-Adresse in Abfrageseite enthalten");
+            LogStatus(0, page.noAddressLine);
             break;
         case AddressQueryOutcome::EmptyAnswer:
             LogStatus(0, "-HTTP-Fehler: Verbindungsfehler");
@@ -121,6 +141,33 @@ bool TPeloThread::QueryAddressSource() {
         LogStatus(0, "-HTTP-Fehler: unbekannter Fehler");
     }
     return false;
+}
+
+bool TPeloThread::DetermineIPv6() {
+    if (RouterMode && !Service.SourceHost6.empty()) {
+        // A failed query keeps the address found before, as a failed probe does.
+        const SourcePage page{Service.SourceHost6,   Service.SourcePath6,
+                              Service.SourceSecure6, FindIPv6InAnswer,
+                              kDetermined6,          "-keine IPv6-Adresse in Abfrageseite enthalten"};
+        return QueryPage(page, CurrentIP6);
+    }
+    const std::string previous = CurrentIP6;
+    HostAddresses6 = HostSource.HostAddresses6(Service.IPv6.Interface);
+    CurrentIP6 =
+        ChooseIPv6Address(HostAddresses6.Addresses, PublishedIP6 == "#" ? std::string() : PublishedIP6);
+    if (CurrentIP6.empty()) {
+        if (previous != CurrentIP6)
+            LogStatus(0, NoIPv6Line(Service.IPv6.Interface, HostAddresses6.Interface));
+        return false;
+    }
+    if (CurrentIP6 == previous) {
+        LogStatus(3, "+IPv6-Adresse unverändert"_l1);
+    } else {
+        if (!previous.empty() && previous != "0")
+            LogStatus(3, "+IPv6-Adresse aufgegeben: " + previous);
+        LogStatus(2, kDetermined6 + CurrentIP6);
+    }
+    return true;
 }
 
 } // namespace pelorix

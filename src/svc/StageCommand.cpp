@@ -33,14 +33,21 @@ std::string OutcomeLine(const CommandResult& result) {
 
 } // namespace
 
-void TPeloThread::RunPublishCommand(const std::string& previousIP) {
+void TPeloThread::RunPublishCommand(const std::string& previousIP, const std::string& previousIP6) {
     if (Service.OnPublish.empty())
         return;
     CommandRequest request;
-    // The address is a checked dotted address: nothing in it means anything to the shell.
-    request.CommandLine = TPageFiller(PublishedIP, Clock).FillLine(Service.OnPublish);
+    // The addresses are checked addresses (dotted, or hex groups and colons): nothing in them
+    // means anything to the shell.
+    request.CommandLine = TPageFiller(PublishedIP, Clock)
+                              .WithIPv6(PublishedIP6, Service.IPv6.Mode())
+                              .FillLine(Service.OnPublish);
     request.WorkDir = ProgramDir;
     request.Environment = {{"PELORIX_IP", PublishedIP}, {"PELORIX_OLD_IP", previousIP}};
+    if (Service.IPv6.On()) {
+        request.Environment.push_back({"PELORIX_IP6", PublishedIP6});
+        request.Environment.push_back({"PELORIX_OLD_IP6", previousIP6});
+    }
     request.TimeLimitMs = CommandLimitMs;
     const CommandResult result = commands_->Run(request);
     LogStatus(result.Outcome == CommandOutcome::Exited && result.ExitCode == 0 ? 3 : 1, OutcomeLine(result));

@@ -9,6 +9,8 @@ bool TPeloThread::NotifyByMail(bool online) {
     bool result = false;
     try {
         const std::string address = MailAddressText(online, CurrentIP);
+        const MailAddress6 address6 =
+            Service.IPv6.On() ? MailAddress6(MailAddressText(online, CurrentIP6)) : std::nullopt;
         // Each line is recorded as its event comes (from a helper: in the order they happened),
         // so the check's line stands before the mail's.
         MailEvents events;
@@ -19,7 +21,7 @@ bool TPeloThread::NotifyByMail(bool online) {
                 LogStatus(2, "+POP3-Check gescheitert: " + Pop3ResultText(pop3Code));
         };
         events.OnSecurityLine = [this](const std::string& line) { LogStatus(0, line); };
-        const int code = DeliverAddressMail(Service.MailData, address, Clock, events);
+        const int code = DeliverAddressMail(Service.MailData, address, Clock, events, {}, address6);
         if (code == 0) {
             result = true;
             LogStatus(3, "+Mailversand OK");

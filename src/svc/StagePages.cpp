@@ -8,7 +8,8 @@ namespace pelorix {
 
 bool TPeloThread::GeneratePages() {
     try {
-        const TPageFiller filler(CurrentIP, Clock);
+        TPageFiller filler(CurrentIP, Clock);
+        filler.WithIPv6(CurrentIP6, Service.IPv6.Mode());
         if (Service.AddPages) {
             for (const std::string& templatePath : FillAdditionalPages(Service.AddPage, filler))
                 LogStatus(3, "-Zusatzseite '" + templatePath + "' nicht gefunden oder nicht zu schreiben");

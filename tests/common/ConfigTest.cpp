@@ -338,6 +338,34 @@ TEST(Config, MailProtectionKeysAreReadAndWrittenOnlyWhenSet) {
     EXPECT_EQ(svc.Mail.Trust, "sha256//AAAA");
 }
 
+TEST(Config, IPv6KeysAreReadOnBothSidesAndWrittenOnlyOnceChosen) {
+    TempDir dir;
+    ManagerSettings settings = LoadManagerSettings(dir.Path());
+    EXPECT_FALSE(settings.IPv6.On());
+    Saved(dir, settings);
+    for (const char* key : {"IPv6=", "IPSource6=", "IPSource6Trust=", "IPv6Interface="})
+        EXPECT_EQ(dir.Read("Pelorix.ini").find(key), std::string::npos) << key;
+
+    settings.IPv6.Use = 2;
+    settings.IPv6.Source = "http://v6.example/ip";
+    settings.IPv6.Interface = "eth0";
+    Saved(dir, settings);
+    const ServiceSettings svc = ReadServiceSettings(dir.Path());
+    EXPECT_EQ(svc.IPv6.Mode(), IPv6Use::Only);
+    EXPECT_EQ(svc.IPv6.Source, "http://v6.example/ip");
+    EXPECT_EQ(svc.IPv6.SourceTrust, "");
+    EXPECT_EQ(svc.IPv6.Interface, "eth0");
+
+    // Taken back: the file says so instead of keeping the old choice.
+    settings.IPv6 = {};
+    EXPECT_FALSE(Saved(dir, settings).IPv6.On());
+    EXPECT_TRUE(HasLine(dir.Read("Pelorix.ini"), "IPv6=0"));
+    EXPECT_TRUE(HasLine(dir.Read("Pelorix.ini"), "IPSource6="));
+
+    dir.Write("Pelorix.ini", "[Settings]\r\nIPv6=7\r\n");
+    EXPECT_EQ(ReadServiceSettings(dir.Path()).IPv6.Mode(), IPv6Use::Off) << "an unknown choice keeps IPv4";
+}
+
 TEST(Config, OnlyThePasswordOfTheMatchingUserIsWritten) {
     TempDir dir;
     std::string hosts = "[Hosts]\r\n";

@@ -19,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <cstdlib>
 
 using namespace mgrtest;
 using pelorix::test::FtpTestServer;
@@ -380,6 +381,38 @@ private slots:
         QVERIFY(!w->SendAddressMail(false));
         QCOMPARE(Boxes(),
                  std::vector<Box>{Err(QStringLiteral("Mailversand gescheitert: fehlende SMTP-Parameter"))});
+    }
+
+    // A veth pair stands in for the line: its addresses are listed with the one the service would
+    // publish marked, which then fills "%IP6%" of the manual upload.
+    void ipv6AddressesAreListedAndTheChosenOneIsPublished() {
+        struct Pair {
+            Pair() {
+                ok = std::system("ip link add veth0 type veth peer name veth1 && ip link set veth1 up && "
+                                 "ip link set veth0 up && "
+                                 "ip -6 addr add 2001:db8:1::10/64 dev veth0 nodad && "
+                                 "ip -6 addr add 2001:db8:1::dead/64 dev veth0 nodad preferred_lft 0 && "
+                                 "ip -6 addr add fd00::1/64 dev veth0 nodad && "
+                                 "ip -6 route add default via 2001:db8:1::1 dev veth0") == 0;
+            }
+            ~Pair() { std::system("ip link del veth0"); }
+            bool ok = false;
+        } pair;
+        QVERIFY(pair.ok);
+        auto home = Home();
+        home->Write("Online.htm", "<p>%IP6% / %IP%</p>\r\n");
+        auto w = OpenWindow(*home);
+        w->CbIPv6->setCurrentIndex(1);
+        QTest::mouseClick(w->Btn4Akt, Qt::LeftButton);
+        const QStringList lines = w->Memo4IPs->toPlainText().split(QLatin1Char('\n'));
+        for (const QString& line :
+             {QStringLiteral("2001:db8:1::10  (gewählt)"), QStringLiteral("2001:db8:1::dead  (veraltet)"),
+              QStringLiteral("fd00::1  (nicht öffentlich)")})
+            QVERIFY2(lines.contains(line), qPrintable(lines.join(QLatin1Char('|'))));
+        QCOMPARE(w->Ed4IP6->text(), QStringLiteral("2001:db8:1::10"));
+        QTest::mouseClick(w->Btn4Up, Qt::LeftButton);
+        QCOMPARE(Q(Uploaded("page.htm")), QStringLiteral("<p>2001:db8:1::10 / 192.0.2.44</p>\r\n"));
+        TakeBoxes();
     }
 
     void cleanupTestCase() {

@@ -2,11 +2,12 @@
 temporary root, listening on 127.0.0.1 only.
 
 usage: ftp_server.py ROOT PORT USER PASSWORD [--masquerade ADDRESS] [--throttle BYTES] [--no-rename]
+                     [--bind ADDRESS]
 
 --masquerade makes the server announce ADDRESS in its PASV replies, so a test can check
 that the client connects to the control connection's peer instead. --throttle takes at most
 BYTES per second on a data connection, so a test can break a transfer half way; --no-rename
-refuses every rename.
+refuses every rename; --bind listens on ADDRESS instead of 127.0.0.1 (a test network).
 """
 import argparse
 import logging
@@ -30,6 +31,7 @@ def main():
     parser.add_argument("--masquerade", default=None)
     parser.add_argument("--throttle", type=int, default=0)
     parser.add_argument("--no-rename", action="store_true")
+    parser.add_argument("--bind", default="127.0.0.1")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.DEBUG)
@@ -47,7 +49,7 @@ def main():
     if args.throttle:
         ThrottledDTPHandler.read_limit = args.throttle
         Handler.dtp_handler = ThrottledDTPHandler
-    server = FTPServer(("127.0.0.1", args.port), Handler)
+    server = FTPServer((args.bind, args.port), Handler)
     server.serve_forever()
 
 
