@@ -474,6 +474,13 @@ void FtpConnection::Impl::KeepLastResponse(CURLcode code, Call call) {
 }
 
 bool FtpConnection::Impl::ConnectSftp() {
+    // libssh knows no HTTP proxy, and going round the proxy is not what was asked for.
+    if (settings->accessType == kOpenTypeProxy) {
+        tLastError = kErrorNotSupported;
+        tLastReason = "SFTP through a proxy is not supported";
+        tLastResponse.clear();
+        return false;
+    }
     SftpLogin login;
     login.Host = host;
     login.Port = port;

@@ -87,6 +87,7 @@ private:
     ssh_session session_ = nullptr;
     sftp_session sftp_ = nullptr;
     std::atomic<bool> timedOut_{false};
+    bool announced_ = false; // the connection was announced as standing
 };
 
 } // namespace pelorix::wininet

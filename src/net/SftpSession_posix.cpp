@@ -118,14 +118,18 @@ void SftpSession::Close() {
     // Past the deadline the goodbye is not waited for: the socket is cut first.
     if (NetworkDeadlinePassed() && api_->get_fd(session_) != SSH_INVALID_SOCKET)
         CutSshSocket(api_->get_fd(session_));
-    NotifyText(kStatusClosingConnection, {});
+    // Only a connection announced as standing is announced as closing.
+    if (announced_)
+        NotifyText(kStatusClosingConnection, {});
     if (sftp_)
         api_->sftp_free(sftp_);
     sftp_ = nullptr;
     api_->disconnect(session_);
     api_->free_session(session_);
     session_ = nullptr;
-    NotifyText(kStatusConnectionClosed, {});
+    if (announced_)
+        NotifyText(kStatusConnectionClosed, {});
+    announced_ = false;
 }
 
 void SftpSession::NotifyText(std::uint32_t status, const std::string& text) const {
@@ -197,6 +201,7 @@ bool SftpSession::Connect() {
     if (!CheckHostKey() || !LogIn())
         return false;
     NotifyText(kStatusConnectedToServer, *address);
+    announced_ = true;
     return true;
 }
 
