@@ -8,7 +8,7 @@ cd "$(dirname "$(readlink -f "$0")")"
 PACKAGES=(
     cmake ninja-build g++ pkg-config git
     libgtest-dev libgmock-dev clang-format
-    libcurl4-openssl-dev libssl-dev openssl
+    libcurl4-openssl-dev libssh-dev libssl-dev openssl
     qt6-base-dev qt6-translations-l10n libgl-dev
     python3 python3-pyftpdlib python3-aiosmtpd dovecot-pop3d
     iproute2 util-linux procps locales-all

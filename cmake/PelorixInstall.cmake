@@ -58,7 +58,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Besides the libraries found in the programs: the manager's window needs a Qt platform
 # plugin and shows Qt's standard buttons in German; the FTP upload loads libcurl only when it
 # runs, so no program names it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, qt6-qpa-plugins, qt6-translations-l10n, libcurl4 (>= 7.85.0)")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, qt6-qpa-plugins, qt6-translations-l10n, libcurl4 (>= 7.85.0), libssh-4")
 # The manager's "?" opens the help page in the desktop's browser through xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

@@ -24,10 +24,10 @@ extern thread_local std::string tLastResponse;
 extern thread_local std::string tLastReason;
 extern thread_local std::string tLastUntrusted;
 
-// The trust module's check of what a server presents (net/Trust.h), made in the connection
-// itself: libcurl hands the certificate chain over through the OpenSSL context it sets up
-// (its verify step is replaced by the check), an SSH host key through its host key callback.
-// A refusal ends the handshake, before a byte of the session, let alone a password, goes out.
+// The trust module's check of what a TLS server presents (net/Trust.h), made in the connection
+// itself: libcurl hands the certificate chain over through the OpenSSL context it sets up (its
+// verify step is replaced by the check). A refusal ends the handshake, before a byte of the session, let
+// alone a password, goes out.
 class PeerCheck {
 public:
     PeerCheck() = default;
@@ -35,18 +35,16 @@ public:
     PeerCheck& operator=(const PeerCheck&) = delete;
 
     void Expect(std::string host, TrustSetting trust);
-    // Sets the options that hand the chain or key over; false when this libcurl cannot, and
-    // then no connection may be made with it.
+    // Sets the options that hand the chain over; false when this libcurl cannot, and then no
+    // connection may be made with it.
     bool ApplyToTls(const CurlApi& api, CURL* curl);
-    bool ApplyToSsh(const CurlApi& api, CURL* curl);
-    // What the last refused server showed, as it would be stored ("sha256//…", "SHA256:…");
+    // What the last refused server showed, as it would be stored ("sha256//…");
     // empty when nothing was refused since Forget.
     const std::string& RefusedKey() const { return refusedKey_; }
     void Forget() { refusedKey_.clear(); }
 
 private:
     static CURLcode OnSslContext(CURL* curl, void* context, void* self);
-    static int OnHostKey(void* self, int type, const char* key, size_t length);
     int CheckChain(const std::vector<std::string>& chain);
 
     std::string host_;

@@ -36,12 +36,6 @@ bool PeerCheck::ApplyToTls(const CurlApi& api, CURL* curl) {
            api.easy_setopt(curl, CURLOPT_SSL_CTX_DATA, this) == CURLE_OK;
 }
 
-// With the callback set and no fingerprint given to libcurl, the callback alone decides.
-bool PeerCheck::ApplyToSsh(const CurlApi& api, CURL* curl) {
-    return api.easy_setopt(curl, CURLOPT_SSH_HOSTKEYFUNCTION, &PeerCheck::OnHostKey) == CURLE_OK &&
-           api.easy_setopt(curl, CURLOPT_SSH_HOSTKEYDATA, this) == CURLE_OK;
-}
-
 CURLcode PeerCheck::OnSslContext(CURL*, void* context, void* self) {
     // libcurl speaks TLS through the same OpenSSL, loaded with it.
     const OpenSslApi* api = OpenSsl();
@@ -49,15 +43,6 @@ CURLcode PeerCheck::OnSslContext(CURL*, void* context, void* self) {
         return CURLE_SSL_CERTPROBLEM;
     HandChainsTo(*api, static_cast<SSL_CTX*>(context), static_cast<PeerCheck*>(self)->chainCheck_);
     return CURLE_OK;
-}
-
-int PeerCheck::OnHostKey(void* self, int, const char* key, size_t length) {
-    auto* check = static_cast<PeerCheck*>(self);
-    const TrustDecision decision = CheckHostKey(std::string_view(key, length), check->trust_);
-    if (decision.Accepted())
-        return CURLKHMATCH_OK;
-    check->refusedKey_ = decision.HostKey.Fingerprint;
-    return CURLKHMATCH_MISMATCH;
 }
 
 // The refusal carries the certificate library's reason, which libcurl then words itself.

@@ -6,16 +6,6 @@
 
 namespace pelorix::wininet {
 
-std::string SftpQuoted(const std::string& path) {
-    std::string out = "\"";
-    for (char c : path) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
 std::string BypassForCurl(const std::string& bypass) {
     std::string out;
     std::string name;

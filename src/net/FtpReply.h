@@ -1,15 +1,12 @@
 #pragma once
-// The texts of an FTP dialogue as the connection reads and writes them: reply parsing, paths,
-// the host name check and the quoting of SFTP commands. Pure functions; any thread.
+// The texts of an FTP dialogue as the connection reads and writes them: reply parsing, paths
+// and the host name check. Pure functions; any thread.
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace pelorix::wininet {
-
-// A quoted path for libcurl's SFTP commands: blanks and quotes inside stay part of the name.
-std::string SftpQuoted(const std::string& path);
 
 // The proxy bypass list comes as lines (CR LF, blanks or ";" between names); libcurl wants commas.
 std::string BypassForCurl(const std::string& bypass);

@@ -4,14 +4,15 @@
 // which logs in at once), InternetSetStatusCallback, InternetSetOptionA / InternetQueryOptionA,
 // InternetGetLastResponseInfoA, InternetCloseHandle (destroying the object),
 // FtpSetCurrentDirectoryA, FtpGetCurrentDirectoryA, FtpPutFileA, FtpRenameFileA and
-// FtpDeleteFileA. Built on libcurl; one FtpConnection keeps its control connection alive between
-// calls. Besides plain FTP the same operations run over FTP with TLS, FTPS and SFTP
-// (SetSecurity), with the server's certificate or host key checked before the login.
+// FtpDeleteFileA. Built on libcurl, SFTP on libssh (net/SftpSession.h); one FtpConnection keeps
+// its connection alive between calls. Besides plain FTP the same operations run over FTP with
+// TLS, FTPS and SFTP (SetSecurity), with the server's certificate or host key checked before
+// the login.
 //
-// libcurl is not linked but loaded when the first FTP connection is made and unloaded when the
-// last one is closed, so a program that uploads now and then stays small while it idles. Where
-// it cannot be loaded, ConnectFtp fails with kErrorInternetInternalError and the loader's reason
-// as the last response.
+// Neither library is linked: each is loaded when the first connection that needs it is made
+// and unloaded when the last one is closed, so a program that uploads now and then stays small
+// while it idles. Where it cannot be loaded, ConnectFtp fails with kErrorInternetInternalError
+// and the loader's reason as the last response.
 //
 // Everything is synchronous: status notifications reach the registered callback on the calling
 // thread, inside the call that caused them. Failures give false (or no object) and leave a

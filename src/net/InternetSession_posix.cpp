@@ -3,6 +3,7 @@
 #include "net/CurlLibrary.h"
 #include "net/CurlSession.h"
 #include "net/FtpReply.h"
+#include "net/SftpSession.h"
 #include "platform/Clock.h"
 #include "platform/FileSystemName.h"
 #include "platform/NetworkDeadline.h"
@@ -94,7 +95,7 @@ bool GetLastResponseInfo(std::uint32_t& error, std::string& text) {
 // ---------------------------------------------------------------------------------------------
 
 struct FtpConnection::Impl {
-    enum class Call { Login, ChangeDir, PrintDir, Put, Command };
+    enum class Call { Login, ChangeDir, PrintDir, Put };
 
     struct Reply {
         std::string command; // verb of the command it answers; empty for the greeting
@@ -112,6 +113,8 @@ struct FtpConnection::Impl {
     ConnectionMode security = ConnectionMode::Plain;
     PeerTrust trust;
     PeerCheck peerCheck;
+    // SFTP runs on libssh, not on libcurl (which offers OpenSSH no RSA host key it still takes).
+    std::unique_ptr<SftpSession> sftp;
     char errorText[CURL_ERROR_SIZE] = {};
     StatusCallback callback = nullptr;
     std::uintptr_t context = 0;
@@ -122,7 +125,7 @@ struct FtpConnection::Impl {
     std::string currentDir;
 
     // Names are Latin-1 text; a server that announces UTF8 takes them in UTF-8. Asked only
-    // when a name goes beyond ASCII, where the two differ.
+    // when a name goes beyond ASCII, where the two differ. (SFTP always takes UTF-8.)
     bool utf8Asked = false;
     bool utf8Names = false;
 
@@ -135,6 +138,7 @@ struct FtpConnection::Impl {
     std::FILE* source = nullptr;
 
     ~Impl() {
+        sftp.reset(); // it tells its closing through this object
         // Past the thread's network deadline the server's goodbye is not waited for: the
         // control connection is cut, so the QUIT of the clean-up ends at once.
         if (controlFd != CURL_SOCKET_BAD && NetworkDeadlinePassed())
@@ -164,8 +168,6 @@ struct FtpConnection::Impl {
         switch (security) {
         case ConnectionMode::ImplicitTls:
             return "ftps";
-        case ConnectionMode::Sftp:
-            return "sftp";
         default:
             return "ftp";
         }
@@ -173,12 +175,9 @@ struct FtpConnection::Impl {
 
     std::string BaseUrl() const { return Scheme() + "://" + host + ":" + std::to_string(port) + "/"; }
 
-    // URL of a file (or, with an empty name, of the directory itself) below directory. For FTP
-    // an absolute directory becomes "%2F…" so that one CWD to the whole path is sent; SFTP has
-    // no current directory, so there the path is spelled out ("~/" for one below the home).
+    // URL of a file (or, with an empty name, of the directory itself) below directory. An
+    // absolute directory becomes "%2F…" so that one CWD to the whole path is sent.
     std::string Url(const std::string& directory, const std::string& name) const {
-        if (Sftp())
-            return BaseUrl() + EscapeSegments(OnTheWire(SftpPath(directory, {}))) + Escape(OnTheWire(name));
         std::string path;
         if (!directory.empty())
             path = Escape(OnTheWire(directory)) + "/";
@@ -189,7 +188,7 @@ struct FtpConnection::Impl {
 
     // Before the first name beyond ASCII: FEAT, and OPTS UTF8 ON where the server announced UTF8.
     void AgreeOnNames(const std::string& names) {
-        if (utf8Asked || IsAscii(names) || Sftp())
+        if (utf8Asked || IsAscii(names))
             return;
         utf8Asked = true;
         char feat[] = "*FEAT";
@@ -204,43 +203,6 @@ struct FtpConnection::Impl {
         char opts[] = "*OPTS UTF8 ON";
         curl_slist switchOn{opts, nullptr};
         utf8Names = Perform(Url(currentDir, {}), Call::PrintDir, &switchOn) == CURLE_OK;
-    }
-
-    // The SFTP path of name in directory, without the leading "/" of the URL ("~/…" below the
-    // home); with an empty name it ends in "/".
-    static std::string SftpPath(const std::string& directory, const std::string& name) {
-        std::string path;
-        if (directory.empty())
-            path = "~/";
-        else if (directory.front() == '/')
-            path = directory.substr(1);
-        else
-            path = "~/" + directory;
-        if (!path.empty() && path.back() != '/')
-            path += '/';
-        return path + name;
-    }
-
-    // The full path a quoted SFTP command names.
-    static std::string SftpCommandPath(const std::string& directory, const std::string& name) {
-        std::string path = SftpPath(directory, name);
-        return path.rfind("~/", 0) == 0 ? path : "/" + path;
-    }
-
-    std::string EscapeSegments(const std::string& path) const {
-        std::string out;
-        std::size_t start = 0;
-        while (start <= path.size()) {
-            const auto slash = path.find('/', start);
-            const auto end = slash == std::string::npos ? path.size() : slash;
-            const std::string segment = path.substr(start, end - start);
-            out += segment == "~" ? segment : Escape(segment);
-            if (slash == std::string::npos)
-                break;
-            out += '/';
-            start = slash + 1;
-        }
-        return out;
     }
 
     std::string Escape(const std::string& text) const {
@@ -259,6 +221,8 @@ struct FtpConnection::Impl {
                      curl_off_t size = 0);
     std::uint32_t ErrorNumber(CURLcode code, Call call) const;
     void KeepLastResponse(CURLcode code, Call call);
+    bool ConnectSftp();
+    static bool KeepSftpResult(const SftpSession& session, bool done);
 
     static curl_socket_t OpenSocket(void* self, curlsocktype purpose, curl_sockaddr* address);
     static int CloseSocket(void* self, curl_socket_t fd);
@@ -370,7 +334,7 @@ bool FtpConnection::Impl::Setup(std::string& error) {
         return false;
     }
     api->easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-    api->easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Discard); // directory listings of SFTP checks
+    api->easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Discard); // no body is ever kept
     if (!ApplyTrust()) {
         error = "libcurl cannot hand over the server's certificate or key";
         return false;
@@ -416,8 +380,7 @@ bool FtpConnection::Impl::Setup(std::string& error) {
 
 // Verification is never switched off: the trust module decides on the server's certificate or
 // host key during the handshake (see CurlSession.h). A stored pin replaces the check of the
-// chain (small hosts have self-signed certificates); an SSH server is trusted only by its stored
-// key, so without one the connection stops before the password and shows the key.
+// chain (small hosts have self-signed certificates).
 bool FtpConnection::Impl::ApplyTrust() {
     if (Tls()) {
         if (security == ConnectionMode::ExplicitTls) {
@@ -426,12 +389,6 @@ bool FtpConnection::Impl::ApplyTrust() {
         }
         peerCheck.Expect(host, ParseTrust(trust.PublicKeyPin));
         return peerCheck.ApplyToTls(*api, curl);
-    }
-    if (Sftp()) {
-        api->easy_setopt(curl, CURLOPT_SSH_AUTH_TYPES, static_cast<long>(CURLSSH_AUTH_PASSWORD));
-        peerCheck.Expect(host, trust.HostKeySha256.empty() ? TrustSetting{}
-                                                           : ParseTrust("SHA256:" + trust.HostKeySha256));
-        return peerCheck.ApplyToSsh(*api, curl);
     }
     return true;
 }
@@ -472,9 +429,6 @@ CURLcode FtpConnection::Impl::Perform(const std::string& url, Call call, curl_sl
         api->easy_setopt(curl, CURLOPT_NOBODY, 0L);
         api->easy_setopt(curl, CURLOPT_UPLOAD, 1L);
         api->easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, size);
-    } else if (call == Call::Command && Sftp()) {
-        api->easy_setopt(curl, CURLOPT_UPLOAD, 0L);
-        api->easy_setopt(curl, CURLOPT_NOBODY, 0L);
     } else {
         api->easy_setopt(curl, CURLOPT_UPLOAD, 0L);
         api->easy_setopt(curl, CURLOPT_NOBODY, 1L);
@@ -517,6 +471,50 @@ void FtpConnection::Impl::KeepLastResponse(CURLcode code, Call call) {
         return;
     tLastResponse = kept->text;
     tLastResponseError = static_cast<std::uint32_t>(std::atoi(kept->text.c_str()));
+}
+
+bool FtpConnection::Impl::ConnectSftp() {
+    // libssh knows no HTTP proxy, and going round the proxy is not what was asked for.
+    if (settings->accessType == kOpenTypeProxy) {
+        tLastError = kErrorNotSupported;
+        tLastReason = "SFTP through a proxy is not supported";
+        tLastResponse.clear();
+        return false;
+    }
+    SftpLogin login;
+    login.Host = host;
+    login.Port = port;
+    login.User = user;
+    login.Password = password;
+    login.Trust = trust.HostKeySha256.empty() ? TrustSetting{} : ParseTrust("SHA256:" + trust.HostKeySha256);
+    login.ConnectTimeoutMs = settings->connectTimeoutMs;
+    login.ConnectRetries = settings->connectRetries;
+    login.StallTimeoutMs = settings->stallTimeoutMs;
+    auto session = std::make_unique<SftpSession>(
+        std::move(login), [this](std::uint32_t status, const void* info, std::uint32_t length) {
+            Notify(status, info, length);
+        });
+    if (!KeepSftpResult(*session, session->Connect())) {
+        callback = nullptr; // the handle never existed for the caller
+        return false;
+    }
+    sftp = std::move(session);
+    // Paths are spelled out from the login directory on, as the server tells it.
+    currentDir = sftp->HomeDirectory();
+    return true;
+}
+
+// SSH has no replies to keep: the reason for a failure stands in their place, and where
+// libssh could not be used at all, as the reply (as for libcurl).
+bool FtpConnection::Impl::KeepSftpResult(const SftpSession& session, bool done) {
+    const SftpFailure& failure = session.Failure();
+    const bool internal = !done && failure.Error == kErrorInternetInternalError;
+    tLastError = done ? 0 : failure.Error;
+    tLastReason = done ? std::string() : failure.Reason;
+    tLastUntrusted = done ? std::string() : failure.UntrustedKey;
+    tLastResponse = internal ? failure.Reason + "\r\n" : std::string();
+    tLastResponseError = internal ? kErrorInternetInternalError : 0;
+    return done;
 }
 
 std::uint32_t FtpConnection::Impl::ErrorNumber(CURLcode code, Call call) const {
@@ -638,13 +636,17 @@ std::unique_ptr<FtpConnection> InternetSession::ConnectFtp(const std::string& ho
     impl->security = settings_->security;
     impl->trust = settings_->trust;
     impl->port = port == 0 ? StandardPort(impl->security) : port;
-    impl->utf8Names = impl->security == ConnectionMode::Sftp; // SFTP servers take names in UTF-8
     impl->user = user;
     impl->password = password;
     impl->passive = (flags & kFlagPassive) != 0;
     impl->callback = settings_->callback;
     impl->context = context;
     impl->activeContext = context;
+    if (impl->Sftp()) {
+        if (!impl->ConnectSftp())
+            return nullptr;
+        return std::unique_ptr<FtpConnection>(new FtpConnection(std::move(impl)));
+    }
     std::string why;
     if (!impl->Setup(why)) {
         // No FTP without libcurl: a general error, the reason where the server's reply would be.
@@ -659,12 +661,6 @@ std::unique_ptr<FtpConnection> InternetSession::ConnectFtp(const std::string& ho
         impl.reset();
         tLastError = error;
         return nullptr;
-    }
-    // SSH has no greeting line: the login itself tells that the connection stands.
-    if (impl->controlFd == CURL_SOCKET_BAD && impl->pendingFd != CURL_SOCKET_BAD) {
-        impl->controlFd = impl->pendingFd;
-        impl->pendingFd = CURL_SOCKET_BAD;
-        impl->NotifyText(kStatusConnectedToServer, impl->pendingAddress);
     }
     char* entry = nullptr;
     if (impl->api->easy_getinfo(impl->curl, CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry &&
@@ -691,16 +687,26 @@ bool FtpConnection::ChangeDirectory(const std::string& directory) {
     const std::string target =
         directory.front() == '/' ? directory : JoinDirectory(impl_->currentDir, directory);
     impl_->activeContext = impl_->context;
+    // SFTP knows no change of directory: the directory is looked at to see that it is there.
+    if (impl_->sftp) {
+        if (!impl_->KeepSftpResult(*impl_->sftp, impl_->sftp->IsDirectory(target)))
+            return false;
+        impl_->currentDir = target;
+        return true;
+    }
     impl_->AgreeOnNames(target);
-    // SFTP knows no change of directory: the directory is listed to see that it is there.
-    const Impl::Call call = impl_->Sftp() ? Impl::Call::Command : Impl::Call::ChangeDir;
-    if (impl_->Perform(impl_->Url(target, {}), call) != CURLE_OK)
+    if (impl_->Perform(impl_->Url(target, {}), Impl::Call::ChangeDir) != CURLE_OK)
         return false;
     impl_->currentDir = target;
     return true;
 }
 
 bool FtpConnection::QueryCurrentDirectory(std::string& directory) {
+    if (impl_->sftp) {
+        directory = impl_->currentDir;
+        tLastError = directory.empty() ? kErrorInternetExtendedError : 0;
+        return !directory.empty();
+    }
     // libcurl only reads the command list, so one node on the stack does.
     char pwd[] = "PWD";
     curl_slist quote{pwd, nullptr};
@@ -728,6 +734,12 @@ bool FtpConnection::PutFile(const std::string& localPath, const std::string& rem
     if (!file) {
         tLastError = errno == ENOENT ? kErrorFileNotFound : kErrorInternetInternalError;
         return false;
+    }
+    if (impl_->sftp) {
+        impl_->activeContext = context;
+        const bool stored = impl_->sftp->Put(file.get(), JoinDirectory(impl_->currentDir, remoteName));
+        impl_->activeContext = impl_->context;
+        return impl_->KeepSftpResult(*impl_->sftp, stored);
     }
     curl_off_t size = 0;
     if (std::fseek(file.get(), 0, SEEK_END) == 0) {
@@ -782,23 +794,10 @@ bool FtpConnection::RenameFile(const std::string& from, const std::string& to) {
         return false;
     }
     impl_->activeContext = impl_->context;
+    if (impl_->sftp)
+        return impl_->KeepSftpResult(*impl_->sftp, impl_->sftp->Rename(JoinDirectory(impl_->currentDir, from),
+                                                                       JoinDirectory(impl_->currentDir, to)));
     const std::string url = impl_->Url(impl_->currentDir, {});
-    if (impl_->Sftp()) {
-        const std::string oldPath =
-            SftpQuoted(impl_->OnTheWire(Impl::SftpCommandPath(impl_->currentDir, from)));
-        const std::string newPath =
-            SftpQuoted(impl_->OnTheWire(Impl::SftpCommandPath(impl_->currentDir, to)));
-        CommandList rename;
-        rename.Add("rename " + oldPath + " " + newPath);
-        if (impl_->Perform(url, Impl::Call::Command, rename.Head()) == CURLE_OK)
-            return true;
-        // An SFTP server of protocol version 3 does not rename onto an existing file; the old
-        // one goes first then (for a moment there is no page, but never half of one).
-        CommandList replace;
-        replace.Add("rm " + newPath);
-        replace.Add("rename " + oldPath + " " + newPath);
-        return impl_->Perform(url, Impl::Call::Command, replace.Head()) == CURLE_OK;
-    }
     // After the change to the directory, so that both names are taken from there.
     impl_->AgreeOnNames(impl_->currentDir + from + to);
     CommandList rename;
@@ -814,12 +813,11 @@ bool FtpConnection::RemoveFile(const std::string& name) {
         return false;
     }
     impl_->activeContext = impl_->context;
+    if (impl_->sftp)
+        return impl_->KeepSftpResult(*impl_->sftp,
+                                     impl_->sftp->Remove(JoinDirectory(impl_->currentDir, name)));
     const std::string url = impl_->Url(impl_->currentDir, {});
     CommandList remove;
-    if (impl_->Sftp()) {
-        remove.Add("rm " + SftpQuoted(impl_->OnTheWire(Impl::SftpCommandPath(impl_->currentDir, name))));
-        return impl_->Perform(url, Impl::Call::Command, remove.Head()) == CURLE_OK;
-    }
     impl_->AgreeOnNames(impl_->currentDir + name);
     remove.Add("DELE " + impl_->OnTheWire(name));
     impl_->api->easy_setopt(impl_->curl, CURLOPT_POSTQUOTE, remove.Head());

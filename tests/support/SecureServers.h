@@ -63,11 +63,16 @@ private:
 
 class SftpServer {
 public:
-    SftpServer(int port, const TestUser& user);
+    // With an RSA host key the server takes only its SHA-2 signatures, as OpenSSH since 8.8.
+    enum class HostKey { Ed25519, RsaOnly };
+
+    SftpServer(int port, const TestUser& user, HostKey key = HostKey::Ed25519);
     ~SftpServer();
 
     bool Ready() const { return ready_; }
     int Port() const { return port_; }
+    // The listening sshd; each connection is served by a child of it.
+    int Pid() const;
     // "SHA256:…" of the host key, as ssh-keygen -l prints it.
     const std::string& Fingerprint() const { return fingerprint_; }
     std::string Log() const;

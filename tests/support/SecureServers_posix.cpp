@@ -127,8 +127,9 @@ std::string VsftpdServer::Log() const {
 
 // --- sshd -----------------------------------------------------------------------------------
 
-SftpServer::SftpServer(int port, const TestUser& user) : port_(port) {
-    if (!user.Made() || !Run("ssh-keygen -q -t ed25519 -N '' -f '" + dir_.File("hostkey") + "'"))
+SftpServer::SftpServer(int port, const TestUser& user, HostKey key) : port_(port) {
+    const std::string type = key == HostKey::RsaOnly ? "rsa -b 2048" : "ed25519";
+    if (!user.Made() || !Run("ssh-keygen -q -t " + type + " -N '' -f '" + dir_.File("hostkey") + "'"))
         return;
     // "256 SHA256:… comment (ED25519)"
     std::istringstream line(ShellOutput("ssh-keygen -l -E sha256 -f '" + dir_.File("hostkey.pub") + "'"));
@@ -140,6 +141,8 @@ SftpServer::SftpServer(int port, const TestUser& user) : port_(port) {
          << "\nPidFile none\nUsePAM no\nPasswordAuthentication yes\nKbdInteractiveAuthentication no\n"
          << "PubkeyAuthentication no\nPermitRootLogin no\nStrictModes no\nAuthorizedKeysFile none\n"
          << "AllowUsers " << user.Name() << "\nSubsystem sftp internal-sftp\nLogLevel DEBUG1\n";
+    if (key == HostKey::RsaOnly)
+        conf << "HostKeyAlgorithms rsa-sha2-512,rsa-sha2-256\n";
     dir_.Write("sshd_config", conf.str());
     process_ = std::make_unique<ServerProcess>(
         std::vector<std::string>{"/usr/sbin/sshd", "-D", "-e", "-f", dir_.File("sshd_config")},
@@ -148,6 +151,10 @@ SftpServer::SftpServer(int port, const TestUser& user) : port_(port) {
 }
 
 SftpServer::~SftpServer() = default;
+
+int SftpServer::Pid() const {
+    return process_ ? process_->Pid() : -1;
+}
 
 std::string SftpServer::Log() const {
     return dir_.Exists("sshd.log") ? dir_.Read("sshd.log") : "";

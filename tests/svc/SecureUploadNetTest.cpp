@@ -1,7 +1,8 @@
 // Secure publishing end to end against Debian's real servers, in a private network namespace:
 // vsftpd with explicit TLS (logins forced onto TLS), vsftpd with implicit TLS on 990, sshd with
-// internal-sftp on 22, an HTTPS address-source page, and a plain FTP server killed half way
-// through a transfer. The upload runs in the helper process, as in the service.
+// internal-sftp on 22 (also with only an RSA host key), an HTTPS address-source page, and a
+// plain FTP server killed half way through a transfer. The upload runs in the helper process,
+// as in the service; the SFTP session is also driven straight, in this process.
 
 #include "StageTestKit.h"
 
@@ -9,15 +10,23 @@
 #include "SecureServers.h"
 #include "ServerProcess.h"
 #include "TempDir.h"
+#include "base/Latin1.h"
+#include "net/InternetSession.h"
+#include "net/SshLibrary.h"
 #include "net/Trust.h"
+#include "platform/Clock.h"
+#include "platform/NetworkDeadline.h"
 #include "svc/PageUpload.h"
 #include "svc/ServiceHelpers.h"
 
+#include <dirent.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 
 namespace pelorix {
@@ -125,6 +134,112 @@ TEST_F(SecureUploadNetTest, SftpRefusesAnUnknownHostKeyBeforeThePassword) {
     EXPECT_TRUE(Upload()) << kit.Lines().size();
     EXPECT_EQ(user.Read("myserver.htm"), "neu");
     EXPECT_FALSE(user.Exists(std::string("myserver.htm") + kTemporarySuffix));
+}
+
+// OpenSSH since 8.8 takes an RSA host key only with SHA-2 signatures.
+TEST_F(SecureUploadNetTest, SftpWithOnlyAnRsaHostKeyPublishes) {
+    test::SftpServer server(22, user, test::SftpServer::HostKey::RsaOnly);
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    kit.service.FTPMode = 3;
+    EXPECT_FALSE(Upload());
+    const Lines lines = kit.Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[1], UnknownHostKeyLine(server.Fingerprint()));
+    EXPECT_EQ(server.Log().find("password"), std::string::npos) << server.Log();
+
+    kit.service.FTPTrust = server.Fingerprint();
+    EXPECT_TRUE(Upload()) << server.Log();
+    EXPECT_EQ(kit.Lines(), (Lines{"+FTP-Upload OK mit 1.2.3.4 als " + user.Home() + "/myserver.htm"}));
+    EXPECT_EQ(user.Read("myserver.htm"), kPage);
+    EXPECT_NE(server.Log().find("host key algorithm: rsa-sha2-"), std::string::npos) << server.Log();
+}
+
+// Whether the dynamic linker has libssh mapped, whoever loaded it.
+bool LibsshMapped() {
+    void* handle = ::dlopen("libssh.so.4", RTLD_NOW | RTLD_NOLOAD);
+    if (handle)
+        ::dlclose(handle); // NOLOAD counted one more user
+    return handle != nullptr;
+}
+
+// The processes below pid (sshd serves each connection in children of its own).
+std::vector<int> DescendantsOf(int pid) {
+    std::vector<int> found;
+    DIR* proc = ::opendir("/proc");
+    for (dirent* entry = proc ? ::readdir(proc) : nullptr; entry; entry = ::readdir(proc)) {
+        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+        std::string comm, state;
+        int self = 0, parent = 0;
+        if (stat >> self >> comm >> state >> parent && parent == pid)
+            found.push_back(self);
+    }
+    if (proc)
+        ::closedir(proc);
+    for (std::size_t i = 0, n = found.size(); i < n; ++i)
+        for (int below : DescendantsOf(found[i]))
+            found.push_back(below);
+    return found;
+}
+
+class SftpSessionNetTest : public SecureUploadNetTest {
+protected:
+    std::unique_ptr<wininet::FtpConnection> Connect(const test::SftpServer& server) {
+        session.SetSecurity(ConnectionMode::Sftp, {{}, server.Fingerprint().substr(7)});
+        return session.ConnectFtp("127.0.0.1", 22, user.Name(), TestUser::kPassword, 0, 0);
+    }
+    wininet::InternetSession session{"Pelorix", wininet::kOpenTypeDirect, {}, {}, 0};
+};
+
+TEST_F(SftpSessionNetTest, LibsshIsLoadedOnlyWhileAConnectionIsOpen) {
+    test::SftpServer server(22, user);
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    {
+        auto sftp = Connect(server);
+        ASSERT_TRUE(sftp) << wininet::LastFailureReason();
+        EXPECT_TRUE(wininet::SshLibraryLoaded());
+        std::string directory;
+        EXPECT_TRUE(sftp->QueryCurrentDirectory(directory));
+        EXPECT_EQ(directory, user.Home());
+        EXPECT_FALSE(sftp->ChangeDirectory("fehlt"));
+        EXPECT_EQ(wininet::LastError(), wininet::kErrorInternetExtendedError);
+        EXPECT_TRUE(sftp->ChangeDirectory(user.Home()));
+        // Names are system text here and UTF-8 on the server.
+        EXPECT_TRUE(sftp->PutFile(local.File("page.htm"), "Seite-ä.htm"_l1, wininet::kTransferTypeBinary, 0));
+        EXPECT_EQ(user.Read("Seite-ä.htm"), kPage);
+        EXPECT_TRUE(sftp->RemoveFile("Seite-ä.htm"_l1));
+        EXPECT_FALSE(user.Exists("Seite-ä.htm"));
+        EXPECT_FALSE(sftp->RemoveFile("Seite-ä.htm"_l1));
+        EXPECT_EQ(wininet::LastFailureReason(), "No such file");
+    }
+    EXPECT_FALSE(wininet::SshLibraryLoaded());
+    EXPECT_FALSE(LibsshMapped());
+
+    wininet::SetSshLibraryFile("libssh-pelorix-missing.so.4");
+    EXPECT_FALSE(Connect(server));
+    EXPECT_EQ(wininet::LastError(), wininet::kErrorInternetInternalError);
+    EXPECT_NE(wininet::LastFailureReason().find("libssh-pelorix-missing.so.4"), std::string::npos);
+    wininet::SetSshLibraryFile({});
+}
+
+TEST_F(SftpSessionNetTest, StalledServerIsGivenUpAtTheDeadline) {
+    test::SftpServer server(22, user);
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    auto sftp = Connect(server);
+    ASSERT_TRUE(sftp) << wininet::LastFailureReason();
+    const std::vector<int> serving = DescendantsOf(server.Pid());
+    ASSERT_FALSE(serving.empty());
+    for (int pid : serving)
+        ::kill(pid, SIGSTOP);
+    const auto start = std::chrono::steady_clock::now();
+    {
+        const ScopedNetworkDeadline deadline(Deadline::In(SystemClock::Instance(), 400));
+        EXPECT_FALSE(sftp->PutFile(local.File("page.htm"), "myserver.htm", wininet::kTransferTypeBinary, 0));
+        EXPECT_EQ(wininet::LastError(), wininet::kErrorInternetTimeout);
+        sftp.reset(); // past the deadline the goodbye is not waited for
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    for (int pid : serving)
+        ::kill(pid, SIGCONT);
 }
 
 // Plain FTP (pyftpdlib, a data connection limited to 64 KiB/s), killed during the transfer.
