@@ -3,7 +3,9 @@
 #include "base/Latin1.h"
 #include "platform/ChildProcess_posix.h"
 #include "scm/ProgramTrust.h"
+#include "scm/ServiceApp.h"
 #include "scm/ServiceDatabase.h"
+#include "scm/SystemdUnit.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -32,7 +34,8 @@ struct ScHandleData {
     bool isService = false;
     std::string dir;
     DWORD access = 0;
-    std::string name; // services only: the recorded name
+    std::string name;     // services only: the recorded name
+    bool systemd = false; // the calls go to systemd's unit (SystemdUnit.h)
 };
 
 namespace {
@@ -403,6 +406,8 @@ std::string ErrorText(DWORD error) {
         return "Der angegebene Dienst wurde zum Löschen markiert."_l1;
     case ERROR_SERVICE_EXISTS:
         return "Der angegebene Dienst ist bereits vorhanden."_l1;
+    case ERROR_RPC_SERVER_UNAVAILABLE:
+        return "Der RPC-Server ist nicht verfügbar."_l1;
     default:
         return "Unbekannter Systemfehler (Fehlercode "_l1 + std::to_string(error) + ").";
     }
@@ -434,6 +439,9 @@ SC_HANDLE OpenSCManagerA(const char* machineName, const char* databaseName, DWOR
         return FailHandle(ERROR_INVALID_PARAMETER);
     if (databaseName && *databaseName && std::strcmp(databaseName, "ServicesActive") != 0)
         return FailHandle(ERROR_DATABASE_DOES_NOT_EXIST);
+    // Under systemd polkit decides each call; only an unreachable service manager fails here.
+    if (systemd::Drives())
+        return systemd::Reachable() ? NewHandle({false, {}, desiredAccess, {}, true}) : nullptr;
     const std::string dir = db::Directory();
     const bool wantsWrite = (desiredAccess & ~kManagerReadRights) != 0;
     struct stat st {};
@@ -444,7 +452,7 @@ SC_HANDLE OpenSCManagerA(const char* machineName, const char* databaseName, DWOR
     } else if (!DirAccess(dir, R_OK | X_OK) || (wantsWrite && !CanWrite(dir))) {
         return FailHandle(ERROR_ACCESS_DENIED);
     }
-    return NewHandle({false, dir, desiredAccess, {}});
+    return NewHandle({false, dir, desiredAccess, {}, false});
 }
 
 SC_HANDLE CreateServiceA(SC_HANDLE scManager, const char* serviceName, const char* displayName,
@@ -468,6 +476,10 @@ SC_HANDLE CreateServiceA(SC_HANDLE scManager, const char* serviceName, const cha
     if (unsupported || badType || badStart || errorControl > 3 || !binaryPathName || !*binaryPathName)
         return FailHandle(ERROR_INVALID_PARAMETER);
 
+    if (manager->systemd)
+        return systemd::Install(serviceName, binaryPathName)
+                   ? NewHandle({true, {}, desiredAccess, ServiceIdentity{}.name, true})
+                   : nullptr;
     db::Record record{serviceName,    displayName && *displayName ? displayName : serviceName,
                       binaryPathName, serviceType,
                       startType,      errorControl};
@@ -487,7 +499,7 @@ SC_HANDLE CreateServiceA(SC_HANDLE scManager, const char* serviceName, const cha
                                   record.path.find_first_of("\r\n") != std::string::npos
                               ? ERROR_INVALID_PARAMETER
                               : FromErrno(errno));
-    return NewHandle({true, dir, desiredAccess, record.name});
+    return NewHandle({true, dir, desiredAccess, record.name, false});
 }
 
 SC_HANDLE OpenServiceA(SC_HANDLE scManager, const char* serviceName, DWORD desiredAccess) {
@@ -496,6 +508,10 @@ SC_HANDLE OpenServiceA(SC_HANDLE scManager, const char* serviceName, DWORD desir
         return FailHandle(ERROR_INVALID_HANDLE);
     if (!serviceName || !*serviceName)
         return FailHandle(ERROR_INVALID_NAME);
+    if (manager->systemd)
+        return systemd::Installed(serviceName)
+                   ? NewHandle({true, {}, desiredAccess, ServiceIdentity{}.name, true})
+                   : nullptr;
     if (!db::ValidName(serviceName))
         return FailHandle(ERROR_SERVICE_DOES_NOT_EXIST);
     const std::string& dir = manager->dir;
@@ -507,7 +523,7 @@ SC_HANDLE OpenServiceA(SC_HANDLE scManager, const char* serviceName, DWORD desir
                                                             : ERROR_SERVICE_MARKED_FOR_DELETE);
     if ((desiredAccess & ~kServiceReadRights) != 0 && !CanWrite(dir))
         return FailHandle(ERROR_ACCESS_DENIED);
-    return NewHandle({true, dir, desiredAccess, record->name});
+    return NewHandle({true, dir, desiredAccess, record->name, false});
 }
 
 bool QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) {
@@ -518,6 +534,8 @@ bool QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) {
         return Fail(ERROR_ACCESS_DENIED);
     if (!status)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (handle->systemd)
+        return systemd::Query(*status);
     *status = CurrentStatus(handle->dir, handle->name);
     return Succeed();
 }
@@ -528,6 +546,8 @@ bool StartServiceA(SC_HANDLE service, DWORD /*numArgs*/, const char** /*args*/) 
         return Fail(ERROR_INVALID_HANDLE);
     if (!(handle->access & SERVICE_START))
         return Fail(ERROR_ACCESS_DENIED);
+    if (handle->systemd)
+        return systemd::Start();
     const std::string& dir = handle->dir;
     db::Lock lock(dir, handle->name);
     if (!lock.Held())
@@ -558,6 +578,13 @@ bool ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) {
         return Fail(ERROR_INVALID_PARAMETER);
     if (!(handle->access & right))
         return Fail(ERROR_ACCESS_DENIED);
+    if (handle->systemd) {
+        SERVICE_STATUS reached;
+        const bool done = systemd::Control(control, reached);
+        if (status)
+            *status = reached;
+        return done;
+    }
     SERVICE_STATUS current = CurrentStatus(handle->dir, handle->name);
     bool ok = false;
     if (current.dwCurrentState == SERVICE_STOPPED)
@@ -579,6 +606,8 @@ bool DeleteService(SC_HANDLE service) {
         return Fail(ERROR_INVALID_HANDLE);
     if (!(handle->access & DELETE_ACCESS))
         return Fail(ERROR_ACCESS_DENIED);
+    if (handle->systemd)
+        return systemd::Remove();
     const std::string& dir = handle->dir;
     db::Lock lock(dir, handle->name);
     if (!lock.Held())
@@ -615,6 +644,8 @@ bool QueryServiceConfigA(SC_HANDLE service, SERVICE_CONFIG* config) {
         return Fail(ERROR_ACCESS_DENIED);
     if (!config)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (handle->systemd)
+        return systemd::Config(*config);
     const auto record = db::LoadRecord(handle->dir, handle->name);
     if (!record)
         return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
@@ -631,6 +662,8 @@ bool QueryServiceStopReason(SC_HANDLE service, std::string* reason) {
         return Fail(ERROR_ACCESS_DENIED);
     if (!reason)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (handle->systemd)
+        return systemd::StopReason(*reason);
     reason->clear();
     const auto reported = db::LoadStatus(handle->dir, handle->name);
     if (reported && reported->state == SERVICE_STOPPED)
@@ -646,6 +679,8 @@ bool EnumServicesStatusA(SC_HANDLE scManager, std::vector<ENUM_SERVICE_STATUS>* 
         return Fail(ERROR_ACCESS_DENIED);
     if (!services)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (manager->systemd)
+        return systemd::List(*services);
     services->clear();
     for (const auto& name : db::ListNames(manager->dir)) {
         if (Marked(manager->dir, name)) {
