@@ -230,6 +230,15 @@ bool MarkerPresent() {
     return ::lstat(kInstalledMarker, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// Whoever may not look into the group's service database learns nothing of the service, as
+// with the service database of our own.
+DWORD MarkerError() {
+    struct stat st {};
+    if (::lstat(kInstalledMarker, &st) == 0)
+        return S_ISREG(st.st_mode) ? ERROR_SUCCESS : ERROR_SERVICE_DOES_NOT_EXIST;
+    return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_SERVICE_DOES_NOT_EXIST;
+}
+
 // Created, never opened when something is there already: the directory is the group's, and
 // root must not follow what a member put there.
 bool CreateMarker() {
@@ -359,7 +368,10 @@ bool Installed(const std::string& name) {
     Bus bus;
     if (!bus.Open())
         return false;
-    return (ServiceName(name) && MarkerPresent()) ? Succeed() : Fail(ERROR_SERVICE_DOES_NOT_EXIST);
+    if (!ServiceName(name))
+        return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
+    const DWORD error = MarkerError();
+    return error == ERROR_SUCCESS ? Succeed() : Fail(error);
 }
 
 bool Query(SERVICE_STATUS& status) {
@@ -377,6 +389,11 @@ bool Start() {
     SERVICE_STATUS status = CurrentStatus(bus);
     if (status.dwCurrentState != SERVICE_STOPPED)
         return Fail(ERROR_SERVICE_ALREADY_RUNNING);
+    // The unit's start limit is for its restarts after failures; a start that someone asks for
+    // is never refused for the starts before it (reset-failed also resets that count).
+    Message reset;
+    if (!bus.CallManager("ResetFailedUnit", reset, "s", kUnitName))
+        return false;
     if (!RunJob(bus, "StartUnit", status))
         return false;
     if (status.dwCurrentState == SERVICE_RUNNING || status.dwCurrentState == SERVICE_PAUSED)
