@@ -43,6 +43,9 @@ namespace {
 // How long a start may take to report start pending, and a control request to be handled.
 constexpr int kStartReportMs = 30000;
 constexpr int kControlReplyMs = 30000;
+// How long a stopped service's process may take to end after it reported stopped (the service
+// gives a stage under way a few seconds).
+constexpr int kProcessEndMs = 30000;
 constexpr int kPollMs = 10;
 
 thread_local DWORD tLastError = ERROR_SUCCESS;
@@ -295,6 +298,14 @@ bool PrepareRootStart(const std::string& dir, const db::Record& record, std::str
 }
 
 // ---- Control requests ----
+
+// A stop is done when the process has ended, not when it said so: a start right after would
+// otherwise meet the old process still at work in the same program directory.
+void AwaitProcessEnd(const db::Status& reported) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kProcessEndMs);
+    while (db::Alive(reported) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+}
 
 bool ParseReply(const std::string& line, DWORD& error, SERVICE_STATUS& status) {
     std::istringstream in(line);
@@ -586,12 +597,15 @@ bool ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) {
         return done;
     }
     SERVICE_STATUS current = CurrentStatus(handle->dir, handle->name);
+    const auto process = db::LoadStatus(handle->dir, handle->name);
     bool ok = false;
     if (current.dwCurrentState == SERVICE_STOPPED)
         ok = Fail(ERROR_SERVICE_NOT_ACTIVE);
     else
         ok = SendControl(handle->dir, handle->name, control, current);
     const DWORD error = tLastError;
+    if (ok && current.dwCurrentState == SERVICE_STOPPED && process)
+        AwaitProcessEnd(*process);
     if (status)
         *status = current;
     if (ok && current.dwCurrentState == SERVICE_STOPPED)
