@@ -9,6 +9,9 @@
 // The directory is /var/lib/pelorix/services, or the one that PELORIX_SCM_DIR names. Whoever
 // may write to that directory is this platform's administrator.
 //
+// Where systemd runs and the package's unit pelorix.service is installed, the calls control
+// that unit instead (SystemdUnit.h), and the service database is not used.
+//
 // A service started by root runs under the system user pelorix (PELORIX_SCM_ACCOUNT names
 // another account, for tests), and only when its program file and every directory above it
 // belong to root and nobody else may write them; a service started by anyone else runs as
@@ -46,6 +49,7 @@ inline constexpr DWORD ERROR_PROCESS_ABORTED = 1067;
 inline constexpr DWORD ERROR_SERVICE_LOGON_FAILED = 1069;
 inline constexpr DWORD ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
 inline constexpr DWORD ERROR_SERVICE_EXISTS = 1073;
+inline constexpr DWORD ERROR_RPC_SERVER_UNAVAILABLE = 1722;
 
 // Access rights of the manager handle.
 inline constexpr DWORD SC_MANAGER_CONNECT = 0x0001;

@@ -7,7 +7,9 @@
 #include "platform/NetworkDeadline.h"
 #include "scm/ProgramTrust.h"
 #include "scm/ServiceAccount_posix.h"
+#include "scm/ServiceApp.h"
 #include "scm/ServiceDatabase.h"
+#include "scm/SystemdUnit.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -34,7 +36,8 @@ struct ScHandleData {
     bool isService = false;
     std::string dir;
     DWORD access = 0;
-    std::string name; // services only: the recorded name
+    std::string name;     // services only: the recorded name
+    bool systemd = false; // the calls go to systemd's unit (SystemdUnit.h)
 };
 
 namespace {
@@ -42,6 +45,9 @@ namespace {
 // How long a start may take to report start pending, and a control request to be handled.
 constexpr int kStartReportMs = 30000;
 constexpr int kControlReplyMs = 30000;
+// How long a stopped service's process may take to end after it reported stopped (the service
+// gives a stage under way a few seconds).
+constexpr int kProcessEndMs = 30000;
 constexpr int kPollMs = 10;
 
 thread_local DWORD tLastError = ERROR_SUCCESS;
@@ -262,6 +268,14 @@ bool PrepareRootStart(const std::string& dir, const db::Record& record, std::str
 
 // ---- Control requests ----
 
+// A stop is done when the process has ended, not when it said so: a start right after would
+// otherwise meet the old process still at work in the same program directory.
+void AwaitProcessEnd(const db::Status& reported) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kProcessEndMs);
+    while (db::Alive(reported) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+}
+
 bool ParseReply(const std::string& line, DWORD& error, SERVICE_STATUS& status) {
     std::istringstream in(line);
     return static_cast<bool>(in >> error >> status.dwCurrentState >> status.dwControlsAccepted >>
@@ -374,6 +388,8 @@ std::string ErrorText(DWORD error) {
         return "Der angegebene Dienst wurde zum Löschen markiert."_l1;
     case ERROR_SERVICE_EXISTS:
         return "Der angegebene Dienst ist bereits vorhanden."_l1;
+    case ERROR_RPC_SERVER_UNAVAILABLE:
+        return "Der RPC-Server ist nicht verfügbar."_l1;
     default:
         return "Unbekannter Systemfehler (Fehlercode "_l1 + std::to_string(error) + ").";
     }
@@ -405,6 +421,9 @@ SC_HANDLE OpenSCManagerA(const char* machineName, const char* databaseName, DWOR
         return FailHandle(ERROR_INVALID_PARAMETER);
     if (databaseName && *databaseName && std::strcmp(databaseName, "ServicesActive") != 0)
         return FailHandle(ERROR_DATABASE_DOES_NOT_EXIST);
+    // Under systemd polkit decides each call; only an unreachable service manager fails here.
+    if (systemd::Drives())
+        return systemd::Reachable() ? NewHandle({false, {}, desiredAccess, {}, true}) : nullptr;
     const std::string dir = db::Directory();
     const bool wantsWrite = (desiredAccess & ~kManagerReadRights) != 0;
     struct stat st {};
@@ -415,7 +434,7 @@ SC_HANDLE OpenSCManagerA(const char* machineName, const char* databaseName, DWOR
     } else if (!DirAccess(dir, R_OK | X_OK) || (wantsWrite && !CanWrite(dir))) {
         return FailHandle(ERROR_ACCESS_DENIED);
     }
-    return NewHandle({false, dir, desiredAccess, {}});
+    return NewHandle({false, dir, desiredAccess, {}, false});
 }
 
 SC_HANDLE CreateServiceA(SC_HANDLE scManager, const char* serviceName, const char* displayName,
@@ -439,6 +458,10 @@ SC_HANDLE CreateServiceA(SC_HANDLE scManager, const char* serviceName, const cha
     if (unsupported || badType || badStart || errorControl > 3 || !binaryPathName || !*binaryPathName)
         return FailHandle(ERROR_INVALID_PARAMETER);
 
+    if (manager->systemd)
+        return systemd::Install(serviceName, binaryPathName)
+                   ? NewHandle({true, {}, desiredAccess, ServiceIdentity{}.name, true})
+                   : nullptr;
     db::Record record{serviceName,    displayName && *displayName ? displayName : serviceName,
                       binaryPathName, serviceType,
                       startType,      errorControl};
@@ -458,7 +481,7 @@ SC_HANDLE CreateServiceA(SC_HANDLE scManager, const char* serviceName, const cha
                                   record.path.find_first_of("\r\n") != std::string::npos
                               ? ERROR_INVALID_PARAMETER
                               : FromErrno(errno));
-    return NewHandle({true, dir, desiredAccess, record.name});
+    return NewHandle({true, dir, desiredAccess, record.name, false});
 }
 
 SC_HANDLE OpenServiceA(SC_HANDLE scManager, const char* serviceName, DWORD desiredAccess) {
@@ -467,6 +490,10 @@ SC_HANDLE OpenServiceA(SC_HANDLE scManager, const char* serviceName, DWORD desir
         return FailHandle(ERROR_INVALID_HANDLE);
     if (!serviceName || !*serviceName)
         return FailHandle(ERROR_INVALID_NAME);
+    if (manager->systemd)
+        return systemd::Installed(serviceName)
+                   ? NewHandle({true, {}, desiredAccess, ServiceIdentity{}.name, true})
+                   : nullptr;
     if (!db::ValidName(serviceName))
         return FailHandle(ERROR_SERVICE_DOES_NOT_EXIST);
     const std::string& dir = manager->dir;
@@ -478,7 +505,7 @@ SC_HANDLE OpenServiceA(SC_HANDLE scManager, const char* serviceName, DWORD desir
                                                             : ERROR_SERVICE_MARKED_FOR_DELETE);
     if ((desiredAccess & ~kServiceReadRights) != 0 && !CanWrite(dir))
         return FailHandle(ERROR_ACCESS_DENIED);
-    return NewHandle({true, dir, desiredAccess, record->name});
+    return NewHandle({true, dir, desiredAccess, record->name, false});
 }
 
 bool QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) {
@@ -489,6 +516,8 @@ bool QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) {
         return Fail(ERROR_ACCESS_DENIED);
     if (!status)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (handle->systemd)
+        return systemd::Query(*status);
     *status = CurrentStatus(handle->dir, handle->name);
     return Succeed();
 }
@@ -499,6 +528,8 @@ bool StartServiceA(SC_HANDLE service, DWORD /*numArgs*/, const char** /*args*/) 
         return Fail(ERROR_INVALID_HANDLE);
     if (!(handle->access & SERVICE_START))
         return Fail(ERROR_ACCESS_DENIED);
+    if (handle->systemd)
+        return systemd::Start();
     const std::string& dir = handle->dir;
     db::Lock lock(dir, handle->name);
     if (!lock.Held())
@@ -532,13 +563,23 @@ bool ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) {
         return Fail(ERROR_INVALID_PARAMETER);
     if (!(handle->access & right))
         return Fail(ERROR_ACCESS_DENIED);
+    if (handle->systemd) {
+        SERVICE_STATUS reached;
+        const bool done = systemd::Control(control, reached);
+        if (status)
+            *status = reached;
+        return done;
+    }
     SERVICE_STATUS current = CurrentStatus(handle->dir, handle->name);
+    const auto process = db::LoadStatus(handle->dir, handle->name);
     bool ok = false;
     if (current.dwCurrentState == SERVICE_STOPPED)
         ok = Fail(ERROR_SERVICE_NOT_ACTIVE);
     else
         ok = SendControl(handle->dir, handle->name, control, current);
     const DWORD error = tLastError;
+    if (ok && current.dwCurrentState == SERVICE_STOPPED && process)
+        AwaitProcessEnd(*process);
     if (status)
         *status = current;
     if (ok && current.dwCurrentState == SERVICE_STOPPED)
@@ -553,6 +594,8 @@ bool DeleteService(SC_HANDLE service) {
         return Fail(ERROR_INVALID_HANDLE);
     if (!(handle->access & DELETE_ACCESS))
         return Fail(ERROR_ACCESS_DENIED);
+    if (handle->systemd)
+        return systemd::Remove();
     const std::string& dir = handle->dir;
     db::Lock lock(dir, handle->name);
     if (!lock.Held())
@@ -589,6 +632,8 @@ bool QueryServiceConfigA(SC_HANDLE service, SERVICE_CONFIG* config) {
         return Fail(ERROR_ACCESS_DENIED);
     if (!config)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (handle->systemd)
+        return systemd::Config(*config);
     const auto record = db::LoadRecord(handle->dir, handle->name);
     if (!record)
         return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
@@ -605,6 +650,8 @@ bool QueryServiceStopReason(SC_HANDLE service, std::string* reason) {
         return Fail(ERROR_ACCESS_DENIED);
     if (!reason)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (handle->systemd)
+        return systemd::StopReason(*reason);
     reason->clear();
     const auto reported = db::LoadStatus(handle->dir, handle->name);
     if (reported && reported->state == SERVICE_STOPPED)
@@ -620,6 +667,8 @@ bool EnumServicesStatusA(SC_HANDLE scManager, std::vector<ENUM_SERVICE_STATUS>* 
         return Fail(ERROR_ACCESS_DENIED);
     if (!services)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (manager->systemd)
+        return systemd::List(*services);
     services->clear();
     for (const auto& name : db::ListNames(manager->dir)) {
         if (Marked(manager->dir, name)) {

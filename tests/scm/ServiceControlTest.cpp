@@ -35,6 +35,9 @@ namespace {
 constexpr const char* kJournalVariable = "PELORIX_TEST_JOURNAL";
 constexpr const char* kDelayVariable = "PELORIX_TEST_DELAY_MS";
 constexpr const char* kRegainVariable = "PELORIX_TEST_REGAIN_ROOT";
+// How long the process lives on after it reported stopped, as the publishing service does while
+// its worker ends.
+constexpr const char* kLingerVariable = "PELORIX_TEST_LINGER_MS";
 
 void Journal(const std::string& line) {
     const char* path = std::getenv(kJournalVariable);
@@ -82,8 +85,11 @@ int RunTestService() {
         }
         Journal("end " + std::to_string(control));
         channel.Answer(*request, error);
-        if (channel.State() == SERVICE_STOPPED)
+        if (channel.State() == SERVICE_STOPPED) {
+            const char* linger = std::getenv(kLingerVariable);
+            std::this_thread::sleep_for(std::chrono::milliseconds(linger ? std::atoi(linger) : 0));
             return 0;
+        }
     }
 }
 
@@ -127,6 +133,7 @@ protected:
         setenv(db::kDirVariable, dir_.c_str(), 1);
         setenv(kJournalVariable, temp_.File("journal").c_str(), 1);
         unsetenv(kDelayVariable);
+        unsetenv(kLingerVariable);
         manager_ = ScHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
         ASSERT_TRUE(manager_);
     }
@@ -685,4 +692,18 @@ int main(int argc, char** argv) {
         return RunTestService();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+TEST_F(ServiceControlTest, StopReturnsOnceTheProcessHasEndedSoAStartAtOnceSucceeds) {
+    setenv(kLingerVariable, "300", 1);
+    const ScHandle service = Create("Lingering");
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(StartServiceA(service.Get(), 0, nullptr)) << GetLastError();
+        const auto running = db::LoadStatus(dir_ + "/", "Lingering");
+        ASSERT_TRUE(running);
+        SERVICE_STATUS status;
+        ASSERT_TRUE(ControlService(service.Get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+        EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
+        EXPECT_FALSE(db::Alive(*running)) << "stop returned while the process still ran";
+    }
 }
