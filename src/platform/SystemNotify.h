@@ -4,7 +4,9 @@
 // NOTIFY_SOCKET (a path, or "@name" for the abstract namespace). Without that variable
 // nothing is sent.
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace pelorix {
 
@@ -17,5 +19,9 @@ bool NotifySystem(std::string_view lines);
 
 // True when standard error goes to the system journal (the service manager set JOURNAL_STREAM).
 bool StandardErrorToJournal();
+
+// NAME=VALUE of the variables above that the service manager set for this process: a service
+// that sheds its starter's environment keeps these, for they are how it talks to the manager.
+std::vector<std::string> ServiceManagerEnvironment();
 
 } // namespace pelorix

@@ -62,4 +62,12 @@ bool StandardErrorToJournal() {
     return ::fstat(STDERR_FILENO, &st) == 0 && st.st_dev == device && st.st_ino == inode;
 }
 
+std::vector<std::string> ServiceManagerEnvironment() {
+    std::vector<std::string> entries;
+    for (const char* name : {"NOTIFY_SOCKET", "JOURNAL_STREAM"})
+        if (const char* value = std::getenv(name))
+            entries.push_back(std::string(name) + "=" + value);
+    return entries;
+}
+
 } // namespace pelorix

@@ -27,10 +27,12 @@ public:
     virtual void ConsoleAttached() {}
 };
 
-// The name the service control manager knows the service by, and the name people see.
+// The name the service control manager knows the service by, the name people see, and the
+// file name of the service program.
 struct ServiceIdentity {
     std::string name = "PelorixService";
     std::string displayName = "Pelorix-Publisher";
+    std::string program = "PelorixSvc";
 };
 
 enum class ServiceState { Stopped, Running, Paused };

@@ -12,10 +12,11 @@
 // Where systemd runs and the package's unit pelorix.service is installed, the calls control
 // that unit instead (SystemdUnit.h), and the service database is not used.
 //
-// A service started by root runs under the system user pelorix (PELORIX_SCM_ACCOUNT names
-// another account, for tests), and only when its program file and every directory above it
-// belong to root and nobody else may write them; a service started by anyone else runs as
-// that user.
+// Without systemd a service runs as whoever starts it. Root starts only the service program
+// (PelorixSvc), and only when its file and every directory above it belong to root and nobody
+// else may write them; that program then leaves root for the system user pelorix itself
+// (PELORIX_SCM_ACCOUNT names another account, for tests) before it reads its settings
+// (ServiceProcess.h).
 
 #include <cstdint>
 #include <string>

@@ -6,7 +6,6 @@
 #include "platform/Clock.h"
 #include "platform/NetworkDeadline.h"
 #include "scm/ProgramTrust.h"
-#include "scm/ServiceAccount_posix.h"
 #include "scm/ServiceApp.h"
 #include "scm/ServiceDatabase.h"
 #include "scm/SystemdUnit.h"
@@ -177,25 +176,16 @@ void RecordRefusal(const std::string& dir, const std::string& name, DWORD error,
     db::SaveStatus(dir, name, status);
 }
 
-// Why the account root hands the service to could not start it: the program or its directory
-// lies where the account may not go (below a home directory only root may enter, say).
-std::string UnreachableReason(const std::string& program, const Account& account) {
-    return program + " ist für Benutzer "_l1 + account.name + " nicht erreichbar";
-}
-
-// Starts the program at path detached (own session, no parent to reap it), under account when
-// given; pid of the service process, or 0 with the error number set.
-long Launch(const std::string& dir, const db::Record& record, std::string path, const Account* account) {
+// Starts the program at path detached (own session, no parent to reap it), as the caller;
+// pid of the service process, or 0 with the error number set.
+long Launch(const std::string& dir, const db::Record& record, std::string path) {
     const auto slash = path.rfind('/');
     const std::string workDir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
 
     // Nothing of the starter's environment but what every service gets; the database's two
     // names are this start's own.
-    std::optional<EnvironmentAccount> who;
-    if (account)
-        who = EnvironmentAccount{account->name, account->home};
     std::vector<std::string> envStrings;
-    for (std::string& entry : CleanEnvironment(environ, who ? &*who : nullptr))
+    for (std::string& entry : CleanEnvironment(environ))
         if (entry.rfind(std::string(db::kDirVariable) + "=", 0) != 0 &&
             entry.rfind(std::string(db::kServiceVariable) + "=", 0) != 0)
             envStrings.push_back(std::move(entry));
@@ -211,8 +201,6 @@ long Launch(const std::string& dir, const db::Record& record, std::string path, 
     // in the database's group must be able to append to and replace; the files holding
     // passwords are created with their own narrow modes.
     setup.Umask = 002;
-    if (account)
-        setup.Credentials = ChildCredentials{account->uid, account->gid, account->groups};
     int error = 0;
     const pid_t pid = StartDetached(setup, error);
     if (pid == 0)
@@ -242,27 +230,31 @@ bool AwaitStartReport(const std::string& dir, const std::string& name, long pid)
     }
 }
 
-// Root starts only a program that nobody else could have written, and never runs it as root
-// (unless the account named is root itself): the account is looked up here. False with the
-// error number set, and the reason recorded in the service's status, when it must not start.
-bool PrepareRootStart(const std::string& dir, const db::Record& record, std::string& program,
-                      std::optional<Account>& account) {
+// Why root must not run the program, or empty. Root starts only the service program, and only
+// a copy that nobody else could have written: that program leaves root for its account itself,
+// before it reads anything others may write (ServiceProcess.h), where any other program would
+// go on as root with a record that members wrote.
+std::string RootRefusal(const ProgramTrust& trust) {
+    if (!trust.trusted)
+        return trust.reason;
+    const std::string program = ServiceIdentity{}.program;
+    const auto slash = trust.resolvedPath.rfind('/');
+    if (trust.resolvedPath.substr(slash == std::string::npos ? 0 : slash + 1) != program)
+        return trust.resolvedPath + " ist nicht das Dienstprogramm " + program;
+    return {};
+}
+
+// False with the error number set, and the reason recorded in the service's status, when root
+// must not start the record's program; else program is the file to start.
+bool PrepareRootStart(const std::string& dir, const db::Record& record, std::string& program) {
     const ProgramTrust trust = CheckProgramTrust(record.path);
     if (trust.error != 0)
         return Fail(FromErrno(trust.error));
-    if (!trust.trusted) {
-        RecordRefusal(dir, record.name, ERROR_ACCESS_DENIED, trust.reason);
+    if (const std::string refusal = RootRefusal(trust); !refusal.empty()) {
+        RecordRefusal(dir, record.name, ERROR_ACCESS_DENIED, refusal);
         return Fail(ERROR_ACCESS_DENIED);
     }
     program = trust.resolvedPath;
-    const std::string name = AccountName();
-    account = LookUpAccount(name);
-    if (!account) {
-        RecordRefusal(dir, record.name, ERROR_SERVICE_LOGON_FAILED, "Benutzer " + name + " fehlt");
-        return Fail(ERROR_SERVICE_LOGON_FAILED);
-    }
-    if (account->uid == 0)
-        account.reset();
     return true;
 }
 
@@ -542,16 +534,10 @@ bool StartServiceA(SC_HANDLE service, DWORD /*numArgs*/, const char** /*args*/) 
     if (CurrentStatus(dir, handle->name).dwCurrentState != SERVICE_STOPPED)
         return Fail(ERROR_SERVICE_ALREADY_RUNNING);
     std::string program = record->path;
-    std::optional<Account> account;
-    if (geteuid() == 0 && !PrepareRootStart(dir, *record, program, account))
+    if (geteuid() == 0 && !PrepareRootStart(dir, *record, program))
         return false;
-    const long pid = Launch(dir, *record, program, account ? &*account : nullptr);
-    if (pid == 0) {
-        if (account && tLastError == ERROR_ACCESS_DENIED)
-            RecordRefusal(dir, record->name, ERROR_ACCESS_DENIED, UnreachableReason(program, *account));
-        return false;
-    }
-    return AwaitStartReport(dir, handle->name, pid) && Succeed();
+    const long pid = Launch(dir, *record, program);
+    return pid != 0 && AwaitStartReport(dir, handle->name, pid) && Succeed();
 }
 
 bool ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) {
