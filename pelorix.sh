@@ -12,7 +12,7 @@ PACKAGES=(
     qt6-base-dev qt6-translations-l10n libgl-dev
     python3 python3-pyftpdlib python3-aiosmtpd dovecot-pop3d
     iproute2 util-linux procps locales-all
-    dpkg-dev file adduser systemd
+    dpkg-dev file adduser systemd libsystemd-dev debootstrap systemd-container
     xvfb xdotool imagemagick openbox xauth x11-utils
     vsftpd openssh-server openssh-client openssl passwd
     g++-mingw-w64-x86-64-posix googletest wine64

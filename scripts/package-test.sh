@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package and tries it on this machine: install, the program directory that
+# Builds the Debian packages (pelorix and pelorix-manager) and tries them on this machine: that
+# the service package alone pulls in no Qt, install, the program directory that
 # only root writes, the data directory and the service database shared with the group pelorix,
 # the system user pelorix the services run as when root starts them, what a member of the group
 # may and may not do (a member created by the test, acting through runuser), what a
@@ -22,7 +23,8 @@ unset PELORIX_SCM_DIR PELORIX_SERVICE PELORIX_SCM_ACCOUNT
 prog=/opt/pelorix
 data=/var/lib/pelorix/data
 db=/var/lib/pelorix/services
-unit=pelorix-sc-boot.service
+unit=pelorix.service
+old_unit=pelorix-sc-boot.service
 test_service=PelorixPaketTest
 previous=${PELORIX_PREVIOUS:-3814e82}
 # A desktop user who joined the group, created for the test; a user id without an account one
@@ -54,7 +56,7 @@ fi
 
 # Everything of Pelorix that can lie outside the package's own file list.
 footprint() {
-    dpkg-query -W -f='${Status}\n' pelorix 2>/dev/null | grep -v '^unknown ok not-installed$' || true
+    dpkg-query -W -f='${Status}\n' pelorix pelorix-manager 2>/dev/null | grep -v '^unknown ok not-installed$' || true
     getent group pelorix || true
     getent passwd pelorix "$member" || true
     stat -c '%n %a %U:%G' /opt
@@ -108,10 +110,9 @@ cleanup() {
     fi
     for pid in $(service_pids); do kill "$pid" 2>/dev/null || true; done
     [ -f "${tmp:-/nonexistent}/http.pid" ] && kill "$(cat "$tmp/http.pid")" 2>/dev/null
-    if dpkg-query -W -f='${Status}' pelorix 2>/dev/null | grep -qv 'not-installed'; then
-        dpkg -P pelorix >/dev/null 2>&1 || true
-    fi
+    dpkg -P pelorix-manager pelorix >/dev/null 2>&1 || true
     getent passwd "$member" >/dev/null && userdel "$member" 2>/dev/null
+    getent group pelorix >/dev/null && groupdel pelorix 2>/dev/null
     rm -f /etc/pelorix-probe
     [ -n "${tmp:-}" ] && rm -rf "$tmp"
     [ -e /var/lib/pelorix ] || restore_leftover
@@ -129,13 +130,14 @@ cmake --build "$build" -j "$(nproc)" >"$tmp/build.log" 2>&1 || {
     cat "$tmp/build.log" >&2
     die "Bau"
 }
-rm -f "$build"/pelorix_*.deb
+rm -f "$build"/pelorix_*.deb "$build"/pelorix-manager_*.deb
 (cd "$build" && cpack -G DEB >"$tmp/cpack.log" 2>&1) || {
     cat "$tmp/cpack.log" >&2
     die "cpack"
 }
 deb=$(ls "$build"/pelorix_*.deb)
-ok "Paket gebaut: $(basename "$deb")"
+mgr_deb=$(ls "$build"/pelorix-manager_*.deb)
+ok "Pakete gebaut: $(basename "$deb"), $(basename "$mgr_deb")"
 
 old_deb=${PELORIX_PREVIOUS_DEB:-}
 old_build=$build/previous-$previous
@@ -170,19 +172,28 @@ expected_files="./lib/systemd/system/$unit
 ./opt/pelorix/Pelorix.htm
 ./opt/pelorix/Pelorix.ini
 ./opt/pelorix/Pelorix.log
-./opt/pelorix/PelorixMgr
 ./opt/pelorix/PelorixSvc
 ./opt/pelorix/PelorixTmp.htm
 ./opt/pelorix/pelorix-sc
-./usr/bin/PelorixMgr
 ./usr/bin/PelorixSvc
 ./usr/bin/pelorix-sc
-./usr/share/applications/pelorix-mgr.desktop"
+./usr/share/polkit-1/rules.d/50-pelorix.rules"
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
-check "das Paket enthält genau die Programme, Links, Vorlagen, Hilfe, Desktop-Eintrag und Boot-Unit" \
+check "pelorix enthält genau Dienst, pelorix-sc, Links, Vorlagen, Hilfe, Unit und polkit-Regel" \
     test "$files" = "$expected_files"
-check "das Paket nennt /opt nicht (es gehört dem System)" \
-    sh -c "! dpkg-deb -c '$deb' | awk '{print \$6}' | grep -qx './opt/'"
+check "pelorix-manager enthält den Manager und seinen Menüeintrag" test "$(dpkg-deb -c "$mgr_deb" |
+    awk '$1 !~ /^d/ {print $6}' | sort | tr '\n' ' ')" = \
+    "./opt/pelorix/PelorixMgr ./usr/bin/PelorixMgr ./usr/share/applications/pelorix-mgr.desktop "
+check "pelorix-manager hängt von pelorix derselben Version ab" \
+    grep -q "pelorix (= $(dpkg-deb -f "$deb" Version))" <<<"$(dpkg-deb -f "$mgr_deb" Depends)"
+for d in "$deb" "$mgr_deb"; do
+    check "$(basename "$d") nennt /opt nicht (es gehört dem System)" \
+        sh -c "! dpkg-deb -c '$d' | awk '{print \$6}' | grep -qx './opt/'"
+done
+# A headless installation: the service package alone brings no Qt library.
+apt-get install -s -q "$deb" >"$tmp/headless.log" 2>&1 || true
+check "apt install ./pelorix_*.deb allein: installierbar, keine Qt-Bibliothek" sh -c \
+    "grep -q '^Inst pelorix ' '$tmp/headless.log' && ! grep -qi '^Inst [^ ]*qt' '$tmp/headless.log'"
 
 # Pelorix.ini as a member writes it: through the profile layer when the tool is there.
 write_ini() { # write_ini AS_USER KEY=VALUE...
@@ -211,10 +222,13 @@ count_is() { test "$(count "$2" "$3")" = "$1"; } # count_is N PATTERN FILE
 contains() { grep -q -- "$2" <<<"$1"; }
 
 # ---- Install ----
-# Without the recommended packages (xdg-utils), which would stay when the test removes Pelorix.
-check "das Paket empfiehlt xdg-utils (für den Knopf „?“ des Managers)" \
-    test "$(dpkg-deb -f "$deb" Recommends)" = xdg-utils
-apt-get install -y -q --no-install-recommends "$deb" >"$tmp/apt.log" 2>&1 || dpkg -i "$deb" >"$tmp/apt.log" 2>&1 || {
+# Without the recommended packages (polkitd, xdg-utils), which would stay when the test removes Pelorix.
+check "pelorix empfiehlt polkitd (Mitglieder der Gruppe steuern die Unit)" \
+    test "$(dpkg-deb -f "$deb" Recommends)" = polkitd
+check "pelorix-manager empfiehlt xdg-utils (für den Knopf „?“ des Managers)" \
+    test "$(dpkg-deb -f "$mgr_deb" Recommends)" = xdg-utils
+apt-get install -y -q --no-install-recommends "$deb" "$mgr_deb" >"$tmp/apt.log" 2>&1 ||
+    dpkg -i "$deb" "$mgr_deb" >"$tmp/apt.log" 2>&1 || {
     cat "$tmp/apt.log" >&2
     die "Installation"
 }
@@ -247,15 +261,19 @@ check "neue Pelorix.ini beginnt mit FTP mit TLS (FTPMode=1)" \
     test "$(tr -d '\r' <$data/Pelorix.ini)" = "$(printf '[Settings]\nFTPMode=1')"
 check "Dienstdatenbank root:pelorix 2770" test "$(stat -c '%U:%G %a' $db)" = "root:pelorix 2770"
 if [ -d /run/systemd/system ]; then
-    check "Boot-Unit aktiviert" test "$(systemctl is-enabled $unit 2>/dev/null)" = enabled
+    check "Unit aktiviert" test "$(systemctl is-enabled $unit 2>/dev/null)" = enabled
 else
-    check "Boot-Unit für den nächsten Start mit systemd aktiviert" \
+    check "Unit für den nächsten Start mit systemd aktiviert" \
         test -L "/etc/systemd/system/multi-user.target.wants/$unit"
 fi
+check "… aber nicht installiert (keine Marke in der Dienstdatenbank)" test ! -e "$db/$unit.installed"
+check "polkit-Regel nur für pelorix.service und die Gruppe pelorix" \
+    grep -q 'action.lookup("unit") == "pelorix.service" && subject.isInGroup("pelorix")' \
+    /usr/share/polkit-1/rules.d/50-pelorix.rules
 if command -v systemd-analyze >/dev/null 2>&1 &&
     systemd-analyze security --offline=yes "/lib/systemd/system/$unit" >"$tmp/analyze.log" 2>&1; then
     exposure=$(sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p' "$tmp/analyze.log")
-    check "systemd-analyze security: Gefährdung $exposure ≤ 5.0" awk -v e="${exposure:-99}" 'BEGIN { exit !(e <= 5.0) }'
+    check "systemd-analyze security: Gefährdung $exposure ≤ 2.0" awk -v e="${exposure:-99}" 'BEGIN { exit !(e <= 2.0) }'
 else
     say "(systemd-analyze security --offline nicht verfügbar: übersprungen)"
 fi
@@ -353,7 +371,7 @@ shadow_mode=$(stat -c '%U:%G %a' /etc/shadow)
 as_member rm -f "$data/PelorixTmp.htm" "$data/PelorTmp.htm"
 as_member ln -s /etc/pelorix-probe "$data/PelorixTmp.htm"
 as_member ln -s /etc/shadow "$data/PelorTmp.htm"
-check "dpkg -i noch einmal" quiet dpkg -i "$deb"
+check "dpkg -i noch einmal" quiet dpkg -i "$deb" "$mgr_deb"
 check "die Paketskripte folgen keinem Link eines Mitglieds" \
     test ! -e /etc/pelorix-probe -a "$(stat -c '%U:%G %a' /etc/shadow)" = "$shadow_mode"
 rm -f "$data/PelorixTmp.htm" "$data/PelorTmp.htm"
@@ -364,7 +382,7 @@ check "PelorixService weiter installiert" test "$(pelorix-sc query PelorixServic
 # ---- Remove: a running service is stopped, the user's files stay ----
 check "root: start PelorixService" test "$(pelorix-sc start PelorixService)" = RUNNING
 check "… als pelorix" test "$(service_user PelorixService)" = pelorix
-check "dpkg -r" quiet dpkg -r pelorix
+check "dpkg -r" quiet dpkg -r pelorix-manager pelorix
 check "dpkg -r beendet den laufenden Dienst" test -z "$(service_pids)"
 check "Programme und Links entfernt" test ! -e "$prog/PelorixSvc" -a ! -e "$prog/PelorixMgr" \
     -a ! -e "$prog/pelorix-sc" -a ! -L "$prog/Pelorix.ini" -a ! -L /usr/bin/pelorix-sc
@@ -373,12 +391,16 @@ check "Pelorix.log bleibt" test -s "$data/Pelorix.log"
 check "Dienstdatenbank bleibt" test -f "$db/pelorixservice.service"
 
 # ---- Purge ----
-check "dpkg -P" quiet dpkg -P pelorix
+check "dpkg -P" quiet dpkg -P pelorix-manager pelorix
 check "/opt bleibt" test -d /opt
 check "Programmverzeichnis entfernt" test ! -e "$prog"
 check "Daten und Dienstdatenbank entfernt" test ! -e /var/lib/pelorix
+check "Unit, polkit-Regel und Aktivierung entfernt" test ! -e "/lib/systemd/system/$unit" \
+    -a ! -e /usr/share/polkit-1/rules.d/50-pelorix.rules -a ! -L "/etc/systemd/system/multi-user.target.wants/$unit"
 check "Benutzer pelorix entfernt" sh -c '! getent passwd pelorix >/dev/null'
-check "Gruppe pelorix entfernt" sh -c '! getent group pelorix >/dev/null'
+check "Gruppe pelorix bleibt, solange sie ein Mitglied hat" quiet getent group pelorix
+gpasswd -d "$member" pelorix >/dev/null
+groupdel pelorix
 
 # ---- Upgrade over the earlier package ----
 if [ -n "$old_deb" ]; then
@@ -408,6 +430,10 @@ if [ -n "$old_deb" ]; then
     check "registrierter Dienst bleibt" test "$(pelorix-sc query PelorixService)" = STOPPED
     check "Programmverzeichnis jetzt root:root 755" test "$(stat -c '%U:%G %a' $prog)" = "root:root 755"
     check "Systembenutzer pelorix angelegt" getent passwd pelorix >/dev/null
+    check "die Boot-Unit ist fort, auch ihre Aktivierung" test ! -e "/lib/systemd/system/$old_unit" \
+        -a ! -L "/etc/systemd/system/multi-user.target.wants/$old_unit"
+    check "der automatisch startende Dienst ist jetzt die installierte Unit" test -f "$db/$unit.installed" \
+        -a -L "/etc/systemd/system/multi-user.target.wants/$unit"
     check "nach dem Upgrade: pelorix-sc boot" quiet pelorix-sc boot
     check "… startet den Dienst als pelorix" test "$(service_user PelorixService)" = pelorix
     check "… und er schreibt ins übernommene Pelorix.log" wait_for 10 count_is 2 '+Service gestartet' "$data/Pelorix.log"
@@ -420,6 +446,7 @@ else
 fi
 
 userdel "$member"
+getent group pelorix >/dev/null && groupdel pelorix
 after=$(footprint)
 if [ "$before" != "$after" ]; then
     diff <(echo "$before") <(echo "$after") >&2 || true

@@ -1,7 +1,7 @@
 #pragma once
 // POSIX only: the account a service runs under when root starts it, the system user pelorix
-// (PELORIX_SCM_ACCOUNT names another, for tests). Shared by the control layer, which starts a
-// service under it, and the service program, which leaves root for it at its own start.
+// (PELORIX_SCM_ACCOUNT names another, for tests). The service program leaves root for it at
+// its own start.
 
 #include <sys/types.h>
 

@@ -5,7 +5,8 @@
 //
 // Foreground mode (switch FOREGROUND, with "/" or "-", any letter case): the start handler
 // runs at once, then SIGTERM, SIGINT and SIGHUP (the terminal went away) stop (stop handler, then the run
-// ends), SIGUSR1 pauses and SIGUSR2 continues.
+// ends), SIGUSR1 pauses and SIGUSR2 continues. Started so by systemd (the unit pelorix.service),
+// the service tells it when it is ready and each change of its state.
 
 #include <mutex>
 #include <optional>
@@ -26,13 +27,21 @@ public:
     virtual void ConsoleAttached() {}
 };
 
-// The name the service control manager knows the service by, and the name people see.
+// The name the service control manager knows the service by, the name people see, and the
+// file name of the service program.
 struct ServiceIdentity {
     std::string name = "PelorixService";
     std::string displayName = "Pelorix-Publisher";
+    std::string program = "PelorixSvc";
 };
 
 enum class ServiceState { Stopped, Running, Paused };
+
+// What a service started by systemd tells as its status (STATUS=, UTF-8): "systemctl status"
+// shows it, and the control layer reads from it whether the service is paused.
+inline constexpr std::string_view kUnitStatusRunning = "Läuft";
+inline constexpr std::string_view kUnitStatusPaused = "Angehalten";
+inline constexpr std::string_view kUnitStatusStopping = "Wird beendet";
 enum class ServiceControl { Start, Stop, Pause, Continue };
 
 // Runs control requests against the handlers, one at a time, and keeps the state the

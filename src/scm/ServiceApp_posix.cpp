@@ -1,5 +1,6 @@
 #include "scm/ServiceApp.h"
 
+#include "platform/SystemNotify.h"
 #include "scm/ServiceAppControl.h"
 #include "scm/ServiceChannel.h"
 
@@ -33,6 +34,20 @@ void PrintUsage(const char* program) {
                " /UNINSTALL [/SILENT] entfernt den Dienst wieder\n");
 }
 
+// Tells systemd, when it started the service, the state the service is in now; a stop is
+// announced before its handler runs, so that systemd waits for the process instead of
+// calling the end unexpected.
+void TellServiceManager(ServiceState state, bool stopping = false) {
+    if (!SystemNotifyWanted())
+        return;
+    if (stopping) {
+        NotifySystem("STOPPING=1\nSTATUS=" + std::string(kUnitStatusStopping));
+        return;
+    }
+    const std::string_view status = state == ServiceState::Paused ? kUnitStatusPaused : kUnitStatusRunning;
+    NotifySystem("READY=1\nSTATUS=" + std::string(status));
+}
+
 // The calling thread is the control thread: the signals are blocked before the start handler
 // creates any thread (which inherits the mask) and taken here with sigwait, so no handler
 // ever runs inside a signal handler.
@@ -48,6 +63,7 @@ int RunForeground(IServiceHandlers& handlers) {
     ServiceDispatcher dispatcher(handlers);
     if (!dispatcher.Control(ServiceControl::Start))
         return 1;
+    TellServiceManager(dispatcher.State());
     for (;;) {
         int signo = 0;
         if (sigwait(&set, &signo) != 0)
@@ -56,13 +72,16 @@ int RunForeground(IServiceHandlers& handlers) {
         case SIGTERM:
         case SIGINT:
         case SIGHUP:
+            TellServiceManager(dispatcher.State(), true);
             dispatcher.Control(ServiceControl::Stop);
             return 0;
         case SIGUSR1:
             dispatcher.Control(ServiceControl::Pause);
+            TellServiceManager(dispatcher.State());
             break;
         case SIGUSR2:
             dispatcher.Control(ServiceControl::Continue);
+            TellServiceManager(dispatcher.State());
             break;
         default:
             break;

@@ -9,10 +9,14 @@
 // The directory is /var/lib/pelorix/services, or the one that PELORIX_SCM_DIR names. Whoever
 // may write to that directory is this platform's administrator.
 //
-// A service started by root runs under the system user pelorix (PELORIX_SCM_ACCOUNT names
-// another account, for tests), and only when its program file and every directory above it
-// belong to root and nobody else may write them; a service started by anyone else runs as
-// that user.
+// Where systemd runs and the package's unit pelorix.service is installed, the calls control
+// that unit instead (SystemdUnit.h), and the service database is not used.
+//
+// Without systemd a service runs as whoever starts it. Root starts only the service program
+// (PelorixSvc), and only when its file and every directory above it belong to root and nobody
+// else may write them; that program then leaves root for the system user pelorix itself
+// (PELORIX_SCM_ACCOUNT names another account, for tests) before it reads its settings
+// (ServiceProcess.h).
 
 #include <cstdint>
 #include <string>
@@ -46,6 +50,7 @@ inline constexpr DWORD ERROR_PROCESS_ABORTED = 1067;
 inline constexpr DWORD ERROR_SERVICE_LOGON_FAILED = 1069;
 inline constexpr DWORD ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
 inline constexpr DWORD ERROR_SERVICE_EXISTS = 1073;
+inline constexpr DWORD ERROR_RPC_SERVER_UNAVAILABLE = 1722;
 
 // Access rights of the manager handle.
 inline constexpr DWORD SC_MANAGER_CONNECT = 0x0001;

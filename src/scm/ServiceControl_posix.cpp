@@ -6,8 +6,9 @@
 #include "platform/Clock.h"
 #include "platform/NetworkDeadline.h"
 #include "scm/ProgramTrust.h"
-#include "scm/ServiceAccount_posix.h"
+#include "scm/ServiceApp.h"
 #include "scm/ServiceDatabase.h"
+#include "scm/SystemdUnit.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -34,7 +35,8 @@ struct ScHandleData {
     bool isService = false;
     std::string dir;
     DWORD access = 0;
-    std::string name; // services only: the recorded name
+    std::string name;     // services only: the recorded name
+    bool systemd = false; // the calls go to systemd's unit (SystemdUnit.h)
 };
 
 namespace {
@@ -42,6 +44,9 @@ namespace {
 // How long a start may take to report start pending, and a control request to be handled.
 constexpr int kStartReportMs = 30000;
 constexpr int kControlReplyMs = 30000;
+// How long a stopped service's process may take to end after it reported stopped (the service
+// gives a stage under way a few seconds).
+constexpr int kProcessEndMs = 30000;
 constexpr int kPollMs = 10;
 
 thread_local DWORD tLastError = ERROR_SUCCESS;
@@ -171,25 +176,16 @@ void RecordRefusal(const std::string& dir, const std::string& name, DWORD error,
     db::SaveStatus(dir, name, status);
 }
 
-// Why the account root hands the service to could not start it: the program or its directory
-// lies where the account may not go (below a home directory only root may enter, say).
-std::string UnreachableReason(const std::string& program, const Account& account) {
-    return program + " ist für Benutzer "_l1 + account.name + " nicht erreichbar";
-}
-
-// Starts the program at path detached (own session, no parent to reap it), under account when
-// given; pid of the service process, or 0 with the error number set.
-long Launch(const std::string& dir, const db::Record& record, std::string path, const Account* account) {
+// Starts the program at path detached (own session, no parent to reap it), as the caller;
+// pid of the service process, or 0 with the error number set.
+long Launch(const std::string& dir, const db::Record& record, std::string path) {
     const auto slash = path.rfind('/');
     const std::string workDir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
 
     // Nothing of the starter's environment but what every service gets; the database's two
     // names are this start's own.
-    std::optional<EnvironmentAccount> who;
-    if (account)
-        who = EnvironmentAccount{account->name, account->home};
     std::vector<std::string> envStrings;
-    for (std::string& entry : CleanEnvironment(environ, who ? &*who : nullptr))
+    for (std::string& entry : CleanEnvironment(environ))
         if (entry.rfind(std::string(db::kDirVariable) + "=", 0) != 0 &&
             entry.rfind(std::string(db::kServiceVariable) + "=", 0) != 0)
             envStrings.push_back(std::move(entry));
@@ -205,8 +201,6 @@ long Launch(const std::string& dir, const db::Record& record, std::string path, 
     // in the database's group must be able to append to and replace; the files holding
     // passwords are created with their own narrow modes.
     setup.Umask = 002;
-    if (account)
-        setup.Credentials = ChildCredentials{account->uid, account->gid, account->groups};
     int error = 0;
     const pid_t pid = StartDetached(setup, error);
     if (pid == 0)
@@ -236,31 +230,43 @@ bool AwaitStartReport(const std::string& dir, const std::string& name, long pid)
     }
 }
 
-// Root starts only a program that nobody else could have written, and never runs it as root
-// (unless the account named is root itself): the account is looked up here. False with the
-// error number set, and the reason recorded in the service's status, when it must not start.
-bool PrepareRootStart(const std::string& dir, const db::Record& record, std::string& program,
-                      std::optional<Account>& account) {
+// Why root must not run the program, or empty. Root starts only the service program, and only
+// a copy that nobody else could have written: that program leaves root for its account itself,
+// before it reads anything others may write (ServiceProcess.h), where any other program would
+// go on as root with a record that members wrote.
+std::string RootRefusal(const ProgramTrust& trust) {
+    if (!trust.trusted)
+        return trust.reason;
+    const std::string program = ServiceIdentity{}.program;
+    const auto slash = trust.resolvedPath.rfind('/');
+    if (trust.resolvedPath.substr(slash == std::string::npos ? 0 : slash + 1) != program)
+        return trust.resolvedPath + " ist nicht das Dienstprogramm " + program;
+    return {};
+}
+
+// False with the error number set, and the reason recorded in the service's status, when root
+// must not start the record's program; else program is the file to start.
+bool PrepareRootStart(const std::string& dir, const db::Record& record, std::string& program) {
     const ProgramTrust trust = CheckProgramTrust(record.path);
     if (trust.error != 0)
         return Fail(FromErrno(trust.error));
-    if (!trust.trusted) {
-        RecordRefusal(dir, record.name, ERROR_ACCESS_DENIED, trust.reason);
+    if (const std::string refusal = RootRefusal(trust); !refusal.empty()) {
+        RecordRefusal(dir, record.name, ERROR_ACCESS_DENIED, refusal);
         return Fail(ERROR_ACCESS_DENIED);
     }
     program = trust.resolvedPath;
-    const std::string name = AccountName();
-    account = LookUpAccount(name);
-    if (!account) {
-        RecordRefusal(dir, record.name, ERROR_SERVICE_LOGON_FAILED, "Benutzer " + name + " fehlt");
-        return Fail(ERROR_SERVICE_LOGON_FAILED);
-    }
-    if (account->uid == 0)
-        account.reset();
     return true;
 }
 
 // ---- Control requests ----
+
+// A stop is done when the process has ended, not when it said so: a start right after would
+// otherwise meet the old process still at work in the same program directory.
+void AwaitProcessEnd(const db::Status& reported) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kProcessEndMs);
+    while (db::Alive(reported) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+}
 
 bool ParseReply(const std::string& line, DWORD& error, SERVICE_STATUS& status) {
     std::istringstream in(line);
@@ -374,6 +380,8 @@ std::string ErrorText(DWORD error) {
         return "Der angegebene Dienst wurde zum Löschen markiert."_l1;
     case ERROR_SERVICE_EXISTS:
         return "Der angegebene Dienst ist bereits vorhanden."_l1;
+    case ERROR_RPC_SERVER_UNAVAILABLE:
+        return "Der RPC-Server ist nicht verfügbar."_l1;
     default:
         return "Unbekannter Systemfehler (Fehlercode "_l1 + std::to_string(error) + ").";
     }
@@ -405,6 +413,9 @@ SC_HANDLE OpenSCManagerA(const char* machineName, const char* databaseName, DWOR
         return FailHandle(ERROR_INVALID_PARAMETER);
     if (databaseName && *databaseName && std::strcmp(databaseName, "ServicesActive") != 0)
         return FailHandle(ERROR_DATABASE_DOES_NOT_EXIST);
+    // Under systemd polkit decides each call; only an unreachable service manager fails here.
+    if (systemd::Drives())
+        return systemd::Reachable() ? NewHandle({false, {}, desiredAccess, {}, true}) : nullptr;
     const std::string dir = db::Directory();
     const bool wantsWrite = (desiredAccess & ~kManagerReadRights) != 0;
     struct stat st {};
@@ -415,7 +426,7 @@ SC_HANDLE OpenSCManagerA(const char* machineName, const char* databaseName, DWOR
     } else if (!DirAccess(dir, R_OK | X_OK) || (wantsWrite && !CanWrite(dir))) {
         return FailHandle(ERROR_ACCESS_DENIED);
     }
-    return NewHandle({false, dir, desiredAccess, {}});
+    return NewHandle({false, dir, desiredAccess, {}, false});
 }
 
 SC_HANDLE CreateServiceA(SC_HANDLE scManager, const char* serviceName, const char* displayName,
@@ -439,6 +450,10 @@ SC_HANDLE CreateServiceA(SC_HANDLE scManager, const char* serviceName, const cha
     if (unsupported || badType || badStart || errorControl > 3 || !binaryPathName || !*binaryPathName)
         return FailHandle(ERROR_INVALID_PARAMETER);
 
+    if (manager->systemd)
+        return systemd::Install(serviceName, binaryPathName)
+                   ? NewHandle({true, {}, desiredAccess, ServiceIdentity{}.name, true})
+                   : nullptr;
     db::Record record{serviceName,    displayName && *displayName ? displayName : serviceName,
                       binaryPathName, serviceType,
                       startType,      errorControl};
@@ -458,7 +473,7 @@ SC_HANDLE CreateServiceA(SC_HANDLE scManager, const char* serviceName, const cha
                                   record.path.find_first_of("\r\n") != std::string::npos
                               ? ERROR_INVALID_PARAMETER
                               : FromErrno(errno));
-    return NewHandle({true, dir, desiredAccess, record.name});
+    return NewHandle({true, dir, desiredAccess, record.name, false});
 }
 
 SC_HANDLE OpenServiceA(SC_HANDLE scManager, const char* serviceName, DWORD desiredAccess) {
@@ -467,6 +482,10 @@ SC_HANDLE OpenServiceA(SC_HANDLE scManager, const char* serviceName, DWORD desir
         return FailHandle(ERROR_INVALID_HANDLE);
     if (!serviceName || !*serviceName)
         return FailHandle(ERROR_INVALID_NAME);
+    if (manager->systemd)
+        return systemd::Installed(serviceName)
+                   ? NewHandle({true, {}, desiredAccess, ServiceIdentity{}.name, true})
+                   : nullptr;
     if (!db::ValidName(serviceName))
         return FailHandle(ERROR_SERVICE_DOES_NOT_EXIST);
     const std::string& dir = manager->dir;
@@ -478,7 +497,7 @@ SC_HANDLE OpenServiceA(SC_HANDLE scManager, const char* serviceName, DWORD desir
                                                             : ERROR_SERVICE_MARKED_FOR_DELETE);
     if ((desiredAccess & ~kServiceReadRights) != 0 && !CanWrite(dir))
         return FailHandle(ERROR_ACCESS_DENIED);
-    return NewHandle({true, dir, desiredAccess, record->name});
+    return NewHandle({true, dir, desiredAccess, record->name, false});
 }
 
 bool QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) {
@@ -489,6 +508,8 @@ bool QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) {
         return Fail(ERROR_ACCESS_DENIED);
     if (!status)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (handle->systemd)
+        return systemd::Query(*status);
     *status = CurrentStatus(handle->dir, handle->name);
     return Succeed();
 }
@@ -499,6 +520,8 @@ bool StartServiceA(SC_HANDLE service, DWORD /*numArgs*/, const char** /*args*/) 
         return Fail(ERROR_INVALID_HANDLE);
     if (!(handle->access & SERVICE_START))
         return Fail(ERROR_ACCESS_DENIED);
+    if (handle->systemd)
+        return systemd::Start();
     const std::string& dir = handle->dir;
     db::Lock lock(dir, handle->name);
     if (!lock.Held())
@@ -511,16 +534,10 @@ bool StartServiceA(SC_HANDLE service, DWORD /*numArgs*/, const char** /*args*/) 
     if (CurrentStatus(dir, handle->name).dwCurrentState != SERVICE_STOPPED)
         return Fail(ERROR_SERVICE_ALREADY_RUNNING);
     std::string program = record->path;
-    std::optional<Account> account;
-    if (geteuid() == 0 && !PrepareRootStart(dir, *record, program, account))
+    if (geteuid() == 0 && !PrepareRootStart(dir, *record, program))
         return false;
-    const long pid = Launch(dir, *record, program, account ? &*account : nullptr);
-    if (pid == 0) {
-        if (account && tLastError == ERROR_ACCESS_DENIED)
-            RecordRefusal(dir, record->name, ERROR_ACCESS_DENIED, UnreachableReason(program, *account));
-        return false;
-    }
-    return AwaitStartReport(dir, handle->name, pid) && Succeed();
+    const long pid = Launch(dir, *record, program);
+    return pid != 0 && AwaitStartReport(dir, handle->name, pid) && Succeed();
 }
 
 bool ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) {
@@ -532,13 +549,23 @@ bool ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) {
         return Fail(ERROR_INVALID_PARAMETER);
     if (!(handle->access & right))
         return Fail(ERROR_ACCESS_DENIED);
+    if (handle->systemd) {
+        SERVICE_STATUS reached;
+        const bool done = systemd::Control(control, reached);
+        if (status)
+            *status = reached;
+        return done;
+    }
     SERVICE_STATUS current = CurrentStatus(handle->dir, handle->name);
+    const auto process = db::LoadStatus(handle->dir, handle->name);
     bool ok = false;
     if (current.dwCurrentState == SERVICE_STOPPED)
         ok = Fail(ERROR_SERVICE_NOT_ACTIVE);
     else
         ok = SendControl(handle->dir, handle->name, control, current);
     const DWORD error = tLastError;
+    if (ok && current.dwCurrentState == SERVICE_STOPPED && process)
+        AwaitProcessEnd(*process);
     if (status)
         *status = current;
     if (ok && current.dwCurrentState == SERVICE_STOPPED)
@@ -553,6 +580,8 @@ bool DeleteService(SC_HANDLE service) {
         return Fail(ERROR_INVALID_HANDLE);
     if (!(handle->access & DELETE_ACCESS))
         return Fail(ERROR_ACCESS_DENIED);
+    if (handle->systemd)
+        return systemd::Remove();
     const std::string& dir = handle->dir;
     db::Lock lock(dir, handle->name);
     if (!lock.Held())
@@ -589,6 +618,8 @@ bool QueryServiceConfigA(SC_HANDLE service, SERVICE_CONFIG* config) {
         return Fail(ERROR_ACCESS_DENIED);
     if (!config)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (handle->systemd)
+        return systemd::Config(*config);
     const auto record = db::LoadRecord(handle->dir, handle->name);
     if (!record)
         return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
@@ -605,6 +636,8 @@ bool QueryServiceStopReason(SC_HANDLE service, std::string* reason) {
         return Fail(ERROR_ACCESS_DENIED);
     if (!reason)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (handle->systemd)
+        return systemd::StopReason(*reason);
     reason->clear();
     const auto reported = db::LoadStatus(handle->dir, handle->name);
     if (reported && reported->state == SERVICE_STOPPED)
@@ -620,6 +653,8 @@ bool EnumServicesStatusA(SC_HANDLE scManager, std::vector<ENUM_SERVICE_STATUS>* 
         return Fail(ERROR_ACCESS_DENIED);
     if (!services)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (manager->systemd)
+        return systemd::List(*services);
     services->clear();
     for (const auto& name : db::ListNames(manager->dir)) {
         if (Marked(manager->dir, name)) {

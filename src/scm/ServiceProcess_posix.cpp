@@ -6,6 +6,7 @@
 #include "platform/FileSystemName.h"
 #include "platform/RootOnlyPath_posix.h"
 #include "platform/SystemMessage.h"
+#include "platform/SystemNotify.h"
 #include "scm/ServiceAccount_posix.h"
 
 #include <unistd.h>
@@ -77,6 +78,8 @@ bool PrepareServiceProcess(char** argv, const std::string& settingsPath) {
     if (::geteuid() == 0 && !LeaveRoot(settingsPath, who))
         return false;
     std::vector<std::string> clean = CleanEnvironment(environ, who ? &*who : nullptr);
+    for (std::string& entry : ServiceManagerEnvironment())
+        clean.push_back(std::move(entry));
     std::vector<std::string> current;
     for (char** entry = environ; entry && *entry; ++entry)
         current.emplace_back(*entry);

@@ -7,6 +7,7 @@
 #include "base/Latin1.h"
 #include "scm/ServiceChannel.h"
 #include "scm/ServiceDatabase.h"
+#include "scm/ServiceProcess.h"
 
 #include "ServerProcess.h"
 #include "TempDir.h"
@@ -21,6 +22,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -34,7 +36,12 @@ namespace {
 
 constexpr const char* kJournalVariable = "PELORIX_TEST_JOURNAL";
 constexpr const char* kDelayVariable = "PELORIX_TEST_DELAY_MS";
-constexpr const char* kRegainVariable = "PELORIX_TEST_REGAIN_ROOT";
+// Set: the small service begins as the service program does (ServiceProcess.h) and journals
+// whether it could become root again.
+constexpr const char* kLeaveRootVariable = "PELORIX_TEST_LEAVE_ROOT";
+// How long the process lives on after it reported stopped, as the publishing service does while
+// its worker ends.
+constexpr const char* kLingerVariable = "PELORIX_TEST_LINGER_MS";
 
 void Journal(const std::string& line) {
     const char* path = std::getenv(kJournalVariable);
@@ -54,7 +61,7 @@ int RunTestService() {
     const int delayMs = delayText ? std::atoi(delayText) : 0;
     channel.ReportStatus(SERVICE_RUNNING);
     Journal("started");
-    if (std::getenv(kRegainVariable))
+    if (std::getenv(kLeaveRootVariable))
         Journal(setuid(0) == 0 || setgid(0) == 0 ? "root regained" : "root out of reach");
     for (;;) {
         auto request = channel.NextRequest(-1);
@@ -82,8 +89,11 @@ int RunTestService() {
         }
         Journal("end " + std::to_string(control));
         channel.Answer(*request, error);
-        if (channel.State() == SERVICE_STOPPED)
+        if (channel.State() == SERVICE_STOPPED) {
+            const char* linger = std::getenv(kLingerVariable);
+            std::this_thread::sleep_for(std::chrono::milliseconds(linger ? std::atoi(linger) : 0));
             return 0;
+        }
     }
 }
 
@@ -91,6 +101,17 @@ std::string SelfPath() {
     char buffer[4096];
     const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+// A copy of this program in dir under the service program's name, which alone root starts
+// (a hard link where the file system allows one).
+std::string LinkToThisProgram(const std::string& dir) {
+    const std::string program = dir + "PelorixSvc";
+    std::error_code error;
+    std::filesystem::create_hard_link(SelfPath(), program, error);
+    if (error)
+        std::filesystem::copy_file(SelfPath(), program, error);
+    return program;
 }
 
 DWORD State(SC_HANDLE service) {
@@ -127,6 +148,8 @@ protected:
         setenv(db::kDirVariable, dir_.c_str(), 1);
         setenv(kJournalVariable, temp_.File("journal").c_str(), 1);
         unsetenv(kDelayVariable);
+        unsetenv(kLingerVariable);
+        program_ = LinkToThisProgram(temp_.Path());
         manager_ = ScHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
         ASSERT_TRUE(manager_);
     }
@@ -138,13 +161,14 @@ protected:
                 kill(static_cast<pid_t>(status->pid), SIGKILL);
         unsetenv(db::kDirVariable);
         setenv(kAccountVariable, "root", 1);
-        unsetenv(kRegainVariable);
+        unsetenv(kLeaveRootVariable);
     }
 
-    ScHandle Create(const std::string& name, const std::string& path = SelfPath()) {
+    // This program is the services' program unless path names another.
+    ScHandle Create(const std::string& name, const std::string& path = {}) {
         return ScHandle(CreateServiceA(manager_.Get(), name.c_str(), "Test-Dienst", SERVICE_ALL_ACCESS,
                                        SERVICE_WIN32_SHARE_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                       path.c_str()));
+                                       (path.empty() ? program_ : path).c_str()));
     }
 
     ScHandle Open(const std::string& name, DWORD access = SERVICE_ALL_ACCESS) {
@@ -155,6 +179,7 @@ protected:
 
     TempDir temp_;
     std::string dir_;
+    std::string program_;
     ScHandle manager_;
 };
 
@@ -214,8 +239,7 @@ TEST_F(ServiceControlTest, TheServiceRunsDetachedInItsProgramDirectoryWithAClean
     const std::string proc = "/proc/" + std::to_string(status->pid);
     char cwd[4096] = {};
     ASSERT_GT(readlink((proc + "/cwd").c_str(), cwd, sizeof cwd - 1), 0);
-    const std::string self = SelfPath();
-    EXPECT_EQ(std::string(cwd), self.substr(0, self.rfind('/')));
+    EXPECT_EQ(std::string(cwd) + "/", temp_.Path());
     EXPECT_NE(getsid(static_cast<pid_t>(status->pid)), getsid(0)); // a session of its own
     EXPECT_NE(getppid(), status->pid);
     // Not this process's child: nothing is left for the caller to reap.
@@ -260,7 +284,7 @@ TEST_F(ServiceControlTest, NamesAreUniqueWithoutRegardToCase) {
     ASSERT_TRUE(QueryServiceConfigA(other.Get(), &config));
     EXPECT_EQ(config.ServiceName, "PelorixService");
     EXPECT_EQ(config.DisplayName, "Test-Dienst");
-    EXPECT_EQ(config.BinaryPathName, SelfPath());
+    EXPECT_EQ(config.BinaryPathName, program_);
     EXPECT_EQ(config.dwStartType, SERVICE_AUTO_START);
     EXPECT_EQ(config.dwServiceType, SERVICE_WIN32_SHARE_PROCESS);
     EXPECT_EQ(config.dwErrorControl, SERVICE_ERROR_NORMAL);
@@ -374,14 +398,16 @@ TEST_F(ServiceControlTest, StartFailsWhenTheProgramCannotRun) {
     EXPECT_EQ(State(missing.Get()), SERVICE_STOPPED);
 
     // A program that ends without ever reporting.
-    const ScHandle quitter = Create("Quitter", "/bin/true");
+    std::filesystem::create_directory(temp_.File("quitter"));
+    ASSERT_TRUE(std::filesystem::copy_file("/bin/true", temp_.File("quitter/PelorixSvc")));
+    const ScHandle quitter = Create("Quitter", temp_.File("quitter/PelorixSvc"));
     EXPECT_FALSE(StartServiceA(quitter.Get(), 0, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_PROCESS_ABORTED);
     EXPECT_EQ(State(quitter.Get()), SERVICE_STOPPED);
 
     const ScHandle disabled(CreateServiceA(manager_.Get(), "Disabled", nullptr, SERVICE_ALL_ACCESS,
                                            SERVICE_WIN32_OWN_PROCESS, SERVICE_DISABLED, SERVICE_ERROR_NORMAL,
-                                           SelfPath().c_str()));
+                                           program_.c_str()));
     ASSERT_TRUE(disabled);
     EXPECT_FALSE(StartServiceA(disabled.Get(), 0, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_SERVICE_DISABLED);
@@ -397,42 +423,29 @@ std::string ProcessField(long pid, const std::string& field) {
     return {};
 }
 
-// A copy of this program in dir (root's, mode 0755): the build tree may lie where only root
-// goes (a checkout in /root), which the account a service is handed to cannot enter.
-std::string CopyOfThisProgram(const std::string& dir) {
-    const std::string copy = dir + "/service-program";
-    std::ifstream in(SelfPath(), std::ios::binary);
-    std::ofstream out(copy, std::ios::binary);
-    out << in.rdbuf();
-    out.close();
-    chmod(copy.c_str(), 0755);
-    return copy;
-}
-
-TEST_F(ServiceControlTest, AServiceStartedByRootRunsUnderTheServiceAccount) {
+// Root starts the service program as root, and the program leaves root itself before it
+// reads anything, for good; any other program, even one only root could have written, is
+// refused and the status says why. (nobody plays the system user pelorix.)
+TEST_F(ServiceControlTest, RootStartsOnlyTheServiceProgramWhichLeavesRootItself) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root";
-    // nobody plays the system user pelorix; it must reach the database, the journal and the
-    // program.
     setenv(kAccountVariable, "nobody", 1);
-    setenv(kRegainVariable, "1", 1);
+    setenv(kLeaveRootVariable, "1", 1);
     chmod(temp_.Path().c_str(), 0755);
     chmod(dir_.c_str(), 0777);
     temp_.Write("journal", "");
     chmod(temp_.File("journal").c_str(), 0666);
 
-    // Where nobody may not go, nothing starts, and the status says why.
-    const std::string closed = temp_.Path() + "closed";
-    mkdir(closed.c_str(), 0700);
-    const std::string unreachable = CopyOfThisProgram(closed);
-    const ScHandle refused = Create("Unreachable", unreachable);
+    const std::string other = temp_.File("other-program");
+    std::filesystem::copy_file(SelfPath(), other);
+    const ScHandle refused = Create("Other", other);
     EXPECT_FALSE(StartServiceA(refused.Get(), 0, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     std::string reason;
     ASSERT_TRUE(QueryServiceStopReason(refused.Get(), &reason));
-    EXPECT_EQ(reason, unreachable + " ist für Benutzer nobody nicht erreichbar"_l1);
+    EXPECT_EQ(reason, other + " ist nicht das Dienstprogramm PelorixSvc");
 
-    const ScHandle service = Create("Dropped", CopyOfThisProgram(temp_.Path()));
+    const ScHandle service = Create("Dropped");
     ASSERT_TRUE(StartServiceA(service.Get(), 0, nullptr)) << GetLastError();
     ASSERT_TRUE(WaitForState(service.Get(), SERVICE_RUNNING));
     const auto status = db::LoadStatus(dir_ + "/", "Dropped");
@@ -451,30 +464,25 @@ TEST_F(ServiceControlTest, AServiceStartedByRootRunsUnderTheServiceAccount) {
 TEST_F(ServiceControlTest, RootRefusesAProgramOthersCouldHaveWrittenAndSaysWhy) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root";
-    temp_.Write("foreign", "#!/bin/sh\n");
-    chmod(temp_.File("foreign").c_str(), 0755);
-    ASSERT_EQ(chown(temp_.File("foreign").c_str(), 65534, 65534), 0);
-    const ScHandle foreign = Create("Foreign", temp_.File("foreign"));
-    EXPECT_FALSE(StartServiceA(foreign.Get(), 0, nullptr));
+    std::filesystem::create_directory(temp_.File("foreign"));
+    temp_.Write("foreign/PelorixSvc", "#!/bin/sh\n");
+    const std::string foreign = temp_.File("foreign/PelorixSvc");
+    chmod(foreign.c_str(), 0755);
+    ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+    const ScHandle service = Create("Foreign", foreign);
+    EXPECT_FALSE(StartServiceA(service.Get(), 0, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     SERVICE_STATUS status;
-    ASSERT_TRUE(QueryServiceStatus(foreign.Get(), &status));
+    ASSERT_TRUE(QueryServiceStatus(service.Get(), &status));
     EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
     EXPECT_EQ(status.dwWin32ExitCode, ERROR_ACCESS_DENIED);
     std::string reason;
-    ASSERT_TRUE(QueryServiceStopReason(foreign.Get(), &reason));
-    EXPECT_EQ(reason, temp_.File("foreign") + " gehört nicht root"_l1);
-
-    // Without the account to run it under, nothing starts either.
-    setenv(kAccountVariable, "pelorix-nobody-here", 1);
-    const ScHandle service = Create("Trusted");
-    EXPECT_FALSE(StartServiceA(service.Get(), 0, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_SERVICE_LOGON_FAILED);
     ASSERT_TRUE(QueryServiceStopReason(service.Get(), &reason));
-    EXPECT_EQ(reason, "Benutzer pelorix-nobody-here fehlt");
+    EXPECT_EQ(reason, foreign + " gehört nicht root"_l1);
 
-    // A start that succeeds clears what was recorded.
-    setenv(kAccountVariable, "root", 1);
+    // Once only root could have written it, it starts, and the refusal recorded goes.
+    std::filesystem::remove(foreign);
+    ASSERT_TRUE(std::filesystem::copy_file(SelfPath(), foreign));
     ASSERT_TRUE(StartServiceA(service.Get(), 0, nullptr)) << GetLastError();
     ASSERT_TRUE(ControlService(service.Get(), SERVICE_CONTROL_STOP, &status));
     ASSERT_TRUE(QueryServiceStatus(service.Get(), &status));
@@ -681,8 +689,27 @@ TEST(ServiceErrorText, GivesTheSystemsGermanMessages) {
 
 // The control layer starts this very program as the test service.
 int main(int argc, char** argv) {
-    if (!pelorix::ServiceChannel::StartedServiceName().empty())
+    if (!pelorix::ServiceChannel::StartedServiceName().empty()) {
+        const std::string self = SelfPath();
+        if (std::getenv(kLeaveRootVariable) &&
+            !pelorix::PrepareServiceProcess(argv, self.substr(0, self.rfind('/')) + "/Pelorix.ini"))
+            return 1;
         return RunTestService();
+    }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+TEST_F(ServiceControlTest, StopReturnsOnceTheProcessHasEndedSoAStartAtOnceSucceeds) {
+    setenv(kLingerVariable, "300", 1);
+    const ScHandle service = Create("Lingering");
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(StartServiceA(service.Get(), 0, nullptr)) << GetLastError();
+        const auto running = db::LoadStatus(dir_ + "/", "Lingering");
+        ASSERT_TRUE(running);
+        SERVICE_STATUS status;
+        ASSERT_TRUE(ControlService(service.Get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+        EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
+        EXPECT_FALSE(db::Alive(*running)) << "stop returned while the process still ran";
+    }
 }

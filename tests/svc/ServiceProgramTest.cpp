@@ -313,6 +313,19 @@ TEST_F(ServiceProgramTest, AServiceEndedBySigkillQueriesStoppedAndStartsAgain) {
     EXPECT_EQ(Sc({"stop", "PelorixService"}).output, "STOPPED\n");
 }
 
+// What "Änderungen werden erst nach Neustart des Dienstes wirksam!" asks for: a stop returns
+// only once the process has ended, so the start right after it never meets the old one.
+TEST_F(ServiceProgramTest, AStopFollowedAtOnceByAStartSucceedsEveryTime) {
+    ASSERT_EQ(Svc({"/INSTALL"}).exitCode, 0);
+    for (int round = 0; round < 50; ++round) {
+        const RunResult start = Sc({"start", "PelorixService"});
+        ASSERT_EQ(start.output, "RUNNING\n") << "round " << round;
+        const RunResult stop = Sc({"stop", "PelorixService"});
+        ASSERT_EQ(stop.output, "STOPPED\n") << "round " << round;
+    }
+    EXPECT_EQ(Sc({"query", "PelorixService"}).output, "STOPPED\n");
+}
+
 TEST_F(ServiceProgramTest, SigtermEndsAControlledServiceAsAShutdownDoes) {
     ASSERT_EQ(Svc({"/INSTALL"}).exitCode, 0);
     ASSERT_EQ(Sc({"start", "PelorixService"}).exitCode, 0);
