@@ -15,6 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
 #include <cstdlib>
 #include <fstream>
 
@@ -57,7 +61,23 @@ private:
 
 class IPv6DirectNetTest : public ::testing::Test {
 protected:
+    // The far side's pid names its namespace only once unshare has run; a pair added before
+    // that would land in this namespace, and the far side would wait for it for ever.
+    bool FarSideHasItsOwnNetwork() const {
+        std::error_code error;
+        const auto own = std::filesystem::read_symlink("/proc/self/ns/net", error);
+        for (int i = 0; i < 200; ++i) {
+            const auto far =
+                std::filesystem::read_symlink("/proc/" + std::to_string(far_.Pid()) + "/ns/net", error);
+            if (!error && far != own)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        return false;
+    }
+
     void SetUp() override {
+        ASSERT_TRUE(FarSideHasItsOwnNetwork());
         ASSERT_TRUE(Shell("ip link add veth0 type veth peer name veth1 netns " + std::to_string(far_.Pid())));
         WriteSysctl("accept_dad", "0");
         WriteSysctl("use_tempaddr", "2");
