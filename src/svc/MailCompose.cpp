@@ -201,7 +201,7 @@ std::string SmtpResultText(int code) {
     case kMailOversized:
         return OversizedReplyCauseText();
     case kMailProtectionRequired:
-        return "Server verlangt geschützte Verbindung - Einstellung \"Verbindung:\" prüfen"_l1;
+        return "Server verlangt geschützte Verbindung - Einstellung \"Verschlüsselung:\" prüfen"_l1;
     case kMailHelperEnded:
         return "Mail-Prozess unerwartet beendet";
     default:

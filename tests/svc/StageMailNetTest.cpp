@@ -151,7 +151,7 @@ TEST_F(StageMailTest, EachFailureNamesItsCauseInOneLineWithTheReplyBelow) {
     ServeSmtp(protectedOnly);
     EXPECT_FALSE(kit_.Worker().NotifyByMail(true));
     EXPECT_EQ(kit_.Lines(), (V{"-Mailversand gescheitert: Server verlangt geschützte Verbindung - "
-                               "Einstellung \"Verbindung:\" prüfen"_l1,
+                               "Einstellung \"Verschlüsselung:\" prüfen"_l1,
                                "-SMTP-Antwort: 530 5.7.0 Must issue a STARTTLS command first"}));
 
     // A greeting of a megabyte is no greeting, and nothing follows it.
