@@ -1,5 +1,7 @@
 #include "net/InternetSession.h"
 
+#include "net/FailureCause.h"
+
 #include "../net/LoopbackPeer.h"
 #include "FtpTestServer.h"
 
@@ -305,6 +307,7 @@ TEST(InternetSessionScripted, SilentServerIsGivenUp) {
     EXPECT_FALSE(
         session.ConnectFtp("127.0.0.1", static_cast<std::uint16_t>(peer.Port()), "user", "pw", 0, 0));
     EXPECT_EQ(LastError(), kErrorInternetTimeout);
+    EXPECT_EQ(FailureCause(LastError(), LastFailureReason()), TimeoutCauseText()) << LastFailureReason();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
 }
 
@@ -327,6 +330,7 @@ TEST(InternetSessionScripted, StalledHandshakeEndsAtTheConnectLimit) {
         if (LastError() == kErrorNotSupported)
             continue; // no such connection type on this system
         EXPECT_EQ(LastError(), kErrorInternetTimeout) << static_cast<int>(mode);
+        EXPECT_EQ(FailureCause(LastError(), LastFailureReason()), TimeoutCauseText()) << LastFailureReason();
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
     }
 }
