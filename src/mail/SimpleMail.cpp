@@ -22,15 +22,16 @@ unsigned Byte(char c) {
 
 namespace mailwire {
 
-long ReceiveAppend(TcpSocket& sock, std::string& text, std::size_t maxBytes, int timeoutMs) {
+long ReceiveAppend(TcpSocket& sock, std::string& text, std::size_t maxBytes, int timeoutMs,
+                   std::size_t limit) {
     std::array<char, 4096> buffer{};
     if (maxBytes > buffer.size())
         maxBytes = buffer.size();
     std::size_t received = 0;
     switch (sock.Receive(buffer.data(), maxBytes, timeoutMs, received)) {
     case TcpResult::Ok:
-        if (text.size() + received > kMaxReplyBytes)
-            throw Silence{};
+        if (text.size() + received > limit)
+            throw Oversized{};
         text.append(buffer.data(), received);
         return static_cast<long>(received);
     case TcpResult::Closed:
@@ -59,7 +60,7 @@ std::string ReceiveLine(TcpSocket& sock, int timeoutMs) {
     std::size_t searched = 0;
     do {
         searched = reply.size();
-        got = ReceiveAppend(sock, reply, 1022, timeoutMs);
+        got = ReceiveAppend(sock, reply, 1022, timeoutMs, kMaxLineReplyBytes);
     } while (reply.find('\n', searched) == std::string::npos && got > 0);
     return reply;
 }

@@ -28,6 +28,13 @@ inline constexpr int kMailDialogueTimeoutMs = 120000;
 inline constexpr std::uint16_t kSmtpPort = 25;
 inline constexpr std::uint16_t kPop3Port = 110;
 
+// Result codes both clients give beside their own: the server accepted the connection and then
+// stopped answering; it sent a reply beyond any sensible size; (SMTP) it asks for a protected
+// connection before it takes a mail.
+inline constexpr int kMailSilent = 6;
+inline constexpr int kMailOversized = 7;
+inline constexpr int kMailProtectionRequired = 8;
+
 // How a mail connection is protected ([SendMail] Security): "none" plain, "starttls" upgraded
 // with STARTTLS / STLS (never falling back to plain), "tls" TLS from the first byte.
 enum class MailSecurity { None, StartTls, Tls };
@@ -70,7 +77,8 @@ TcpSocket MailConnect(const std::string& host, std::uint16_t port, int& code,
 int SendMailCommand(TcpSocket& sock, std::string_view text, int timeoutMs = kMailReplyTimeoutMs);
 
 // Reads one reply line; true when it begins with "+". A closed connection, a receive error
-// or silence beyond timeoutMs give false; timedOut (when given) tells the last case apart.
+// or silence beyond timeoutMs give false; timedOut (when given) tells the last case apart. A
+// line beyond any sensible size raises mailwire::Oversized.
 bool ReadPositiveReply(TcpSocket& sock, int timeoutMs = kMailReplyTimeoutMs, bool* timedOut = nullptr);
 
 // Sends one mail over SMTP; one object per message. The caller fills the fields and calls
@@ -111,12 +119,15 @@ public:
     // of the key the server showed (also when it was not trusted).
     std::string SecurityLine;
     std::string SeenPin;
+    // After a Deliver the server refused: its last negative reply.
+    std::string RefusalReply;
 
     void SetMailText(std::string_view text);
 
     // 0 sent to all recipients, -1 some recipient refused, -2 no recipient accepted, -3
     // stopped at or after MAIL FROM, -4 authentication failed, 1 greeting/EHLO/HELO failed,
-    // 3 connection refused, 4 no network or the server stopped answering, 5 parameters missing.
+    // 3 connection refused, 4 no network, 5 parameters missing, kMailSilent,
+    // kMailOversized, kMailProtectionRequired.
     int Deliver();
 
 private:
@@ -142,7 +153,8 @@ private:
 
     const IClock& clock_;
     std::ofstream trace_;
-    std::string fullName_; // this computer's fully qualified name, looked up once per mail
+    std::string fullName_;    // this computer's fully qualified name, looked up once per mail
+    std::string lastRefusal_; // the last negative reply of this dialogue
 };
 
 // Logs in to a POP3 mailbox and reads its overview; one object per check.
@@ -175,7 +187,7 @@ public:
     std::string SeenPin;
 
     // 0 logged in, 1 password refused, 2 user refused, 3 connection refused or no positive
-    // greeting, 4 no network or the server stopped answering, 5 parameters missing.
+    // greeting, 4 no network, 5 parameters missing, kMailSilent, kMailOversized.
     int CheckMailbox();
 
 private:

@@ -63,8 +63,11 @@ int TPOP3Object::CheckMailbox() {
     const ScopedNetworkDeadline dialogue(Deadline::In(SystemClock::Instance(), DialogueTimeoutMs));
     try {
         RunCheck(code, summary);
+    } catch (const mailwire::Silence&) {
+        code = kMailSilent;
+    } catch (const mailwire::Oversized&) {
+        code = kMailOversized;
     } catch (...) {
-        // A server that stopped answering, or anything else that went wrong mid-check.
         code = 4;
     }
     Sock.Close();

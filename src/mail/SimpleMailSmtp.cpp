@@ -119,6 +119,15 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
     return !in.bad();
 }
 
+// A refusal that asks for TLS first ("530 5.7.0 Must issue a STARTTLS command first").
+bool AsksForProtection(const std::string& reply) {
+    return StartsWith(reply, '5') && mailwire::UpperAscii(reply).find("STARTTLS") != std::string::npos;
+}
+
+bool IsRefusal(int code) {
+    return code == 1 || code == -1 || code == -2 || code == -3 || code == -4;
+}
+
 } // namespace
 
 TSMTPObject::TSMTPObject(const IClock& clock) : clock_(clock) {}
@@ -130,6 +139,8 @@ void TSMTPObject::SetMailText(std::string_view text) {
 int TSMTPObject::Deliver() {
     SecurityLine.clear();
     SeenPin.clear();
+    RefusalReply.clear();
+    lastRefusal_.clear();
     if (Server.size() < 4 || (!CheckOnly && (MailFrom.size() < 6 || MailTo.size() < 6)))
         return 5;
     if (Subject.compare(" ") <= 0)
@@ -142,9 +153,17 @@ int TSMTPObject::Deliver() {
         Sock = MailConnect(Server, Port, code, ConnectTimeoutMs);
         if (Sock.IsOpen())
             RunSession(code);
+    } catch (const mailwire::Silence&) {
+        code = kMailSilent;
+    } catch (const mailwire::Oversized&) {
+        code = kMailOversized;
     } catch (...) {
-        // A server that stopped answering, or anything else that went wrong mid-dialogue.
         code = 4;
+    }
+    if (IsRefusal(code) && SecurityLine.empty()) {
+        RefusalReply = lastRefusal_;
+        if (AsksForProtection(lastRefusal_))
+            code = kMailProtectionRequired;
     }
     if (trace_.is_open())
         trace_.close();
@@ -156,7 +175,10 @@ long TSMTPObject::ReadReply(std::string& reply) {
     reply.clear();
     std::size_t lineStart = 0;
     for (;;) {
-        const long got = mailwire::ReceiveAppend(Sock, reply, 1022, ReplyTimeoutMs);
+        const long got =
+            mailwire::ReceiveAppend(Sock, reply, 1022, ReplyTimeoutMs, mailwire::kMaxLineReplyBytes);
+        if (StartsWith(reply, '4') || StartsWith(reply, '5'))
+            lastRefusal_ = reply;
         if (got <= 0)
             return reply.empty() ? got : static_cast<long>(reply.size());
         // Every complete line that came: "NNN-" goes on, anything else ends the reply.

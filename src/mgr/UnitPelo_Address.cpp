@@ -11,6 +11,7 @@
 
 #include "mgr/MsgBox.h"
 #include "mgr/NetworkAction.h"
+#include "net/FailureCause.h"
 #include "net/SimpFTP.h"
 #include "net/Trust.h"
 #include "platform/Clock.h"
@@ -49,6 +50,8 @@ QString QueryFailureText(pelorix::AddressQueryOutcome outcome, bool ipv6) {
         return QStringLiteral("Server nicht erreicht");
     case AddressQueryOutcome::NoNetwork:
         return QStringLiteral("keine Netzwerksverbindung");
+    case AddressQueryOutcome::TimedOut:
+        return FromL1(pelorix::TimeoutCauseText());
     case AddressQueryOutcome::BadParameters:
     case AddressQueryOutcome::Refused:
     case AddressQueryOutcome::Unavailable:
@@ -84,8 +87,10 @@ PageQuery QueryPage(const std::string& page, pelorix::AnswerScanner scan = pelor
             query.text = FromL1(result.address);
         } else if (result.outcome == pelorix::AddressQueryOutcome::Refused) {
             // The status line's text without its leading "-".
-            const std::string line = untrustedKey.empty() ? "-" + pelorix::CleanServerReply(reason)
-                                                          : pelorix::UntrustedCertificateLine(untrustedKey);
+            const std::string cause = pelorix::FailureCause(0, reason);
+            const std::string line = !untrustedKey.empty() ? pelorix::UntrustedCertificateLine(untrustedKey)
+                                     : cause.empty()       ? "-" + pelorix::CleanServerReply(reason)
+                                                           : "-" + cause;
             query.text = FromL1(line.substr(1));
         } else {
             query.text = QueryFailureText(result.outcome, scan != pelorix::FindAddressInAnswer);

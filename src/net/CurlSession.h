@@ -77,8 +77,14 @@ private:
     curl_slist node_{};
 };
 
+// libcurl counts the TLS or SSH handshake (and FTP's greeting and login) as part of connecting:
+// however long a caller allows for connecting, a server that accepts and then stalls ends the
+// attempt after this long. A transfer that keeps moving bytes is bounded by the whole limit only.
+inline constexpr long kConnectPhaseLimitMs = 60000;
+
 // The time limits of one transfer, cut to the calling thread's network deadline: the whole
-// transfer's (none without a deadline) and the connect's (connectMs, 0 for libcurl's own). false,
+// transfer's (none without a deadline) and the connect phase's (connectMs, at most
+// kConnectPhaseLimitMs; 0 for that limit alone). false,
 // with nothing set, once the deadline has passed (libcurl would take a limit of 0 for none).
 bool SetTimeLimits(const CurlApi& api, CURL* curl, long connectMs);
 

@@ -5,7 +5,6 @@
 #include "platform/TcpSocket.h"
 
 #include <algorithm>
-#include <climits>
 #include <mutex>
 #include <string_view>
 #include <utility>
@@ -81,8 +80,8 @@ bool SetTimeLimits(const CurlApi& api, CURL* curl, long connectMs) {
         return false;
     const int whole = deadline.Cap(-1); // -1 without a deadline: libcurl's 0, no limit
     api.easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(whole < 0 ? 0 : std::max(whole, 1)));
-    const int connect =
-        connectMs > 0 ? deadline.Cap(static_cast<int>(std::min<long>(connectMs, INT_MAX))) : whole;
+    const int connect = deadline.Cap(static_cast<int>(
+        connectMs > 0 ? std::min<long>(connectMs, kConnectPhaseLimitMs) : kConnectPhaseLimitMs));
     api.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
                     static_cast<long>(connect < 0 ? 0 : std::max(connect, 1)));
     return true;

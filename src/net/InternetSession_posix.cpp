@@ -400,8 +400,8 @@ CURLcode FtpConnection::Impl::ReadyToPerform() {
     if (!address.Known() && settings->accessType != kOpenTypeProxy) {
         if (controlFd == CURL_SOCKET_BAD)
             NotifyText(kStatusResolvingName, host);
-        const ScopedNetworkDeadline connecting(
-            Deadline::In(SystemClock::Instance(), settings->connectTimeoutMs));
+        const ScopedNetworkDeadline connecting(Deadline::In(
+            SystemClock::Instance(), std::min<long>(settings->connectTimeoutMs, kConnectPhaseLimitMs)));
         if (!address.LookUp(host, port)) {
             std::snprintf(errorText, sizeof errorText, "Could not resolve host: %s", host.c_str());
             return CURLE_COULDNT_RESOLVE_HOST;

@@ -110,7 +110,7 @@ int TSimpSock::HttpBody() {
         const TcpResult received = socket.Receive(buffer, room, wait, n);
         if (received == TcpResult::Timeout && (wait < ReceiveTimeoutMs || deadline.Passed())) {
             Data.clear();
-            return kUnreachable;
+            return kTimedOut;
         }
         if (received != TcpResult::Ok || n == 0)
             break; // closed, failed, or the peer went silent

@@ -21,6 +21,7 @@ public:
     static constexpr int kUnreachable = 1;   // connect failed or timed out
     static constexpr int kNoNetwork = 2;     // name did not resolve, no socket, unexpected error
     static constexpr int kBadParameters = 3; // Host shorter than 2 characters, or no path
+    static constexpr int kTimedOut = 4;      // connected, but the answer did not end in time
 
     // Default time limits: a peer that never answers must not hold the caller forever.
     static constexpr int kDefaultConnectTimeoutMs = 20000;
@@ -39,7 +40,7 @@ public:
     int PingFTP();
     // Fetches the path in Data from Host on HttpPort; Data becomes the whole response. A
     // response still coming in when HttpDeadlineMs is over counts as no answer: Data is
-    // emptied and the result is kUnreachable.
+    // emptied and the result is kTimedOut.
     int GetHTTP();
     // Sends text unchanged to "localhost" on MonitorPort; nothing is read.
     int SendToMonitor(const std::string& text);

@@ -201,6 +201,9 @@ AddressQueryResult QueryAddressPageHttps(const std::string& host, const std::str
     case wininet::kErrorInternetCannotConnect:
         result.outcome = AddressQueryOutcome::Unreachable;
         break;
+    case wininet::kErrorInternetTimeout:
+        result.outcome = AddressQueryOutcome::TimedOut;
+        break;
     case wininet::kErrorInternetNameNotResolved:
         result.outcome = AddressQueryOutcome::NoNetwork;
         break;
@@ -238,6 +241,9 @@ AddressQueryResult QueryAddressPage(const std::string& host, const std::string& 
             break;
         case TSimpSock::kUnreachable:
             result.outcome = AddressQueryOutcome::Unreachable;
+            break;
+        case TSimpSock::kTimedOut:
+            result.outcome = AddressQueryOutcome::TimedOut;
             break;
         case TSimpSock::kBadParameters:
             result.outcome = AddressQueryOutcome::BadParameters;

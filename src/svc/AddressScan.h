@@ -36,6 +36,7 @@ enum class AddressQueryOutcome {
     NoAddress,     // an answer came, without any address
     EmptyAnswer,   // connected, but the server sent nothing
     Unreachable,   // nothing accepted the connection
+    TimedOut,      // the server accepted, and its answer did not end in time
     NoNetwork,     // the name did not resolve, or another network failure
     BadParameters, // host shorter than 2 characters, or no path
     Refused,       // HTTPS: the server's certificate was not trusted, or TLS failed (reason)

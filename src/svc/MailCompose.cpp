@@ -1,6 +1,7 @@
 #include "svc/MailCompose.h"
 
 #include "base/Latin1.h"
+#include "net/FailureCause.h"
 #include "net/Trust.h"
 #include "svc/MailHelper.h"
 #include "svc/Placeholders.h"
@@ -157,6 +158,8 @@ int RunMailJob(const MailJob& job, const IClock& clock, const MailEvents& events
         smtp.CheckOnly = job.CheckOnly;
         const int code = smtp.Deliver();
         ReportSecurity(smtp.SecurityLine, smtp.SeenPin, events);
+        if (!smtp.RefusalReply.empty() && events.OnRefusalReply)
+            events.OnRefusalReply(smtp.RefusalReply);
         return code;
     } catch (...) {
         return 4;
@@ -181,6 +184,12 @@ std::string Pop3ResultText(int code) {
         return "keine Netzwerksverbindung";
     case 5:
         return "fehlende POP3-Parameter";
+    case kMailSilent:
+        return TimeoutCauseText();
+    case kMailOversized:
+        return OversizedReplyCauseText();
+    case kMailHelperEnded:
+        return "Mail-Prozess unerwartet beendet";
     default:
         return "undefinierter Fehler";
     }
@@ -202,6 +211,14 @@ std::string SmtpResultText(int code) {
         return "Absender nicht akzeptiert";
     case -4:
         return "Authentifizierung unzureichend";
+    case kMailSilent:
+        return TimeoutCauseText();
+    case kMailOversized:
+        return OversizedReplyCauseText();
+    case kMailProtectionRequired:
+        return "Server verlangt geschützte Verbindung - Einstellung \"Verschlüsselung:\" prüfen"_l1;
+    case kMailHelperEnded:
+        return "Mail-Prozess unerwartet beendet";
     default:
         return "undefinierter Fehler";
     }

@@ -30,6 +30,8 @@ struct MailLinkOptions {
 // server whose certificate is not trusted (for the question whether to trust it).
 struct MailEvents {
     std::function<void(int pop3Code)> OnPop3Check;
+    // The reply with which the SMTP server refused the mail (told once the mail has ended).
+    std::function<void(const std::string& reply)> OnRefusalReply;
     std::function<void(const std::string& line)> OnSecurityLine;
     std::function<void(const std::string& seenPin)> OnUntrustedKey;
 };
@@ -82,6 +84,9 @@ int RunPop3Check(const TMailData& mail, const MailLinkOptions& link = {}, std::s
 // AuthID/AuthPw only in mode "Auth".
 void SetUpAddressMail(TSMTPObject& smtp, const TMailData& mail, const std::string& address,
                       const IClock& clock, const MailLinkOptions& link = {});
+
+// The result code when the helper process that carried the mail ended without an answer.
+inline constexpr int kMailHelperEnded = 9;
 
 // The reasons shown for the result codes of the POP3 check and of the mail.
 std::string Pop3ResultText(int code);

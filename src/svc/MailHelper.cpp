@@ -135,7 +135,7 @@ std::string MailHelperWork(const std::string& request) {
     if (!job)
         throw std::runtime_error("malformed mail request");
     // The answer: the code, then one kind and one text per event ("P" POP3 code, "L" line,
-    // "K" key of an untrusted server).
+    // "K" key of an untrusted server, "R" the SMTP server's refusal).
     std::vector<std::string> answer{""};
     MailEvents events;
     events.OnPop3Check = [&answer](int code) {
@@ -150,6 +150,10 @@ std::string MailHelperWork(const std::string& request) {
         answer.push_back("K");
         answer.push_back(pin);
     };
+    events.OnRefusalReply = [&answer](const std::string& reply) {
+        answer.push_back("R");
+        answer.push_back(reply);
+    };
     const FixedClock clock(job->When);
     answer[0] = std::to_string(RunMailJob(*job, clock, events));
     return PackFields(answer);
@@ -158,13 +162,13 @@ std::string MailHelperWork(const std::string& request) {
 int RunMailJobInHelper(const MailJob& job, const MailEvents& events) {
     const auto answer = RunInHelperProcess("mail", EncodeJob(job), kMailHelperLimit);
     if (!answer)
-        return 4;
+        return kMailHelperEnded;
     const auto fields = UnpackFields(*answer);
     if (!fields || fields->empty() || fields->size() % 2 != 1)
-        return 4;
+        return kMailHelperEnded;
     const auto code = Number((*fields)[0]);
     if (!code)
-        return 4;
+        return kMailHelperEnded;
     for (std::size_t i = 1; i + 1 < fields->size(); i += 2) {
         const std::string& kind = (*fields)[i];
         const std::string& text = (*fields)[i + 1];
@@ -174,6 +178,8 @@ int RunMailJobInHelper(const MailJob& job, const MailEvents& events) {
             events.OnSecurityLine(text);
         else if (kind == "K" && events.OnUntrustedKey)
             events.OnUntrustedKey(text);
+        else if (kind == "R" && events.OnRefusalReply)
+            events.OnRefusalReply(text);
     }
     return *code;
 }

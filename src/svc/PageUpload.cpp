@@ -1,6 +1,7 @@
 #include "svc/PageUpload.h"
 
 #include "common/ConnectionMode.h"
+#include "net/FailureCause.h"
 #include "net/SimpFTP.h"
 #include "net/Trust.h"
 
@@ -49,7 +50,8 @@ void Configure(TSimpleFTP& ftp, const PageUploadParams& params, ConnectionMode m
 
 void KeepFailure(PageUploadResult& result) {
     result.ServerReply = wininet::LastFailureReason();
-    result.Unavailable = wininet::LastError() == wininet::kErrorNotSupported;
+    result.Error = wininet::LastError();
+    result.Unavailable = result.Error == wininet::kErrorNotSupported;
     if (wininet::LastError() == wininet::kErrorInternetSecurityFailure)
         result.UntrustedKey = wininet::LastUntrustedKey();
 }
@@ -94,6 +96,15 @@ std::string CleanServerReply(const std::string& reply) {
 std::string UntrustedKeyLine(const std::string& key) {
     return ParseTrust(key).Kind == TrustKind::HostKeyFingerprint ? UnknownHostKeyLine(key)
                                                                  : UntrustedCertificateLine(key);
+}
+
+std::string UploadFailureCause(const PageUploadResult& result) {
+    // A refused key has its own line, and the server's own refusal (4xx, 5xx) speaks for itself.
+    if (!result.UntrustedKey.empty() || result.Unavailable)
+        return {};
+    const bool refusal =
+        !result.ServerReply.empty() && (result.ServerReply[0] == '4' || result.ServerReply[0] == '5');
+    return refusal ? std::string() : FailureCause(result.Error, result.ServerReply);
 }
 
 PageUploadResult UploadPageFile(const PageUploadParams& params) {

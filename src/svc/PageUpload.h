@@ -4,6 +4,7 @@
 // Shared by the worker's upload stage and the manager's manual upload, which report the
 // outcome in their own ways. Runs on the calling thread and blocks it.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -54,6 +55,8 @@ struct PageUploadResult {
     std::string ErrorText;
     // After a failed login or transfer: the server's last reply, or libcurl's reason.
     std::string ServerReply;
+    // After a failed login or transfer: the failure's number (net/InternetSession.h).
+    std::uint32_t Error = 0;
     // After a refused certificate or host key: what the server showed ("sha256//…", "SHA256:…").
     std::string UntrustedKey;
     // The server refused to rename the temporary file; the page went up under its name.
@@ -70,6 +73,10 @@ inline constexpr const char* kTemporarySuffix = ".pelorix-tmp";
 // A server reply as one status line: control characters removed (a run of them between two
 // parts becomes one blank), at most 200 characters.
 std::string CleanServerReply(const std::string& reply);
+
+// What the upload line names as the cause of a failed attempt: empty when the reply tells
+// nothing more than that it failed.
+std::string UploadFailureCause(const PageUploadResult& result);
 
 // The level-0 line for a refused certificate or host key (by the form of the key).
 std::string UntrustedKeyLine(const std::string& key);

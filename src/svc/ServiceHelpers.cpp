@@ -51,12 +51,12 @@ std::optional<PageUploadParams> DecodeParams(const std::string& bytes) {
 std::string EncodeResult(const PageUploadResult& result) {
     return PackFields({std::to_string(static_cast<int>(result.Outcome)), result.StoredAs, result.ErrorText,
                        result.ServerReply, result.UntrustedKey, result.RenameRefused ? "1" : "0",
-                       result.Unavailable ? "1" : "0"});
+                       result.Unavailable ? "1" : "0", std::to_string(result.Error)});
 }
 
 std::optional<PageUploadResult> DecodeResult(const std::string& bytes) {
     const auto fields = UnpackFields(bytes);
-    if (!fields || fields->size() != 7)
+    if (!fields || fields->size() != 8)
         return std::nullopt;
     const int outcome = SmallNumber((*fields)[0]);
     if (outcome < 0 || outcome > static_cast<int>(PageUploadOutcome::LoggedIn))
@@ -69,6 +69,8 @@ std::optional<PageUploadResult> DecodeResult(const std::string& bytes) {
     result.UntrustedKey = (*fields)[4];
     result.RenameRefused = (*fields)[5] == "1";
     result.Unavailable = (*fields)[6] == "1";
+    const int error = SmallNumber((*fields)[7]);
+    result.Error = error < 0 ? wininet::kErrorInternetInternalError : static_cast<std::uint32_t>(error);
     return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include "base/Latin1.h"
 #include "common/ConnectionMode.h"
+#include "net/FailureCause.h"
 #include "net/SimpSock.h"
 #include "net/Trust.h"
 #include "svc/AddressChoice.h"
@@ -120,17 +121,27 @@ bool TPeloThread::QueryPage(const SourcePage& page, std::string& address) {
         case AddressQueryOutcome::Unreachable:
             LogStatus(0, "-HTTP-Fehler: Server nicht erreicht");
             break;
+        case AddressQueryOutcome::TimedOut:
+            LogStatus(0, "-HTTP-Fehler: " + TimeoutCauseText());
+            if (!reason.empty())
+                LogStatus(1, "-HTTP-Antwort: " + CleanServerReply(reason));
+            break;
         case AddressQueryOutcome::NoNetwork:
             LogStatus(0, "-HTTP-Fehler: keine Netzwerksverbindung");
             break;
         case AddressQueryOutcome::BadParameters:
             LogStatus(0, "-HTTP-Fehler: unzureichende(r) Parameter");
             break;
-        case AddressQueryOutcome::Refused:
-            LogStatus(0, "-HTTP-Fehler: " + CleanServerReply(reason));
+        case AddressQueryOutcome::Refused: {
+            // The library's own words only as the detail below a German cause.
+            const std::string cause = FailureCause(0, reason);
+            LogStatus(0, "-HTTP-Fehler: " + (cause.empty() ? CleanServerReply(reason) : cause));
+            if (!cause.empty())
+                LogStatus(1, "-HTTP-Antwort: " + CleanServerReply(reason));
             if (!untrustedKey.empty())
                 LogStatus(0, UntrustedCertificateLine(untrustedKey));
             break;
+        }
         case AddressQueryOutcome::Unavailable:
             LogStatus(0, UnavailableConnectionLine());
             break;

@@ -46,8 +46,9 @@ bool TPeloThread::UploadPage() {
     case PageUploadOutcome::Error:
         LogStatus(0, "-FTP-Fehler: " + result.ErrorText);
         break;
-    default:
-        LogStatus(0, "-FTP-Upload gescheitert");
+    default: {
+        const std::string cause = UploadFailureCause(result);
+        LogStatus(0, cause.empty() ? "-FTP-Upload gescheitert" : "-FTP-Upload gescheitert: " + cause);
         if (result.Unavailable)
             LogStatus(0, UnavailableConnectionLine());
         if (!result.UntrustedKey.empty())
@@ -55,6 +56,7 @@ bool TPeloThread::UploadPage() {
         if (!result.ServerReply.empty())
             LogStatus(1, "-FTP-Antwort: " + CleanServerReply(result.ServerReply));
         break;
+    }
     }
     // Once refused, the rename is not asked for again while the service runs.
     if (result.RenameRefused)

@@ -64,7 +64,7 @@ TEST_F(Pop3Test, TricklingGreetingEndsWithinTheDialogueLimit) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(pop3_.CheckMailbox(), 4);
+    EXPECT_EQ(pop3_.CheckMailbox(), kMailSilent);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
 }
 
@@ -209,7 +209,7 @@ TEST_F(Pop3Test, MissingParametersGiveFiveWithoutConnection) {
     EXPECT_EQ(Summary(), "<none>");
 }
 
-TEST_F(Pop3Test, RefusedConnectionGivesThreeAndSilenceGivesFour) {
+TEST_F(Pop3Test, RefusedConnectionGivesThreeSilenceAndFloodTheirOwnCodes) {
     std::uint16_t closedPort = 0;
     {
         ScriptedPeer probe;
@@ -225,9 +225,20 @@ TEST_F(Pop3Test, RefusedConnectionGivesThreeAndSilenceGivesFour) {
         c.Send("+OK ready\r\n");
         c.ReadToEnd(3000);
     });
-    EXPECT_EQ(pop3_.CheckMailbox(), 4);
+    EXPECT_EQ(pop3_.CheckMailbox(), kMailSilent);
     EXPECT_EQ(peer_.Finish(), "USER anna\r\n");
     EXPECT_EQ(Summary(), " NoNet\r\n NoBox\r\n");
+
+    // A greeting of a megabyte without a line end is no greeting.
+    ScriptedPeer flood;
+    pop3_.Port = flood.Port();
+    flood.Run([](PeerConnection& c) {
+        const std::string chunk(65536, '+');
+        for (int i = 0; i < 16 && c.Send(chunk); ++i) {
+        }
+    });
+    EXPECT_EQ(pop3_.CheckMailbox(), kMailOversized);
+    EXPECT_EQ(flood.Finish(), "");
 }
 
 } // namespace

@@ -411,24 +411,54 @@ TEST_F(SmtpTest, TricklingServerEndsWithinTheDialogueLimit) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(smtp_.Deliver(), 4);
+    EXPECT_EQ(smtp_.Deliver(), kMailSilent);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
 }
 
-TEST_F(SmtpTest, SilentServerEndsWithFourWithinTheLimit) {
+TEST_F(SmtpTest, SilentServerIsToldApartFromAMissingNetwork) {
     smtp_.ReplyTimeoutMs = 150;
     peer_.Run([](PeerConnection& c) {
         c.Send("220 hi\r\n");
         c.ReadToEnd(3000);
     });
-    EXPECT_EQ(smtp_.Deliver(), 4);
+    EXPECT_EQ(smtp_.Deliver(), kMailSilent);
     EXPECT_EQ(peer_.Finish(), Ehlo() + "");
 
     ScriptedPeer mute;
     smtp_.Port = mute.Port();
     mute.Run([](PeerConnection& c) { c.ReadToEnd(3000); });
-    EXPECT_EQ(smtp_.Deliver(), 4);
+    EXPECT_EQ(smtp_.Deliver(), kMailSilent);
     mute.Finish();
+}
+
+TEST_F(SmtpTest, RefusalThatAsksForStartTlsIsToldAsSuchWithTheReply) {
+    SmtpReplies replies;
+    replies.mailFrom = "530 5.7.0 Must issue a STARTTLS command first\r\n";
+    std::string sent;
+    EXPECT_EQ(Deliver(replies, sent), kMailProtectionRequired);
+    EXPECT_EQ(smtp_.RefusalReply, replies.mailFrom);
+
+    // Any other refusal keeps its code, and its reply too.
+    ScriptedPeer peer;
+    smtp_.Port = peer.Port();
+    replies.mailFrom = "530 5.7.0 Authentication required\r\n";
+    peer.Run([replies](PeerConnection& c) { test::PlaySmtp(c, replies); });
+    EXPECT_EQ(smtp_.Deliver(), -3);
+    peer.Finish();
+    EXPECT_EQ(smtp_.RefusalReply, replies.mailFrom);
+}
+
+TEST_F(SmtpTest, MegabyteGreetingIsAnOversizedReply) {
+    peer_.Run([](PeerConnection& c) {
+        std::string line = "220-" + std::string(1000, 'x') + "\r\n";
+        bool taken = true;
+        for (int i = 0; i < 1000 && taken; ++i)
+            taken = c.Send(line);
+        if (taken)
+            test::PlaySmtp(c, SmtpReplies{});
+    });
+    EXPECT_EQ(smtp_.Deliver(), kMailOversized);
+    EXPECT_EQ(peer_.Finish(), "");
 }
 
 TEST_F(SmtpTest, ServerThatFloodsOneReplyIsLeft) {
@@ -449,7 +479,7 @@ TEST_F(SmtpTest, ServerThatFloodsOneReplyIsLeft) {
             test::PlaySmtp(c, rest);
     });
     smtp_.ReplyTimeoutMs = 10000;
-    EXPECT_EQ(smtp_.Deliver(), 4);
+    EXPECT_EQ(smtp_.Deliver(), kMailOversized);
     EXPECT_EQ(peer_.Finish(), Ehlo() + "");
 }
 

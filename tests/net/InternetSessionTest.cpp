@@ -1,5 +1,7 @@
 #include "net/InternetSession.h"
 
+#include "net/FailureCause.h"
+
 #include "../net/LoopbackPeer.h"
 #include "FtpTestServer.h"
 
@@ -305,7 +307,32 @@ TEST(InternetSessionScripted, SilentServerIsGivenUp) {
     EXPECT_FALSE(
         session.ConnectFtp("127.0.0.1", static_cast<std::uint16_t>(peer.Port()), "user", "pw", 0, 0));
     EXPECT_EQ(LastError(), kErrorInternetTimeout);
+    EXPECT_EQ(FailureCause(LastError(), LastFailureReason()), TimeoutCauseText()) << LastFailureReason();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+}
+
+} // namespace
+
+namespace {
+
+// A server that accepts and then never speaks holds neither the TLS nor the SSH handshake past
+// the connect limit, however long a transfer may stall.
+TEST(InternetSessionScripted, StalledHandshakeEndsAtTheConnectLimit) {
+    for (const ConnectionMode mode : {ConnectionMode::ImplicitTls, ConnectionMode::Sftp}) {
+        LoopbackPeer peer([&peer](int fd) { peer.WaitForClose(fd); });
+        InternetSession session("Pelorix", kOpenTypeDirect, {}, {}, 0);
+        ASSERT_TRUE(session.SetOption(kOptionConnectTimeout, 300));
+        ASSERT_TRUE(session.SetOption(kOptionDataSendTimeout, 30000));
+        session.SetSecurity(mode, {});
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(
+            session.ConnectFtp("127.0.0.1", static_cast<std::uint16_t>(peer.Port()), "user", "pw", 0, 0));
+        if (LastError() == kErrorNotSupported)
+            continue; // no such connection type on this system
+        EXPECT_EQ(LastError(), kErrorInternetTimeout) << static_cast<int>(mode);
+        EXPECT_EQ(FailureCause(LastError(), LastFailureReason()), TimeoutCauseText()) << LastFailureReason();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    }
 }
 
 } // namespace

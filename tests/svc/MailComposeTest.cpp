@@ -59,6 +59,9 @@ TEST(MailResultTexts, CodesToReasons) {
     EXPECT_EQ(Pop3ResultText(5), "fehlende POP3-Parameter");
     EXPECT_EQ(Pop3ResultText(0), "undefinierter Fehler");
     EXPECT_EQ(SmtpResultText(1), "Übertragungsfehler"_l1);
+    EXPECT_EQ(SmtpResultText(kMailSilent), "Server antwortet nicht (Zeitüberschreitung)"_l1);
+    EXPECT_EQ(Pop3ResultText(kMailSilent), SmtpResultText(kMailSilent));
+    EXPECT_EQ(SmtpResultText(kMailHelperEnded), "Mail-Prozess unerwartet beendet");
     EXPECT_EQ(SmtpResultText(3), "Server nicht erreicht");
     EXPECT_EQ(SmtpResultText(4), "keine Netzwerksverbindung");
     EXPECT_EQ(SmtpResultText(5), "fehlende SMTP-Parameter");

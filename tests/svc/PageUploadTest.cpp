@@ -4,6 +4,8 @@
 #include "svc/PageUpload.h"
 
 #include "FtpTestServer.h"
+#include "base/Latin1.h"
+#include "net/InternetSession.h"
 #include "net/SimpFTP.h"
 
 #include <gtest/gtest.h>
@@ -114,6 +116,21 @@ TEST_F(PageUploadTest, Failures) {
 }
 
 // A mode this program does not know is not taken for plain FTP: the password never leaves.
+TEST(UploadFailureCause, NamesTheLibrarysFailuresButNotTheServersRefusal) {
+    PageUploadResult result;
+    result.Error = wininet::kErrorInternetTimeout;
+    result.ServerReply = "SSL connection timeout";
+    EXPECT_EQ(UploadFailureCause(result), "Server antwortet nicht (Zeitüberschreitung)"_l1);
+    result.Error = wininet::kErrorInternetInternalError;
+    result.ServerReply = "Too large response headers: 311296 > 307200";
+    EXPECT_EQ(UploadFailureCause(result), "Antwort des Servers zu groß oder ungültig"_l1);
+    result.ServerReply = "530 Too large a password, timed out";
+    EXPECT_EQ(UploadFailureCause(result), "") << "the server's own words stand for themselves";
+    result.ServerReply = "SSL certificate problem";
+    result.UntrustedKey = "sha256//abc=";
+    EXPECT_EQ(UploadFailureCause(result), "") << "a refused key has its own line";
+}
+
 TEST_F(PageUploadTest, UnknownModeIsRefusedBeforeAnyConnection) {
     params.RemoteSite = "/myserver.htm";
     params.Mode = 4;

@@ -4,6 +4,7 @@
 
 #include "../mail/MailTestPeers.h"
 #include "FtpTestServer.h"
+#include "HelperChildren.h"
 #include "ServerProcess.h"
 #include "SimulatedService.h"
 #include "StageTestKit.h"
@@ -11,7 +12,13 @@
 #include "common/Config.h"
 #include "mail/SimpleMail.h"
 
+#include "base/Latin1.h"
+
 #include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <thread>
 
 #include <memory>
 #include <string>
@@ -138,19 +145,74 @@ TEST_F(StageMailTest, FailuresBecomeOneLineAtLevelTwo) {
                                "-Mailversand gescheitert: fehlende SMTP-Parameter"}));
 }
 
+TEST_F(StageMailTest, EachFailureNamesItsCauseInOneLineWithTheReplyBelow) {
+    test::SmtpReplies protectedOnly;
+    protectedOnly.mailFrom = "530 5.7.0 Must issue a STARTTLS command first\r\n";
+    ServeSmtp(protectedOnly);
+    EXPECT_FALSE(kit_.Worker().NotifyByMail(true));
+    EXPECT_EQ(kit_.Lines(), (V{"-Mailversand gescheitert: Server verlangt geschützte Verbindung - "
+                               "Einstellung \"Verschlüsselung:\" prüfen"_l1,
+                               "-SMTP-Antwort: 530 5.7.0 Must issue a STARTTLS command first"}));
+
+    // A greeting of a megabyte is no greeting, and nothing follows it.
+    smtp_.reset();
+    smtp_ = std::make_unique<ScriptedPeer>(kSmtpPort);
+    smtp_->Run([](PeerConnection& c) {
+        const std::string line = "220-" + std::string(1000, 'x') + "\r\n";
+        for (int i = 0; i < 1000 && c.Send(line); ++i) {
+        }
+    });
+    EXPECT_FALSE(kit_.Worker().NotifyByMail(true));
+    EXPECT_EQ(SmtpBytes(), "");
+    EXPECT_EQ(kit_.Lines(), V{"-Mailversand gescheitert: Antwort des Servers zu groß oder ungültig"_l1});
+}
+
+TEST_F(StageMailTest, ConnectionThatCannotBeSecuredIsOneFailedAttempt) {
+    kit_.service.MailData.Security = "starttls";
+    kit_.service.MailData.Port = kSmtpPort;
+    ServeSmtp(); // offers no STARTTLS
+    EXPECT_FALSE(kit_.Worker().NotifyByMail(true));
+    EXPECT_EQ(kit_.Lines(), V{"-Mailversand gescheitert: Verbindung nicht sicher"});
+}
+
+TEST_F(StageMailTest, MailHelperThatDiesIsReportedAsSuch) {
+    kit_.service.MailData.Security = "starttls";
+    kit_.service.MailData.Port = kSmtpPort;
+    smtp_ = std::make_unique<ScriptedPeer>(kSmtpPort);
+    smtp_->Run([](PeerConnection& c) {
+        c.Send("220 hi\r\n");
+        c.ReadToEnd(10000);
+    });
+    bool sent = true;
+    std::thread attempt([&] { sent = kit_.Worker().NotifyByMail(true); });
+    std::vector<pid_t> helpers;
+    for (int i = 0; i < 500 && helpers.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        helpers = test::HelperChildren();
+    }
+    ASSERT_EQ(helpers.size(), 1u);
+    ::kill(helpers.front(), SIGKILL);
+    attempt.join();
+    EXPECT_FALSE(sent);
+    EXPECT_EQ(kit_.Lines(), V{"-Mailversand gescheitert: Mail-Prozess unerwartet beendet"});
+    smtp_.reset();
+}
+
 TEST_F(StageMailTest, RefusedRecipientsAreReportedByTheirCode) {
     kit_.service.MailData.To = "anna@example.org, bob@example.org";
     test::SmtpReplies one;
     one.rcpt = {"550 unknown\r\n"};
     ServeSmtp(one);
     EXPECT_FALSE(kit_.Worker().NotifyByMail(true));
-    EXPECT_EQ(kit_.Lines(), V{"-Mailversand gescheitert: undefinierter Fehler"});
+    EXPECT_EQ(kit_.Lines(),
+              (V{"-Mailversand gescheitert: undefinierter Fehler", "-SMTP-Antwort: 550 unknown"}));
 
     test::SmtpReplies none;
     none.rcpt = {"550 unknown\r\n", "550 unknown\r\n"};
     ServeSmtp(none);
     EXPECT_FALSE(kit_.Worker().NotifyByMail(true));
-    EXPECT_EQ(kit_.Lines(), V{"-Mailversand gescheitert: Empfänger nicht akzeptiert"_l1});
+    EXPECT_EQ(kit_.Lines(),
+              (V{"-Mailversand gescheitert: Empfänger nicht akzeptiert"_l1, "-SMTP-Antwort: 550 unknown"}));
 }
 
 int CountOf(const std::string& text, const std::string& what) {

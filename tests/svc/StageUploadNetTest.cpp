@@ -8,6 +8,7 @@
 
 #include "../net/LoopbackPeer.h"
 #include "FtpTestServer.h"
+#include "HelperChildren.h"
 #include "ServerProcess.h"
 #include "TempDir.h"
 #include "common/Config.h"
@@ -130,22 +131,6 @@ TEST_F(StageUploadNetTest, LoginLineIsDetailOnly) {
 }
 
 // Helpers of this process whose command line names them so, by process id.
-std::vector<pid_t> HelperChildren() {
-    std::vector<pid_t> helpers;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream children(task.path() / "children");
-        pid_t pid = 0;
-        while (children >> pid) {
-            std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
-            std::string name;
-            std::getline(cmdline, name, '\0');
-            if (name == "PelorixHelper")
-                helpers.push_back(pid);
-        }
-    }
-    return helpers;
-}
-
 bool CurlMappedHere() {
     std::ifstream maps("/proc/self/maps");
     const std::string all((std::istreambuf_iterator<char>(maps)), std::istreambuf_iterator<char>());
@@ -169,7 +154,7 @@ TEST_F(StageUploadNetTest, KilledHelperFailsTheAttemptAndTheNextOneUsesANewHelpe
     std::vector<pid_t> helpers;
     for (int i = 0; i < 500 && helpers.empty(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        helpers = HelperChildren();
+        helpers = test::HelperChildren();
     }
     ASSERT_EQ(helpers.size(), 1u);
     ::kill(helpers.front(), SIGKILL);
