@@ -84,6 +84,8 @@ install_missing() {
 
 build() {
     local preset=$1
+    # The Windows program links libraries built from Debian's sources; done once per version.
+    if [ "$preset" = windows ]; then scripts/windows-deps.sh; fi
     cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"
 }
 

@@ -6,7 +6,10 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+# Besides the toolchain's own libraries, the ones scripts/windows-deps.sh builds from Debian's
+# sources (libcurl, libssh2, mbedTLS), which no Debian package carries for mingw-w64.
+set(PELORIX_WINDOWS_DEPS ${CMAKE_CURRENT_LIST_DIR}/../build/windows-deps/root)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${PELORIX_WINDOWS_DEPS})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

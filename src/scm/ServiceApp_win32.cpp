@@ -1,5 +1,7 @@
 #include "scm/ServiceApp.h"
 
+#include "platform/ConsoleText.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -53,30 +55,8 @@ private:
     SC_HANDLE handle_;
 };
 
-// The texts are Latin-1, which the ANSI code page 1252 contains. A console shows characters,
-// whatever its own code page, so it gets them as UTF-16; a file or pipe gets the bytes.
 void WriteText(DWORD which, const std::string& latin1) {
-    std::string text;
-    for (const char c : latin1) {
-        if (c == '\n')
-            text += '\r';
-        text += c;
-    }
-    const HANDLE out = GetStdHandle(which);
-    if (out == nullptr || out == INVALID_HANDLE_VALUE || text.empty())
-        return;
-    DWORD written = 0;
-    DWORD mode = 0;
-    if (GetConsoleMode(out, &mode)) {
-        const int size = static_cast<int>(text.size());
-        const int length = MultiByteToWideChar(1252, 0, text.data(), size, nullptr, 0);
-        std::wstring wide(static_cast<std::size_t>(length), L'\0');
-        if (length > 0 && MultiByteToWideChar(1252, 0, text.data(), size, wide.data(), length) == length) {
-            WriteConsoleW(out, wide.data(), static_cast<DWORD>(length), &written, nullptr);
-            return;
-        }
-    }
-    WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    WriteStandardText(which == STD_OUTPUT_HANDLE ? StandardStream::Output : StandardStream::Error, latin1);
 }
 
 std::string ErrorText(DWORD error) {

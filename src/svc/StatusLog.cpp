@@ -2,6 +2,7 @@
 
 #include "base/Latin1.h"
 #include "net/SimpSock.h"
+#include "platform/ConsoleText.h"
 #include "platform/FileReplace.h"
 #include "platform/FileSystemName.h"
 #include "platform/SystemMessage.h"
@@ -119,7 +120,7 @@ void SendMonitorLine(const std::string& line) {
 }
 
 void SayOnStandardError(std::string_view text) {
-    WriteAllBytes(STDERR_FILENO, Latin1ToUtf8(text) + "\n");
+    WriteStandardText(StandardStream::Error, std::string(text) + "\n");
 }
 
 void SetConsoleEcho(bool on) {
@@ -130,8 +131,7 @@ void EchoKeptLine(std::string_view line) {
     if (!consoleEcho)
         return;
     // One write per line, so lines of the two threads do not mix on the terminal.
-    const std::string text = Latin1ToUtf8(line) + "\n";
-    WriteAllBytes(STDERR_FILENO, text);
+    WriteStandardText(StandardStream::Error, std::string(line) + "\n");
 }
 
 } // namespace pelorix
