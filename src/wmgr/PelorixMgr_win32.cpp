@@ -157,7 +157,7 @@ HWND MainWindow::Add(int page, const wchar_t* cls, const std::string& text, DWOR
 }
 
 HWND MainWindow::Label(int page, const std::string& text, int x, int y, int w) {
-    return Add(page, WC_STATICW, text, SS_LEFT, -1, x, y + 3, w, 16);
+    return Add(page, WC_STATICW, text, SS_LEFTNOWORDWRAP, -1, x, y + 3, w, 16);
 }
 
 HWND MainWindow::Edit(int page, int id, int x, int y, int w, DWORD extra) {
@@ -188,17 +188,17 @@ void MainWindow::BuildParameterPage() {
     const int p = kPageParameter;
     Group(p, "lokale Einstellungen", 12, 34, 468, 160);
     Label(p, LabelOf(SettingsField::HTMLTemplate), 22, 52, 150);
-    Edit(p, IdEdVorl, 175, 52, 295);
+    Edit(p, IdEdVorl, 200, 52, 270);
     Label(p, LabelOf(SettingsField::OfflTemplate), 22, 76, 150);
-    Edit(p, IdEdOffl, 175, 76, 295);
-    Label(p, LabelOf(SettingsField::TempSite), 22, 100, 150);
-    Edit(p, IdEdGen, 175, 100, 295);
+    Edit(p, IdEdOffl, 200, 76, 270);
+    Label(p, LabelOf(SettingsField::TempSite), 22, 100, 175);
+    Edit(p, IdEdGen, 200, 100, 270);
     Check(p, IdCbPages, "weitere Seiten mit IP-Adr. aktualisieren", 22, 124, 300);
-    Label(p, "IP-Adresse  prüfen alle:", 22, 146, 150);
-    Edit(p, IdEdLoop, 175, 146, 60);
-    Label(p, "Min:Sec", 242, 146, 60);
+    Label(p, "IP-Adresse  prüfen alle:"_l1, 22, 146, 150);
+    Edit(p, IdEdLoop, 200, 146, 60);
+    Label(p, "Min:Sec", 267, 146, 60);
     Label(p, LabelOf(SettingsField::OnPublish), 22, 168, 150);
-    Edit(p, IdEdCmd, 175, 168, 295);
+    Edit(p, IdEdCmd, 200, 168, 270);
 
     Group(p, "FTP-Einstellungen", 12, 198, 468, 148);
     Label(p, LabelOf(SettingsField::FTPHost), 22, 216, 120);
@@ -210,8 +210,8 @@ void MainWindow::BuildParameterPage() {
     Label(p, LabelOf(SettingsField::FTPPass), 22, 264, 120);
     HWND pass = Edit(p, IdEdPass, 145, 264, 190, ES_PASSWORD);
     SendMessageW(pass, EM_SETPASSWORDCHAR, L'#', 0);
-    Label(p, LabelOf(SettingsField::FTPSite), 22, 288, 120);
-    History(p, IdEdSite, 145, 288, 325);
+    Label(p, LabelOf(SettingsField::FTPSite), 22, 288, 175);
+    History(p, IdEdSite, 200, 288, 270);
     Label(p, "Verbindung:", 22, 314, 120);
     HWND mode =
         Add(p, WC_COMBOBOXW, "", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, IdCbMode, 145, 314, 190, 160);

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -81,7 +82,8 @@ std::wstring AnswerBox(int button) {
 void ClickTab(HWND main, int index) {
     HWND tabs = GetDlgItem(main, IdPageSet);
     // Tab captions lie side by side at the top; a click picks one as a user's would.
-    const int x = index == 0 ? 25 : 110;
+    const int xs[] = {25, 110, 200, 280};
+    const int x = xs[index & 3];
     const LPARAM at = MAKELPARAM(x, 10);
     PostMessageW(tabs, WM_LBUTTONDOWN, MK_LBUTTON, at);
     PostMessageW(tabs, WM_LBUTTONUP, 0, at);
@@ -110,7 +112,15 @@ std::wstring LastListLine(HWND list) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // MgrDriver.exe /TAB n: only clicks page n of the running manager (for screenshots).
+    if (argc == 3 && std::strcmp(argv[1], "/TAB") == 0) {
+        HWND main = WaitFor(L"TFrmPelo", nullptr, 30000);
+        if (!main)
+            return 1;
+        ClickTab(main, std::atoi(argv[2]));
+        return 0;
+    }
     WSADATA wsa{};
     WSAStartup(MAKEWORD(2, 2), &wsa);
     HWND main = WaitFor(L"TFrmPelo", nullptr, 30000);
