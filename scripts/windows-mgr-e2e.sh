@@ -2,7 +2,8 @@
 # PelorixMgr.exe worked from outside under Wine on a virtual screen (Xvfb), inside a private
 # network namespace: MgrDriver.exe types FTP host, user and password into the real window,
 # saves by changing the page ("pw€x" must be refused with the Latin-1 warning, "Jörg-1"
-# accepted), switches the monitor on and sends it a status line. Then Pelorix.ini must hold
+# accepted), switches the monitor on and sends it a status line, then installs, starts, stops
+# and removes PelorixSvc.exe on the page "Management" through Wine's service control manager. Then Pelorix.ini must hold
 # the password scrambled byte for byte as the Linux manager stores it (pelorix-ini of the dev
 # build scrambles through the same code).
 #
@@ -31,6 +32,7 @@ case "${PELORIX_MGR_E2E_STAGE:-}" in
 "")
     [ -f "$build/src/wmgr/PelorixMgr.exe" ] || fail "PelorixMgr.exe ist nicht gebaut ($build)"
     [ -f "$build/tests/windows/MgrDriver.exe" ] || fail "MgrDriver.exe ist nicht gebaut ($build)"
+    [ -f "$build/src/svc/PelorixSvc.exe" ] || fail "PelorixSvc.exe ist nicht gebaut ($build)"
     export PELORIX_MGR_E2E_STAGE=netns
     exec timeout -k 20 170 "$root/scripts/netns-run.sh" "$self" "$build"
     ;;
@@ -52,7 +54,7 @@ trap '"$wineserver" -k >/dev/null 2>&1' EXIT
 "$wineserver" -w
 prog=$WINEPREFIX/drive_c/Pelorix
 mkdir -p "$prog"
-cp "$build/src/wmgr/PelorixMgr.exe" "$build/tests/windows/MgrDriver.exe" "$prog/"
+cp "$build/src/wmgr/PelorixMgr.exe" "$build/src/svc/PelorixSvc.exe" "$build/tests/windows/MgrDriver.exe" "$prog/"
 
 "$wine" 'C:\Pelorix\PelorixMgr.exe' >"$work/mgr.log" 2>&1 &
 manager=$!

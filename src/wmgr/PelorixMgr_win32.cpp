@@ -10,6 +10,7 @@
 #include "mgrcore/Interval.h"
 #include "mgrcore/MgrTexts.h"
 #include "mgrcore/MonitorLine.h"
+#include "mgrcore/ServiceActions.h"
 #include "svc/StatusLog.h"
 
 // winsock2.h before windows.h, and commctrl.h after it.
@@ -56,11 +57,20 @@ enum : int {
     IdList = 300,
     IdBtnOnOff,
     IdBtnClear,
+    IdLabStat = 400,
+    IdBtn3Stat, // the ids from here on are the buttons' tags + IdBtn3Stat
+    IdBtn3Start,
+    IdBtn3Stop,
+    IdBtn3Pause,
+    IdBtn3Cont,
+    IdBtn3Inst,
+    IdBtn3Del,
 };
 
 constexpr UINT kSocketMessage = WM_APP + 1;
 constexpr int kPageParameter = 0;
 constexpr int kPageMonitor = 1;
+constexpr int kPageManagement = 2;
 
 std::wstring Wide(const std::string& latin1) {
     const std::u16string text = FromLatin1(latin1);
@@ -99,6 +109,8 @@ private:
     void Group(int page, const std::string& text, int x, int y, int w, int h);
     void BuildParameterPage();
     void BuildMonitorPage();
+    void BuildManagementPage();
+    void ServiceFinish(const ServiceOutcome& outcome);
     HWND Item(int id) const { return GetDlgItem(window_, id); }
     bool Checked(int id) const { return SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
     void SetChecked(int id, bool on) {
@@ -253,6 +265,46 @@ void MainWindow::BuildMonitorPage() {
     Add(p, WC_BUTTONW, "Liste &leeren", WS_TABSTOP | BS_PUSHBUTTON, IdBtnClear, 150, 500, 120, 26);
 }
 
+void MainWindow::BuildManagementPage() {
+    const int p = kPageManagement;
+    HWND note = Add(p, WC_STATICW, "Für diese Aktionen müssen Sie Administrator-Rechte haben!"_l1, SS_CENTER,
+                    -1, 12, 40, 468, 18);
+    LOGFONTW bold{};
+    GetObjectW(font_, sizeof bold, &bold);
+    bold.lfWeight = FW_BOLD;
+    SendMessageW(note, WM_SETFONT, reinterpret_cast<WPARAM>(CreateFontIndirectW(&bold)), TRUE);
+    Group(p, "Dienst-Status", 12, 66, 468, 56);
+    Label(p, "Status:", 22, 88, 50);
+    Add(p, WC_STATICW, "", SS_LEFTNOWORDWRAP | SS_SUNKEN, IdLabStat, 75, 88, 250, 20);
+    Add(p, WC_BUTTONW, "&Aktualisieren", WS_TABSTOP | BS_PUSHBUTTON, IdBtn3Stat, 340, 84, 130, 26);
+    Group(p, "Dienst-Steuerung", 12, 128, 468, 90);
+    Add(p, WC_BUTTONW, "Dienst &starten", WS_TABSTOP | BS_PUSHBUTTON, IdBtn3Start, 30, 148, 200, 26);
+    Add(p, WC_BUTTONW, "Dienst be&enden", WS_TABSTOP | BS_PUSHBUTTON, IdBtn3Stop, 260, 148, 200, 26);
+    Add(p, WC_BUTTONW, "Dienst an&halten", WS_TABSTOP | BS_PUSHBUTTON, IdBtn3Pause, 30, 182, 200, 26);
+    Add(p, WC_BUTTONW, "Dienst &fortsetzen", WS_TABSTOP | BS_PUSHBUTTON, IdBtn3Cont, 260, 182, 200, 26);
+    Group(p, "Dienst-Installation", 12, 224, 468, 56);
+    Add(p, WC_BUTTONW, "&Installieren", WS_TABSTOP | BS_PUSHBUTTON | WS_DISABLED, IdBtn3Inst, 30, 244, 200,
+        26);
+    Add(p, WC_BUTTONW, "&Deinstallieren", WS_TABSTOP | BS_PUSHBUTTON, IdBtn3Del, 260, 244, 200, 26);
+}
+
+void MainWindow::ServiceFinish(const ServiceOutcome& outcome) {
+    if (outcome.InstallEnabled >= 0)
+        EnableWindow(Item(IdBtn3Inst), outcome.InstallEnabled == 1);
+    if (outcome.Buttons != ServiceButtons::Keep) {
+        const ServiceButtonStates states = ButtonStates(outcome.Buttons);
+        EnableWindow(Item(IdBtn3Start), states.Start);
+        EnableWindow(Item(IdBtn3Stop), states.Stop);
+        EnableWindow(Item(IdBtn3Pause), states.Pause);
+        EnableWindow(Item(IdBtn3Cont), states.Continue);
+    }
+    if (!outcome.Information.empty())
+        ShowBox({BoxKind::Information, outcome.Information});
+    SetText(IdLabStat, ServiceStatusText(outcome.Status));
+    if (!outcome.Error.empty())
+        ShowBox({BoxKind::ApplicationError, outcome.Error});
+}
+
 bool MainWindow::Create(HINSTANCE instance, int show) {
     INITCOMMONCONTROLSEX init{sizeof init, ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&init);
@@ -290,6 +342,7 @@ bool MainWindow::Create(HINSTANCE instance, int show) {
     Add(-1, STATUSCLASSNAMEW, "", WS_VISIBLE | SBARS_SIZEGRIP, IdStatusBar, 0, 0, 0, 0);
     BuildParameterPage();
     BuildMonitorPage();
+    BuildManagementPage();
     Load();
     ShowWindow(window_, show);
     if (Checked(IdCbMsg))
@@ -514,6 +567,21 @@ void MainWindow::Command(int id, int code) {
     case IdBtnClear:
         SendMessageW(Item(IdList), LB_RESETCONTENT, 0, 0);
         return;
+    case IdBtn3Inst:
+        ServiceFinish(InstallServiceAction(programDir_));
+        return;
+    case IdBtn3Stat:
+    case IdBtn3Start:
+    case IdBtn3Stop:
+    case IdBtn3Pause:
+    case IdBtn3Cont:
+    case IdBtn3Del:
+        // Enter alone must not remove the service.
+        ServiceFinish(ServiceAction(id - IdBtn3Stat, [this](const std::string& question) {
+            return MessageBoxW(window_, Wide(question).c_str(), Wide("Bestätigung"_l1).c_str(),
+                               MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+        }));
+        return;
     case IdEdLoop:
         if (code == EN_KILLFOCUS)
             LoopChanged();
@@ -619,6 +687,8 @@ LRESULT MainWindow::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             const int page = static_cast<int>(SendMessageW(Item(IdPageSet), TCM_GETCURSEL, 0, 0));
             PageChanging(currentPage_);
             ShowPage(page);
+            if (page == kPageManagement)
+                ServiceFinish(ServiceAction(5, [](const std::string&) { return false; }));
         }
         return 0;
     }

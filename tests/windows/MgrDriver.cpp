@@ -23,6 +23,12 @@ constexpr int IdEdUser = 208;
 constexpr int IdEdPass = 209;
 constexpr int IdList = 300;
 constexpr int IdBtnOnOff = 301;
+constexpr int IdLabStat = 400;
+constexpr int IdBtn3Stat = 401;
+constexpr int IdBtn3Start = 402;
+constexpr int IdBtn3Stop = 403;
+constexpr int IdBtn3Inst = 406;
+constexpr int IdBtn3Del = 407;
 
 int failures = 0;
 
@@ -82,7 +88,7 @@ std::wstring AnswerBox(int button) {
 void ClickTab(HWND main, int index) {
     HWND tabs = GetDlgItem(main, IdPageSet);
     // Tab captions lie side by side at the top; a click picks one as a user's would.
-    const int xs[] = {25, 110, 200, 280};
+    const int xs[] = {25, 110, 210, 290};
     const int x = xs[index & 3];
     const LPARAM at = MAKELPARAM(x, 10);
     PostMessageW(tabs, WM_LBUTTONDOWN, MK_LBUTTON, at);
@@ -150,6 +156,9 @@ int main(int argc, char** argv) {
     Expect(AnswerBox(IDOK).find(L"Neustart") != std::wstring::npos, "\"J\u00f6rg-1\" gespeichert");
 
     HWND list = GetDlgItem(main, IdList);
+    // The page changes once the save's box is closed.
+    for (int waited = 0; waited < 5000 && !IsWindowVisible(list); waited += 100)
+        Sleep(100);
     Expect(IsWindowVisible(list) != 0, "Seite Service-Monitor sichtbar");
     SendMessageW(GetDlgItem(main, IdBtnOnOff), BM_CLICK, 0, 0);
     Expect(LastListLine(list) == L"*** Meldungsempfang eingeschaltet", "Monitor eingeschaltet");
@@ -160,6 +169,38 @@ int main(int argc, char** argv) {
         line = LastListLine(list);
     }
     Expect(line == L"[12:00:00] + Testzeile \u00e4", "Statuszeile im Monitor");
+
+    // Management: install, start, query, stop and remove the service through the real service
+    // control manager. Buttons that open a box are posted, the others sent.
+    ClickTab(main, 2);
+    HWND status = GetDlgItem(main, IdLabStat);
+    for (int waited = 0; waited < 5000 && TextOf(status).empty(); waited += 100)
+        Sleep(100);
+    std::printf("Status: %s\n", Utf8(TextOf(status)).c_str());
+    Expect(TextOf(status).find(L"kein Zugriff") != std::wstring::npos, "Dienst noch nicht installiert");
+    Expect(IsWindowEnabled(GetDlgItem(main, IdBtn3Inst)) != 0, "Installieren freigegeben");
+    PostMessageW(GetDlgItem(main, IdBtn3Inst), BM_CLICK, 0, 0);
+    const std::wstring installed = AnswerBox(IDOK);
+    Expect(installed == L"NT-Dienst \"Pelorix-Publisher\" wurde erfolgreich im System installiert!",
+           "Dienst installiert");
+    SendMessageW(GetDlgItem(main, IdBtn3Start), BM_CLICK, 0, 0);
+    Expect(TextOf(status).find(L": gestartet") != std::wstring::npos, "Dienst gestartet");
+    std::wstring state;
+    for (int waited = 0; waited < 10000 && state.find(L"aktiviert") == std::wstring::npos; waited += 250) {
+        Sleep(250);
+        SendMessageW(GetDlgItem(main, IdBtn3Stat), BM_CLICK, 0, 0);
+        state = TextOf(status);
+    }
+    Expect(state.find(L": aktiviert") != std::wstring::npos, "Dienst l\u00e4uft");
+    SendMessageW(GetDlgItem(main, IdBtn3Stop), BM_CLICK, 0, 0);
+    Expect(TextOf(status).find(L": beendet") != std::wstring::npos, "Dienst beendet");
+    PostMessageW(GetDlgItem(main, IdBtn3Del), BM_CLICK, 0, 0);
+    Expect(AnswerBox(IDYES).find(L"wirklich l\u00f6schen") != std::wstring::npos,
+           "R\u00fcckfrage vor dem L\u00f6schen");
+    for (int waited = 0; waited < 5000 && TextOf(status).find(L"deinstalliert") == std::wstring::npos;
+         waited += 100)
+        Sleep(100);
+    Expect(TextOf(status).find(L": deinstalliert") != std::wstring::npos, "Dienst entfernt");
 
     PostMessageW(main, WM_CLOSE, 0, 0);
     for (int waited = 0; waited < 10000 && IsWindow(main); waited += 100)
