@@ -4,12 +4,12 @@
 #     scripts/windows-mgr-screens.sh [BUILD_DIR [OUT_DIR]]
 #
 # BUILD_DIR is the Windows build (default build/windows), OUT_DIR where the PNG files go
-# (default docs/images). Needs wine64, Xvfb and ImageMagick's import.
+# (default docs). Needs wine64, Xvfb and ImageMagick's import.
 set -euo pipefail
 
 root=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 build=$(readlink -f "${1:-$root/build/windows}")
-out=$(readlink -f "${2:-$root/docs/images}")
+out=$(readlink -f "${2:-$root/docs}")
 self=$(readlink -f "$0")
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
@@ -35,8 +35,8 @@ printf '[Settings]\r\nFTPHost=ftp.example.org\r\nFTPUser=jörg\r\nFTPSite=/htdoc
     iconv -f UTF-8 -t LATIN1 >"$prog/Pelorix.ini"
 "$wine" 'C:\Pelorix\PelorixMgr.exe' >/dev/null 2>&1 &
 sleep 4
-names=(parameter monitor management adressen)
-for page in 0 1 2 3; do
+names=(parameter monitor management)
+for page in 0 1 2; do
     "$wine" 'C:\Pelorix\MgrDriver.exe' /TAB "$page" >/dev/null 2>&1
     sleep 1.5
     import -window root -crop 520x640+0+0 "$out/windows-${names[$page]}.png"

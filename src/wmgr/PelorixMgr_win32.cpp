@@ -57,6 +57,7 @@ enum : int {
     IdList = 300,
     IdBtnOnOff,
     IdBtnClear,
+    IdLab30 = 399,
     IdLabStat = 400,
     IdBtn3Stat, // the ids from here on are the buttons' tags + IdBtn3Stat
     IdBtn3Start,
@@ -696,6 +697,8 @@ LRESULT MainWindow::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         // Labels on a page draw on the page's colour instead of a grey box of their own.
         HDC dc = reinterpret_cast<HDC>(wParam);
         SetBkMode(dc, TRANSPARENT);
+        if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == IdLab30)
+            SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
     case WM_DRAWITEM: {
