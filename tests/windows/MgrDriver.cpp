@@ -133,6 +133,9 @@ int main(int argc, char** argv) {
     Expect(main != nullptr, "Fenster des Managers gefunden");
     if (!main)
         return 1;
+    // The window exists before its settings are loaded; it is shown after that.
+    for (int waited = 0; waited < 10000 && !IsWindowVisible(main); waited += 100)
+        Sleep(100);
     std::printf("Titel: %s\n", Utf8(TextOf(main)).c_str());
     Expect(IsWindowVisible(GetDlgItem(main, IdEdHost)) != 0, "ohne FTP-Host startet die Seite Parameter");
 
