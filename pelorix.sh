@@ -15,7 +15,7 @@ PACKAGES=(
     dpkg-dev file adduser systemd libsystemd-dev debootstrap systemd-container
     xvfb xdotool imagemagick openbox xauth x11-utils
     vsftpd openssh-server openssh-client openssl passwd
-    g++-mingw-w64-x86-64-posix googletest wine64
+    g++-mingw-w64-x86-64-posix googletest wine64 nsis
 )
 
 as_root() {

@@ -4,6 +4,7 @@
 // so tests and readers find EdHost or Btn3Start by name).
 
 #include "mgr/ScreenFit.h"
+#include "mgrcore/FieldCheck.h"
 
 #include <QDialog>
 #include <QEvent>
@@ -26,12 +27,13 @@ inline std::string ToL1(const QString& text) {
     return text.toLatin1().toStdString();
 }
 
+inline std::u16string_view Utf16(const QString& text) {
+    return {QStringView(text).utf16(), static_cast<std::size_t>(text.size())};
+}
+
 // Whether every character of text can be stored as Latin-1 (ToL1 turns the others into "?").
 inline bool IsLatin1(const QString& text) {
-    for (const QChar c : text)
-        if (c.unicode() > 0xFF)
-            return false;
-    return true;
+    return pelorix::IsLatin1(Utf16(text));
 }
 
 // The caption of the label in front of a field in its grid row, as the user reads it: without
@@ -49,11 +51,7 @@ inline QString FieldCaption(const QWidget* field) {
             const auto* label = item ? qobject_cast<const QLabel*>(item->widget()) : nullptr;
             if (!label)
                 continue;
-            QString caption = label->text().simplified();
-            const qsizetype colon = caption.indexOf(QLatin1Char(':'));
-            if (colon >= 0 && (colon + 1 == caption.size() || caption[colon + 1] == QLatin1Char(' ')))
-                caption.truncate(colon);
-            return caption;
+            return FromL1(pelorix::FieldCaption(ToL1(label->text().simplified())));
         }
     }
     return field->objectName();
@@ -73,16 +71,10 @@ inline QStringList NotLatin1Fields(const QWidget* form) {
 
 // The warning that names fields whose text cannot be stored.
 inline QString NotLatin1Text(const QStringList& fields) {
-    const QString names = QLatin1Char('"') + fields.join(QStringLiteral("\", \"")) + QLatin1Char('"');
-    const QString what =
-        fields.size() == 1
-            ? QStringLiteral("Das Feld %1 enthält Zeichen, die nicht gespeichert werden können; "
-                             "es wird nicht gespeichert.")
-            : QStringLiteral("Die Felder %1 enthalten Zeichen, die nicht gespeichert werden "
-                             "können; sie werden nicht gespeichert.");
-    return what.arg(names) +
-           QStringLiteral(
-               "\r\n\nGespeichert werden können nur Latin-1-Zeichen (westeuropäische Buchstaben).");
+    std::vector<std::string> captions;
+    for (const QString& field : fields)
+        captions.push_back(ToL1(field));
+    return FromL1(pelorix::NotLatin1Text(captions));
 }
 
 template <class T> T* Make(QWidget* parent, const char* name) {

@@ -123,4 +123,25 @@ void clearShown() {
     TheSeam().answers.clear();
 }
 
+void ShowBox(const pelorix::Box& box) {
+    const QString text = QString::fromLatin1(box.Text.data(), static_cast<qsizetype>(box.Text.size()));
+    switch (box.Kind) {
+    case pelorix::BoxKind::Information:
+        Information(text);
+        break;
+    case pelorix::BoxKind::Warning:
+        Warning(text);
+        break;
+    case pelorix::BoxKind::Error:
+        Error(text);
+        break;
+    case pelorix::BoxKind::Confirmation:
+        Confirm(text);
+        break;
+    case pelorix::BoxKind::ApplicationError:
+        ApplicationError(text);
+        break;
+    }
+}
+
 } // namespace MsgBox

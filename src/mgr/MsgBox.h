@@ -5,6 +5,8 @@
 // shown, each box is recorded and a confirmation takes the next queued answer (No when none is
 // queued). GUI thread only.
 
+#include "mgrcore/MgrTexts.h"
+
 #include <QString>
 #include <vector>
 
@@ -23,6 +25,9 @@ void Warning(const QString& text);
 void Error(const QString& text);
 // True when the user answered Yes; defaultAnswer is the button Enter gives.
 bool Confirm(const QString& text, Answer defaultAnswer = Answer::Yes);
+
+// A box the manager's core chose; a confirmation's answer is ignored.
+void ShowBox(const pelorix::Box& box);
 
 // The standard error box: application title as caption, stop icon, OK button; a period is
 // appended when the text's last character sorts above ".".

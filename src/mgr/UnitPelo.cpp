@@ -9,6 +9,9 @@
 #include "mgr/PasswordStyle.h"
 #include "mgr/ScreenFit.h"
 #include "mgr/TBProcs.h"
+#include "mgrcore/Interval.h"
+#include "mgrcore/MgrTexts.h"
+#include "mgrcore/MonitorLine.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -39,8 +42,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
-#include <climits>
-#include <optional>
+#include <map>
 
 namespace {
 
@@ -89,41 +91,9 @@ void Tighten(QLayout* layout) {
     layout->setSpacing(3);
 }
 
-// The interval texts: "%3d:%d0" of minutes and tens of seconds.
-QString IntervalText(std::int64_t minutes, std::int64_t tens) {
-    return QString::asprintf("%3lld:%lld0", static_cast<long long>(minutes), static_cast<long long>(tens));
-}
-
-// Beyond this many minutes the count of ten-second units would not fit the setting.
-constexpr std::int64_t kMaxIntervalMinutes = (INT32_MAX - 5) / 6 - 1;
-
-// A decimal integer with leading blanks and an optional sign; nothing may follow the digits.
-bool ParseInteger(const QString& text, std::int64_t& value) {
-    qsizetype i = 0;
-    while (i < text.size() && text[i] == QLatin1Char(' '))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+'))) {
-        negative = text[i] == QLatin1Char('-');
-        ++i;
-    }
-    if (i == text.size())
-        return false;
-    std::int64_t result = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < QLatin1Char('0') || text[i] > QLatin1Char('9'))
-            return false;
-        result = result * 10 + (text[i].unicode() - '0');
-        if (result > INT32_MAX)
-            return false;
-    }
-    value = negative ? -result : result;
-    return true;
-}
-
 } // namespace
 
-int TFrmPelo::IdleIntervalMs = 1500;
+int TFrmPelo::IdleIntervalMs = pelorix::kTrayActiveMs;
 
 int TFrmPelo::Tag(const QObject* control) {
     return control->property("tag").toInt();
@@ -156,7 +126,7 @@ std::string TFrmPelo::ProgramPath(const std::string& path) const {
 void TFrmPelo::BuildWindow() {
     InitManagerResources();
     setObjectName(QStringLiteral("FrmPelo"));
-    setWindowTitle(QStringLiteral("Pelorix  -  dynamische IP-Adresse veröffentlichen"));
+    setWindowTitle(FromL1(pelorix::WindowCaption()));
     setWindowIcon(LoadIconRes(QStringLiteral("MAINICON")));
     resize(kDesignWidth, kDesignHeight);
 
@@ -656,7 +626,7 @@ void TFrmPelo::FormCreate() {
     CbLog->setChecked(s.LogFile);
 
     IntervalUnits = s.Intervall;
-    EdLoop->setText(IntervalText(IntervalUnits / 6, IntervalUnits % 6));
+    EdLoop->setText(FromL1(pelorix::IntervalText(IntervalUnits)));
 
     CbErr->setChecked(s.ShowErr);
     if (s.Hidden)
@@ -721,7 +691,7 @@ void TFrmPelo::FormActivate() {
     if (CbMsg->isChecked())
         BtnOnOffClick();
     else
-        List->append(QStringLiteral("*** Meldungsempfang ausgeschaltet"));
+        List->append(FromL1(pelorix::MonitorOffNote()));
     if (TrayMode)
         EnterTrayMode();
 }
@@ -802,33 +772,30 @@ void TFrmPelo::SaveSettings() {
     }
     // A refused field still differs from the file.
     SettingsChanged = !refused.isEmpty();
-    MsgBox::Information(QStringLiteral("Änderungen werden erst nach Neustart des Dienstes wirksam!"));
+    MsgBox::Information(FromL1(pelorix::RestartNotice()));
 }
 
 // A text with characters Latin-1 cannot hold would be stored with "?" in their place (a
 // password "pw€x" as "pw?x"); such a field keeps the value the file has, and its caption is
 // returned for the warning.
 QStringList TFrmPelo::KeepStoredForNotLatin1(pelorix::ManagerSettings& settings) const {
-    using S = pelorix::ManagerSettings;
-    const struct {
-        const QWidget* field;
-        QString text;
-        std::string S::*value;
-    } fields[] = {{EdVorl, EdVorl->text(), &S::HTMLTemplate},   {EdOffl, EdOffl->text(), &S::OfflTemplate},
-                  {EdGen, EdGen->text(), &S::TempSite},         {EdHost, EdHost->currentText(), &S::FTPHost},
-                  {EdUser, EdUser->currentText(), &S::FTPUser}, {EdPass, EdPass->text(), &S::FTPPass},
-                  {EdSite, EdSite->currentText(), &S::FTPSite}, {EdRout, EdRout->currentText(), &S::IPSource},
-                  {EdCmd, EdCmd->text(), &S::OnPublish}};
-    QStringList refused;
-    std::optional<pelorix::ManagerSettings> stored;
-    for (const auto& entry : fields) {
-        if (IsLatin1(entry.text))
-            continue;
-        if (!stored)
-            stored = pelorix::LoadManagerSettings(programDir_);
-        settings.*entry.value = (*stored).*entry.value;
-        refused << FieldCaption(entry.field);
+    const std::map<pelorix::SettingsField, QWidget*> fields = {
+        {pelorix::SettingsField::HTMLTemplate, EdVorl}, {pelorix::SettingsField::OfflTemplate, EdOffl},
+        {pelorix::SettingsField::TempSite, EdGen},      {pelorix::SettingsField::FTPHost, EdHost},
+        {pelorix::SettingsField::FTPUser, EdUser},      {pelorix::SettingsField::FTPPass, EdPass},
+        {pelorix::SettingsField::FTPSite, EdSite},      {pelorix::SettingsField::IPSource, EdRout},
+        {pelorix::SettingsField::OnPublish, EdCmd}};
+    std::vector<pelorix::FieldText> texts;
+    for (const pelorix::SettingsFieldInfo& info : pelorix::SettingsFields()) {
+        const QWidget* field = fields.at(info.Field);
+        const auto* box = qobject_cast<const QComboBox*>(field);
+        const QString text = box ? box->currentText() : static_cast<const QLineEdit*>(field)->text();
+        texts.push_back({ToL1(FieldCaption(field)), std::u16string(Utf16(text)), info.Value});
     }
+    QStringList refused;
+    for (const std::string& caption : pelorix::KeepStoredForNotLatin1(
+             settings, texts, [this] { return pelorix::LoadManagerSettings(programDir_); }))
+        refused << FromL1(caption);
     if (!IsLatin1(EdRout6->text())) {
         settings.IPv6.Source = pelorix::LoadManagerSettings(programDir_).IPv6.Source;
         refused << QStringLiteral("IPv6-Seite");
@@ -927,28 +894,9 @@ void TFrmPelo::BtnOpenClick(QObject* Sender) {
 }
 
 void TFrmPelo::LoopChanged() {
-    const QString text = EdLoop->text();
-    const qsizetype colon = text.indexOf(QLatin1Char(':'));
-    const QString minutesText = colon < 0 ? text : text.left(colon);
-    const QString secondsText = colon < 0 ? QStringLiteral("00") : text.mid(colon + 1, 2);
-    std::int64_t minutes = 0;
-    if (!ParseInteger(minutesText, minutes) || minutes > kMaxIntervalMinutes ||
-        minutes < -kMaxIntervalMinutes)
-        minutes = 10;
-    std::int64_t seconds = 0;
-    if (!ParseInteger(secondsText, seconds))
-        seconds = 0;
-    std::int64_t tens = 0;
-    if (seconds >= 55) {
-        ++minutes;
-        tens = 0;
-    } else {
-        tens = (seconds + 5) / 10;
-    }
-    if (minutes == 0 && tens == 0)
-        tens = 1; // the shortest interval is ten seconds
-    EdLoop->setText(IntervalText(minutes, tens));
-    IntervalUnits = static_cast<std::int32_t>(minutes * 6 + tens);
+    const pelorix::Interval interval = pelorix::IntervalFromText(ToL1(EdLoop->text()));
+    EdLoop->setText(FromL1(interval.Text));
+    IntervalUnits = interval.Units;
 }
 
 void TFrmPelo::EdFtpKeyPress(QComboBox* Sender) {
@@ -981,7 +929,7 @@ void TFrmPelo::CbRoutClick() {
     const bool before = SettingsChanged;
     SettingsChanged = true;
     if (CbRout->isChecked() && !loading_) {
-        if (!MsgBox::Confirm(QStringLiteral("Benötigen Sie wirklich die Routerbetriebsart?"))) {
+        if (!MsgBox::Confirm(FromL1(pelorix::RouterQuestion()))) {
             const QSignalBlocker blocker(CbRout);
             CbRout->setChecked(false);
             SettingsChanged = before;
@@ -995,10 +943,7 @@ void TFrmPelo::BtnHelpClick() {
     // Without a browser (no xdg-open) the click would do nothing visible: say where the page is.
     const QString page = FromL1(programDir_ + "LiesMich.htm");
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
-        MsgBox::Information(
-            QStringLiteral(
-                "Die Hilfe konnte nicht im Browser geöffnet werden.\r\n\nSie steht in der Datei\r\n%1")
-                .arg(page));
+        MsgBox::Information(FromL1(pelorix::HelpFailedText(ToL1(page))));
 }
 
 // --- Page change ----------------------------------------------------------------------------
@@ -1076,7 +1021,8 @@ void TFrmPelo::EnterTrayMode() {
         connect(IdleTimer, &QTimer::timeout, this, &TFrmPelo::IdleTimerTick);
     }
     TrayMode = true;
-    TaskbarAddIcon(this, 0, QStringLiteral("PIC_SW"), QStringLiteral("Pelorix (Pause)"));
+    TaskbarAddIcon(this, 0, QString::fromLatin1(pelorix::TrayIconName(pelorix::TrayIcon::Idle)),
+                   FromL1(pelorix::TrayIconTip(pelorix::TrayIcon::Idle)));
     // Without a notification area a hidden window could not be brought back.
     if (TaskbarAvailable())
         hide();
@@ -1102,25 +1048,24 @@ void TFrmPelo::mEndClick() {
 void TFrmPelo::TrayIconUpdate(bool errorLine, const QString& line) {
     if (!TrayMode)
         return;
-    if (errorLine) {
-        TaskbarModifyIcon(this, 0, QStringLiteral("PIC_RT"), QStringLiteral("Pelorix (Fehler)"));
-        TrayError = true;
-        if (CbErr->isChecked())
-            MsgBox::Error(QStringLiteral("Pelorix\r\n\r\n") + line);
-        return;
-    }
-    if (IdleTimer && !IdleTimer->isActive()) {
-        TaskbarModifyIcon(this, 0, QStringLiteral("PIC_GN"), QStringLiteral("Pelorix (aktiv)"));
-        TrayError = false;
+    const bool timerRunning = !IdleTimer || IdleTimer->isActive();
+    ApplyTrayStep(pelorix::TrayLineStep(!errorLine, timerRunning, CbErr->isChecked(), TrayError), line);
+}
+
+void TFrmPelo::ApplyTrayStep(const pelorix::TrayStep& step, const QString& line) {
+    if (step.ChangeIcon)
+        TaskbarModifyIcon(this, 0, QString::fromLatin1(pelorix::TrayIconName(step.Icon)),
+                          FromL1(pelorix::TrayIconTip(step.Icon)));
+    if (step.StartTimer && IdleTimer)
         IdleTimer->start();
-    }
+    if (step.ShowErrorBox)
+        MsgBox::Error(FromL1(pelorix::TrayErrorText(ToL1(line))));
 }
 
 void TFrmPelo::IdleTimerTick() {
     if (IdleTimer)
         IdleTimer->stop();
-    if (!TrayError)
-        TaskbarModifyIcon(this, 0, QStringLiteral("PIC_SW"), QStringLiteral("Pelorix (Pause)"));
+    ApplyTrayStep(pelorix::TrayTickStep(TrayError), QString());
 }
 
 void TFrmPelo::TrayCallback(int mouseMessage) {

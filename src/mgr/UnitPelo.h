@@ -11,6 +11,7 @@
 
 #include "common/Config.h"
 #include "mgr/OpenDialog.h"
+#include "mgrcore/MonitorLine.h"
 #include "svc/PageUpload.h"
 
 #include <QMainWindow>
@@ -296,6 +297,7 @@ private:
     void PageSetChanged(int newPage);
     void PageSetCurrentChanged(int newPage);
     void CommitFocusedEdit();
+    void ApplyTrayStep(const pelorix::TrayStep& step, const QString& line);
     void RecallUserPassword();
     pelorix::ManagerSettings SettingsFromControls() const;
     QStringList KeepStoredForNotLatin1(pelorix::ManagerSettings& settings) const;

@@ -8,6 +8,7 @@
 #include "mgr/MgrWidgets.h"
 #include "mgr/ModeChoice.h"
 #include "mgr/UnitPelo.h"
+#include "mgrcore/MgrTexts.h"
 
 #include "mgr/MsgBox.h"
 #include "mgr/NetworkAction.h"
@@ -36,30 +37,6 @@
 #include <optional>
 
 namespace {
-
-// What Ed4IP (or Ed4IP6) shows for a query that found no address.
-QString QueryFailureText(pelorix::AddressQueryOutcome outcome, bool ipv6) {
-    using pelorix::AddressQueryOutcome;
-    switch (outcome) {
-    case AddressQueryOutcome::NoAddress:
-        return ipv6 ? QStringLiteral("keine IPv6-Adresse in Abfrageseite enthalten")
-                    : QStringLiteral("keine IP-Adresse in Abfrageseite enthalten");
-    case AddressQueryOutcome::EmptyAnswer:
-        return QStringLiteral("Verbindungsfehler");
-    case AddressQueryOutcome::Unreachable:
-        return QStringLiteral("Server nicht erreicht");
-    case AddressQueryOutcome::NoNetwork:
-        return QStringLiteral("keine Netzwerksverbindung");
-    case AddressQueryOutcome::TimedOut:
-        return FromL1(pelorix::TimeoutCauseText());
-    case AddressQueryOutcome::BadParameters:
-    case AddressQueryOutcome::Refused:
-    case AddressQueryOutcome::Unavailable:
-    case AddressQueryOutcome::Found:
-        break;
-    }
-    return QStringLiteral("ungültige Verbindungs-Parameter!");
-}
 
 // One address-source query as Ed4IP reports it. Runs inside a network action.
 struct PageQuery {
@@ -93,7 +70,8 @@ PageQuery QueryPage(const std::string& page, pelorix::AnswerScanner scan = pelor
                                                            : "-" + cause;
             query.text = FromL1(line.substr(1));
         } else {
-            query.text = QueryFailureText(result.outcome, scan != pelorix::FindAddressInAnswer);
+            query.text =
+                FromL1(pelorix::QueryFailureText(result.outcome, scan != pelorix::FindAddressInAnswer));
         }
     } catch (const std::exception& error) {
         query.text = FromL1(error.what());
@@ -241,22 +219,7 @@ void TFrmPelo::Btn4UpClick(QObject* Sender) {
         if (const std::optional<pelorix::PageUploadResult> done = pelorix::UploadPageInHelper(params))
             upload = *done;
     });
-    switch (upload.Outcome) {
-    case pelorix::PageUploadOutcome::Uploaded:
-        MsgBox::Information(QStringLiteral("FTP-Upload OK mit ") + FromL1(upload.StoredAs));
-        break;
-    case pelorix::PageUploadOutcome::LoginFailed:
-        MsgBox::Error(QStringLiteral("FTP-Login gescheitert"));
-        break;
-    case pelorix::PageUploadOutcome::Error:
-        MsgBox::Error(QStringLiteral("FTP-Fehler: ") + FromL1(upload.ErrorText));
-        break;
-    case pelorix::PageUploadOutcome::NoFileName: // nothing can be stored without a file name
-    case pelorix::PageUploadOutcome::UploadFailed:
-    case pelorix::PageUploadOutcome::LoggedIn:
-        MsgBox::Error(QStringLiteral("FTP-Upload gescheitert"));
-        break;
-    }
+    MsgBox::ShowBox(pelorix::UploadBox(upload));
     if (upload.Succeeded() && CbMail->isChecked())
         SendAddressMail(online);
 }

@@ -8,8 +8,10 @@
 
 #include "mgr/UnitPelo.h"
 
+#include "mgr/MgrWidgets.h"
 #include "mgr/MsgBox.h"
 #include "mgr/TBProcs.h"
+#include "mgrcore/MonitorLine.h"
 #include "platform/SystemMessage.h"
 #include "svc/StatusLog.h"
 
@@ -40,12 +42,8 @@ constexpr int kWatchIntervalMs = 250;
 // More simultaneous connections than this are refused at once.
 constexpr int kMaxConnections = 256;
 
-// The list's size limit: beyond kMaxLines lines the kDropLines oldest go.
-constexpr int kMaxLines = 4000;
-constexpr int kDropLines = 100;
-
-// The status line's marker stands after the eleven characters of its time stamp.
-constexpr int kMarkerIndex = 11;
+constexpr int kMaxLines = pelorix::kMaxMonitorLines;
+constexpr int kDropLines = pelorix::kDropMonitorLines;
 
 // The German system text for a failure of the listening socket.
 QString ListenErrorText(QAbstractSocket::SocketError error) {
@@ -155,7 +153,7 @@ void ApplySizeLimit(QTextEdit* list) {
 }
 
 void AppendNote(QTextEdit* list, const QString& text) {
-    AppendListLine(list, text, Qt::blue);
+    AppendListLine(list, text, QColor::fromRgb(pelorix::kNoteBlue));
     ApplySizeLimit(list);
 }
 
@@ -191,7 +189,7 @@ void TFrmPelo::BtnOnOffClick() {
     BtnOnOff->setIcon(LoadIconRes(QStringLiteral("BMPSTART")));
     BtnOnOff->setText(QStringLiteral("Monitor &ein"));
     SetTag(BtnOnOff, 1);
-    AppendNote(List, QStringLiteral("*** Meldungsempfang ausgeschaltet"));
+    AppendNote(List, FromL1(pelorix::MonitorOffNote()));
 }
 
 void TFrmPelo::BtnClearClick() {
@@ -199,7 +197,7 @@ void TFrmPelo::BtnClearClick() {
 }
 
 void TFrmPelo::SrvSockListen() {
-    AppendNote(List, QStringLiteral("*** Meldungsempfang eingeschaltet"));
+    AppendNote(List, FromL1(pelorix::MonitorOnNote()));
 }
 
 // --- Connections ------------------------------------------------------------------------------
@@ -246,9 +244,9 @@ void TFrmPelo::SrvSockClientRead(QTcpSocket* Socket) {
             line.chop(1);
         LineBuffer.assign(line.constData(), static_cast<std::size_t>(line.size()));
 
-        const bool informationLine = line.size() > kMarkerIndex && line.at(kMarkerIndex) == '+';
+        const bool informationLine = pelorix::IsInformationLine(LineBuffer);
         const QString text = QString::fromLatin1(line);
-        AppendListLine(List, text, informationLine ? Qt::black : Qt::red);
+        AppendListLine(List, text, QColor::fromRgb(pelorix::LineColour(LineBuffer)));
         LineBuffer.clear();
         ApplySizeLimit(List);
         if (informationLine) {
