@@ -1,5 +1,7 @@
 #include "net/InternetSession.h"
 
+#include "net/FtpReply.h"
+
 #include "platform/Clock.h"
 #include "platform/FileSystemName.h"
 #include "platform/NetworkDeadline.h"
@@ -82,28 +84,6 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 bool HasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
-}
-
-bool IsAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// Whether a FEAT reply lists UTF8 among the features (one per line, indented by a blank).
-bool AnnouncesUtf8(const std::string& reply) {
-    std::istringstream lines(reply);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const auto first = line.find_first_not_of(' ');
-        const auto end = line.find_last_not_of(" \r");
-        if (first != 0 && first != std::string::npos && end != std::string::npos) {
-            std::string feature = line.substr(first, end - first + 1);
-            std::transform(feature.begin(), feature.end(), feature.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-            if (feature == "UTF8")
-                return true;
-        }
-    }
-    return false;
 }
 
 // The proxy bypass list comes as lines; WinInet takes names separated by semicolons.

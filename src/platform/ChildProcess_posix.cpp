@@ -83,14 +83,6 @@ struct ChildImage {
     Fd output;
 };
 
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    for (std::string& text : texts)
-        pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
 // The descriptor a stream gets, made on first use; -1 for the caller's own, -2 on failure.
 int StreamFd(ChildStream stream, ChildImage& image, Fd& childEnd) {
     switch (stream) {
@@ -110,10 +102,10 @@ bool Prepare(const ChildSetup& setup, ChildImage& image) {
     image.arguments = setup.Arguments;
     if (image.arguments.empty())
         image.arguments.push_back(setup.Program);
-    image.argv = Pointers(image.arguments);
+    image.argv = ExecPointers(image.arguments);
     if (setup.Environment) {
         image.environment = *setup.Environment;
-        image.envp = Pointers(image.environment);
+        image.envp = ExecPointers(image.environment);
     }
     if (setup.Input == ChildStream::Pipe && !OpenChannel(true, image.childInput, image.input))
         return false;
@@ -386,6 +378,14 @@ bool ChildProcess::ReadOutput(const OutputSink& sink) {
         return true;
     }
     return true;
+}
+
+std::vector<char*> ExecPointers(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (std::string& text : texts)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
 }
 
 } // namespace pelorix

@@ -126,4 +126,7 @@ private:
 // pid, or 0 with error set to the errno when it could not be started or not executed.
 pid_t StartDetached(const ChildSetup& setup, int& error);
 
+// The null-terminated list of pointers execve takes, into texts (which must outlive it).
+std::vector<char*> ExecPointers(std::vector<std::string>& texts);
+
 } // namespace pelorix

@@ -63,14 +63,6 @@ bool LeaveRoot(const std::string& settingsPath, std::optional<EnvironmentAccount
     return false;
 }
 
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    for (std::string& text : texts)
-        pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
 } // namespace
 
 bool PrepareServiceProcess(char** argv, const std::string& settingsPath) {
@@ -85,7 +77,7 @@ bool PrepareServiceProcess(char** argv, const std::string& settingsPath) {
         current.emplace_back(*entry);
     if (clean == current)
         return true;
-    std::vector<char*> envp = Pointers(clean);
+    std::vector<char*> envp = ExecPointers(clean);
     ::execve("/proc/self/exe", argv, envp.data());
     // The program could not be run again (its file out of the account's reach): the clean
     // environment then holds for this process and everything it starts.
