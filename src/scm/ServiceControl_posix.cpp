@@ -263,9 +263,9 @@ bool PrepareRootStart(const std::string& dir, const db::Record& record, std::str
 // A stop is done when the process has ended, not when it said so: a start right after would
 // otherwise meet the old process still at work in the same program directory.
 void AwaitProcessEnd(const db::Status& reported) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kProcessEndMs);
-    while (db::Alive(reported) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    const Deadline deadline = Deadline::In(SystemClock::Instance(), kProcessEndMs);
+    while (db::Alive(reported) && !deadline.Passed())
+        SystemSleeper::Instance().SleepMs(kPollMs);
 }
 
 bool ParseReply(const std::string& line, DWORD& error, SERVICE_STATUS& status) {

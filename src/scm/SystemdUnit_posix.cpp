@@ -1,6 +1,8 @@
 #include "scm/SystemdUnit.h"
 
 #include "base/Latin1.h"
+#include "platform/Clock.h"
+#include "platform/NetworkDeadline.h"
 #include "scm/ServiceApp.h"
 #include "scm/ServiceDatabase.h"
 
@@ -286,11 +288,11 @@ SERVICE_STATUS CurrentStatus(Bus& bus) {
 
 // Polls (bounded) until done says the wait is over; false when the time ran out.
 template <typename Done> bool AwaitUntil(int timeoutMs, Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const Deadline deadline = Deadline::In(SystemClock::Instance(), timeoutMs);
     while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (deadline.Passed())
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+        SystemSleeper::Instance().SleepMs(kPollMs);
     }
     return true;
 }
