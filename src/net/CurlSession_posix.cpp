@@ -18,6 +18,8 @@ thread_local std::uint32_t tLastResponseError = 0;
 thread_local std::string tLastResponse;
 thread_local std::string tLastReason;
 thread_local std::string tLastUntrusted;
+thread_local TrustDecision tLastRefusal;
+thread_local bool tLastPinUnneeded = false;
 
 void PeerCheck::Expect(std::string host, TrustSetting trust) {
     host_ = std::move(host);
@@ -57,15 +59,19 @@ int PeerCheck::OnHostKey(void* self, int, const char* key, size_t length) {
     if (decision.Accepted())
         return CURLKHMATCH_OK;
     check->refusedKey_ = decision.HostKey.Fingerprint;
+    check->refusal_ = decision;
     return CURLKHMATCH_MISMATCH;
 }
 
 // The refusal carries the certificate library's reason, which libcurl then words itself.
 int PeerCheck::CheckChain(const std::vector<std::string>& chain) {
     const TrustDecision decision = CheckCertificateChain(chain, host_, trust_);
-    if (decision.Accepted())
+    if (decision.Accepted()) {
+        pinUnneeded_ = decision.PinUnneeded;
         return X509_V_OK;
+    }
     refusedKey_ = decision.Certificate.Pin;
+    refusal_ = decision;
     return decision.SystemReason != 0 ? static_cast<int>(decision.SystemReason)
                                       : X509_V_ERR_APPLICATION_VERIFICATION;
 }

@@ -77,6 +77,14 @@ std::string LastUntrustedKey() {
     return tLastUntrusted;
 }
 
+TrustDecision LastRefusal() {
+    return tLastRefusal;
+}
+
+bool LastPinUnneeded() {
+    return tLastPinUnneeded;
+}
+
 std::string LastFailureReason() {
     // A reply of class 4 or 5 is the server's own refusal; anything else is told best by libcurl.
     const bool refused = !tLastResponse.empty() && (tLastResponse[0] == '4' || tLastResponse[0] == '5');
@@ -497,6 +505,8 @@ CURLcode FtpConnection::Impl::Perform(const std::string& url, Call call, curl_sl
     KeepLastResponse(code, call);
     tLastReason = code == CURLE_OK ? std::string() : std::string(errorText);
     tLastUntrusted = IsTrustFailure(code) ? peerCheck.RefusedKey() : std::string();
+    tLastRefusal = IsTrustFailure(code) ? peerCheck.Refusal() : TrustDecision{};
+    tLastPinUnneeded = peerCheck.PinUnneeded();
     tLastError = code == CURLE_OK ? 0 : ErrorNumber(code, call);
     return code;
 }

@@ -3,6 +3,7 @@
 #include "common/ConnectionMode.h"
 #include "net/SimpSock.h"
 #include "net/Trust.h"
+#include "net/TrustText.h"
 #include "svc/AddressScan.h"
 #include "svc/PageUpload.h"
 #include "svc/Pelorix_Main.h"
@@ -78,11 +79,11 @@ bool TPeloThread::QueryAddressSource() {
     CurrentIP = "###";
     LogStatus(4, "+Adressquelle wird kontaktiert");
     try {
-        std::string untrustedKey;
+        TrustDecision refusal;
         std::string reason;
         const AddressQueryResult query =
             Service.SourceSecure
-                ? QueryAddressPageHttps(Service.SourceHost, Service.SourcePath, untrustedKey, reason)
+                ? QueryAddressPageHttps(Service.SourceHost, Service.SourcePath, refusal, reason)
                 : QueryAddressPage(Service.SourceHost, Service.SourcePath);
         switch (query.outcome) {
         case AddressQueryOutcome::Found:
@@ -108,8 +109,8 @@ bool TPeloThread::QueryAddressSource() {
             break;
         case AddressQueryOutcome::Refused:
             LogStatus(0, "-HTTP-Fehler: " + CleanServerReply(reason));
-            if (!untrustedKey.empty())
-                LogStatus(0, UntrustedCertificateLine(untrustedKey));
+            if (!refusal.SeenKey().empty())
+                LogStatus(0, RefusalLine(refusal));
             break;
         case AddressQueryOutcome::Unavailable:
             LogStatus(0, UnavailableConnectionLine());

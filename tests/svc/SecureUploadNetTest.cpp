@@ -9,7 +9,9 @@
 #include "SecureServers.h"
 #include "ServerProcess.h"
 #include "TempDir.h"
+#include "base/Latin1.h"
 #include "net/Trust.h"
+#include "net/TrustText.h"
 #include "svc/PageUpload.h"
 #include "svc/ServiceHelpers.h"
 
@@ -70,7 +72,10 @@ TEST_F(SecureUploadNetTest, ExplicitTlsRefusesAnUnknownCertificateAndPublishesWi
         const Lines lines = kit.Lines();
         ASSERT_GE(lines.size(), 2u);
         EXPECT_EQ(lines[0], "-FTP-Upload gescheitert");
-        EXPECT_EQ(lines[1], UntrustedCertificateLine(server.Pin()));
+        // Another stored pin: the key changed since it was trusted.
+        EXPECT_EQ(lines[1], trust.empty()
+                                ? "-Zertifikat nicht vertrauenswürdig (selbst signiert): "_l1 + server.Pin()
+                                : "-Zertifikat geändert: "_l1 + server.Pin());
     }
     EXPECT_EQ(server.Log().find("PASS"), std::string::npos) << "no password before the trust check";
     EXPECT_FALSE(user.Exists("myserver.htm"));
@@ -84,6 +89,25 @@ TEST_F(SecureUploadNetTest, ExplicitTlsRefusesAnUnknownCertificateAndPublishesWi
     EXPECT_NE(server.Log().find("PASS"), std::string::npos) << "the log shows a password sent";
 }
 
+// A server pinned while its certificate was its own, now with one from an authority and a new
+// key: the authorities' word still counts, and the log says the pin is no longer needed.
+TEST_F(SecureUploadNetTest, PinnedServerWithACertificateFromAnAuthorityKeepsPublishing) {
+    TempDir dir;
+    const test::TestCertificates certs(dir);
+    ASSERT_TRUE(certs.Made);
+    ::setenv("PELORIX_TEST_AUTHORITIES", certs.AuthorityFile.c_str(), 1);
+    test::VsftpdServer server(test::VsftpdServer::Tls::Explicit, 21, user, certs.ServerCert, certs.ServerKey);
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    kit.service.FTPMode = 1;
+    kit.service.FTPTrust = test::PinOf(certs.SelfSignedCert);
+    const bool published = Upload();
+    ::unsetenv("PELORIX_TEST_AUTHORITIES");
+    EXPECT_TRUE(published) << server.Log();
+    EXPECT_EQ(kit.Lines(),
+              (Lines{PinUnneededLine(), "+FTP-Upload OK mit 1.2.3.4 als " + user.Home() + "/myserver.htm"}));
+    EXPECT_EQ(user.Read("myserver.htm"), kPage);
+}
+
 TEST_F(SecureUploadNetTest, ImplicitTlsOn990) {
     test::VsftpdServer server(test::VsftpdServer::Tls::Implicit, 990, user);
     ASSERT_TRUE(server.Ready()) << server.Log();
@@ -91,7 +115,7 @@ TEST_F(SecureUploadNetTest, ImplicitTlsOn990) {
     EXPECT_FALSE(Upload());
     const Lines lines = kit.Lines();
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[1], UntrustedCertificateLine(server.Pin()));
+    EXPECT_EQ(lines[1], "-Zertifikat nicht vertrauenswürdig (selbst signiert): "_l1 + server.Pin());
     EXPECT_EQ(server.Log().find("PASS"), std::string::npos);
 
     kit.service.FTPTrust = server.Pin();
@@ -112,7 +136,8 @@ TEST_F(SecureUploadNetTest, SftpRefusesAnUnknownHostKeyBeforeThePassword) {
         EXPECT_FALSE(Upload());
         const Lines lines = kit.Lines();
         ASSERT_GE(lines.size(), 2u);
-        EXPECT_EQ(lines[1], UnknownHostKeyLine(server.Fingerprint()));
+        EXPECT_EQ(lines[1], trust.empty() ? UnknownHostKeyLine(server.Fingerprint())
+                                          : "-SFTP-Schlüssel geändert: "_l1 + server.Fingerprint());
     }
     EXPECT_EQ(server.Log().find("password"), std::string::npos) << server.Log();
 
@@ -219,7 +244,8 @@ TEST(HttpsAddressSourceNetTest, VerifiedPageGivesTheAddressAnUnverifiedOneNothin
     const Lines lines = kit.Lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].rfind("-HTTP-Fehler: ", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[1].rfind(UntrustedCertificateLine("sha256//"), 0), 0u) << lines[1];
+    EXPECT_EQ(lines[1].rfind("-Zertifikat nicht vertrauenswürdig (selbst signiert): sha256//"_l1, 0), 0u)
+        << lines[1];
     ::unsetenv("PELORIX_TEST_AUTHORITIES");
 }
 
