@@ -55,7 +55,8 @@ CURLcode PeerCheck::OnSslContext(CURL*, void* context, void* self) {
 
 int PeerCheck::OnHostKey(void* self, int, const char* key, size_t length) {
     auto* check = static_cast<PeerCheck*>(self);
-    const TrustDecision decision = CheckHostKey(std::string_view(key, length), check->trust_);
+    TrustDecision decision = CheckHostKey(std::string_view(key, length), check->trust_);
+    decision.Host = check->host_; // for the question and the warning, which name the server
     if (decision.Accepted())
         return CURLKHMATCH_OK;
     check->refusedKey_ = decision.HostKey.Fingerprint;
