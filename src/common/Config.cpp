@@ -157,6 +157,11 @@ void WriteSettingsKeys(ProfileFile& out, const ManagerSettings& s) {
     out.WriteString(kSettings, "FTPMode", std::to_string(s.FTPMode));
     out.WriteString(kSettings, "FTPPort", std::to_string(s.FTPPort));
     out.WriteString(kSettings, "FTPTrust", s.FTPTrust);
+    // Written only once a second type was used: a file of one type stays as it was.
+    if (s.FTPTrustKept.empty())
+        out.DeleteKey(kSettings, "FTPTrustKept");
+    else
+        out.WriteString(kSettings, "FTPTrustKept", s.FTPTrustKept);
     out.WriteString(kSettings, "Router", FlagText(s.Router));
     out.WriteString(kSettings, "IPSource", s.IPSource);
     out.WriteString(kSettings, "Intervall", std::to_string(s.Intervall));
@@ -420,6 +425,7 @@ ManagerSettings LoadManagerSettings(const std::string& programDir) {
     s.FTPMode = in.Integer(kSettings, "FTPMode", FileExists(IniPath(programDir)) ? 0 : 1);
     s.FTPPort = in.Integer(kSettings, "FTPPort", 0);
     s.FTPTrust = in.Text(kSettings, "FTPTrust", "");
+    s.FTPTrustKept = in.Text(kSettings, "FTPTrustKept", "");
     s.eMail = in.Flag(kSettings, "eMail", false);
     s.Mail = ReadMailData(in);
     s.Router = in.Flag(kSettings, "Router", false);

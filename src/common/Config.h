@@ -131,6 +131,7 @@ struct ManagerSettings {
     int FTPMode = 1; // a new file starts with TLS; a file without the key keeps plain FTP (0)
     int FTPPort = 0;
     std::string FTPTrust;
+    std::string FTPTrustKept; // the trust of every type used (common/TrustKept.h)
     bool Router = false;
     std::string IPSource;
     IPv6Settings IPv6;

@@ -3,6 +3,7 @@
 #include "mail/MailWire.h"
 
 #include "net/Trust.h"
+#include "net/TrustText.h"
 #include "platform/TlsChannel.h"
 
 #include <algorithm>
@@ -70,8 +71,9 @@ bool SecureConnection(TcpSocket& sock, const std::string& host, const std::strin
     line.clear();
     seenPin.clear();
     const TrustSetting setting = ParseTrust(trust);
+    TrustDecision decision;
     const CertificateCheck check = [&](const std::vector<std::string>& chain) {
-        const TrustDecision decision = CheckCertificateChain(chain, host, setting);
+        decision = CheckCertificateChain(chain, host, setting);
         seenPin = decision.Certificate.Pin;
         return decision.Accepted();
     };
@@ -81,7 +83,7 @@ bool SecureConnection(TcpSocket& sock, const std::string& host, const std::strin
     case TlsStartResult::Timeout:
         throw Silence{};
     case TlsStartResult::Untrusted:
-        line = UntrustedCertificateLine(seenPin);
+        line = RefusalLine(decision);
         return false;
     case TlsStartResult::Unavailable:
         line = UnavailableConnectionLine();

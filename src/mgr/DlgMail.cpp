@@ -4,6 +4,7 @@
 #include "mgr/MsgBox.h"
 #include "mgr/NetworkAction.h"
 #include "mgr/PasswordStyle.h"
+#include "mgr/TrustQuestion.h"
 #include "svc/MailCompose.h"
 
 #include <QApplication>
@@ -230,34 +231,42 @@ pelorix::TMailData TDlgMailP::ShownMailData() const {
 }
 
 void TDlgMailP::BtnCheckClick() {
-    const pelorix::TMailData mail = ShownMailData();
-    QStringList problems;
-    std::string seenPin;
-    int pop3Code = 0;
-    pelorix::MailEvents events;
-    events.OnPop3Check = [&pop3Code](int code) { pop3Code = code; };
-    events.OnSecurityLine = [&problems](const std::string& line) { problems << FromL1(line.substr(1)); };
-    events.OnUntrustedKey = [&seenPin](const std::string& pin) { seenPin = pin; };
-    // A check that cannot get through gives up after a minute instead of the mail's two.
-    pelorix::MailLinkOptions link;
-    link.DialogueTimeoutMs = 60000;
-    int code = 0;
-    RunNetworkAction(this, [&] { code = pelorix::CheckMailConnection(mail, events, link); });
+    // After a Yes the check goes on with the new trust; it is asked once per click.
+    for (bool asked = false;;) {
+        const pelorix::TMailData mail = ShownMailData();
+        QStringList problems;
+        std::string seenPin;
+        int pop3Code = 0;
+        pelorix::MailEvents events;
+        events.OnPop3Check = [&pop3Code](int code) { pop3Code = code; };
+        events.OnSecurityLine = [&problems](const std::string& line) { problems << FromL1(line.substr(1)); };
+        events.OnUntrustedKey = [&seenPin](const std::string& pin) { seenPin = pin; };
+        // A check that cannot get through gives up after a minute instead of the mail's two.
+        pelorix::MailLinkOptions link;
+        link.DialogueTimeoutMs = 60000;
+        int code = 0;
+        RunNetworkAction(this, [&] { code = pelorix::CheckMailConnection(mail, events, link); });
 
-    if (!seenPin.empty()) {
-        if (MsgBox::Confirm(problems.join(QLatin1Char('\n')) +
-                            QStringLiteral("\n\nDiesem Server künftig vertrauen?"))) {
+        if (!seenPin.empty() && !asked) {
+            asked = true;
+            if (!MsgBox::Confirm(problems.join(QLatin1Char('\n')) +
+                                 QStringLiteral("\n\nDiesem Server künftig vertrauen?"))) {
+                TellNotTrusted();
+                return;
+            }
             Trust = seenPin;
             Changed = true;
+            continue;
         }
+        if (pop3Code != 0)
+            problems << QStringLiteral("POP3-Check gescheitert: ") +
+                            FromL1(pelorix::Pop3ResultText(pop3Code));
+        if (code != 0)
+            problems << QStringLiteral("Verbindung gescheitert: ") + FromL1(pelorix::SmtpResultText(code));
+        if (problems.isEmpty())
+            MsgBox::Information(ConnectionFineText({}));
+        else
+            MsgBox::Error(problems.join(QLatin1Char('\n')));
         return;
     }
-    if (pop3Code != 0)
-        problems << QStringLiteral("POP3-Check gescheitert: ") + FromL1(pelorix::Pop3ResultText(pop3Code));
-    if (code != 0)
-        problems << QStringLiteral("Verbindung gescheitert: ") + FromL1(pelorix::SmtpResultText(code));
-    if (problems.isEmpty())
-        MsgBox::Information(QStringLiteral("Verbindung in Ordnung"));
-    else
-        MsgBox::Error(problems.join(QLatin1Char('\n')));
 }

@@ -1,5 +1,6 @@
 #include "mgr/UnitPelo.h"
 
+#include "common/TrustKept.h"
 #include "mgr/DlgMail.h"
 #include "mgr/DlgPage.h"
 #include "mgr/InfAbout.h"
@@ -606,10 +607,13 @@ void TFrmPelo::FormCreate() {
     EdRout->setEditText(FromL1(s.IPSource));
 
     CbPassive->setChecked(s.FTPPassive);
+    trustMode_ = -1;
     ShowModeChoice(CbMode, s.FTPMode);
     CbModeChange(); // the warning also when the index stays as it was
     EdPort->setText(QString::number(s.FTPPort));
     FTPTrust = s.FTPTrust;
+    FTPTrustKept = s.FTPTrustKept;
+    trustMode_ = pelorix::ConnectionModeNumber(ChosenMode(CbMode));
     CbMail->setChecked(s.eMail);
     BtnMail->setEnabled(CbMail->isChecked());
     MailData = s.Mail;
@@ -729,6 +733,7 @@ pelorix::ManagerSettings TFrmPelo::SettingsFromControls() const {
     s.FTPMode = pelorix::ConnectionModeNumber(ChosenMode(CbMode));
     s.FTPPort = EdPort->text().toInt();
     s.FTPTrust = FTPTrust;
+    s.FTPTrustKept = TrustKeptNow();
     s.Router = CbRout->isChecked();
     s.IPSource = ToL1(EdRout->currentText());
     s.IPSourceX = IPSourceX;
@@ -814,7 +819,26 @@ void TFrmPelo::CbPagesClick() {
 
 void TFrmPelo::CbModeChange() {
     LabPlain->setVisible(ChosenMode(CbMode) == pelorix::ConnectionMode::Plain);
+    // Each type keeps its own trust: the one left is kept, the one chosen comes back.
+    const int mode = pelorix::ConnectionModeNumber(ChosenMode(CbMode));
+    if (trustMode_ >= 0 && mode != trustMode_) {
+        const std::string host = ToL1(EdHost->currentText());
+        const int port = EdPort->text().toInt();
+        FTPTrustKept = pelorix::WithKeptTrust(FTPTrustKept, trustMode_, host, port, FTPTrust);
+        FTPTrust = pelorix::KeptTrustFor(FTPTrustKept, mode, host, port);
+        trustMode_ = mode;
+    }
     SettingsChange();
+}
+
+std::string TFrmPelo::TrustKeptNow() const {
+    const int mode = pelorix::ConnectionModeNumber(ChosenMode(CbMode));
+    const std::string host = ToL1(EdHost->currentText());
+    const int port = EdPort->text().toInt();
+    // A list of the shown type alone is not written: FTPTrust holds it.
+    if (pelorix::WithKeptTrust(FTPTrustKept, mode, host, port, {}).empty())
+        return {};
+    return pelorix::WithKeptTrust(FTPTrustKept, mode, host, port, FTPTrust);
 }
 
 void TFrmPelo::CbMailClick() {

@@ -206,6 +206,8 @@ public:
     pelorix::IPv6Settings IPv6; // Use and Source live in CbIPv6 and EdRout6
     // FTPTrust: what the FTP server is trusted by; set by the answer Yes after a check.
     std::string FTPTrust;
+    // FTPTrustKept: the trust of the other connection types (common/TrustKept.h).
+    std::string FTPTrustKept;
     std::array<std::string, 10> AddPageFiles; // 0..4 templates, n+5 the result of n
     std::int32_t IntervalUnits = 30;
     bool SettingsChanged = false;
@@ -324,6 +326,10 @@ private:
     bool loading_ = false;
     bool activated_ = false;
     int currentPage_ = kPageMonitor;
+    // The connection type FTPTrust belongs to; -1 while the settings are being shown.
+    int trustMode_ = -1;
+    // FTPTrustKept with FTPTrust entered for the shown type, host and port.
+    std::string TrustKeptNow() const;
     std::unique_ptr<MonitorPart, PartDeleter> monitor_;
     std::unique_ptr<ServicePart, PartDeleter> service_;
     std::unique_ptr<AddressPart, PartDeleter> address_;

@@ -12,9 +12,11 @@
 
 #include "mgr/MsgBox.h"
 #include "mgr/NetworkAction.h"
+#include "mgr/TrustQuestion.h"
 #include "net/FailureCause.h"
 #include "net/SimpFTP.h"
 #include "net/Trust.h"
+#include "net/TrustText.h"
 #include "platform/Clock.h"
 #include "platform/HostAddresses.h"
 #include "platform/SystemMessage.h"
@@ -54,10 +56,10 @@ PageQuery QueryPage(const std::string& page, pelorix::AnswerScanner scan = pelor
         const bool secure = pelorix::SplitSourceScheme(source);
         // Without a host of two characters or more and a path, the fetch refuses the parameters.
         pelorix::SplitAddressSource(source, host, path);
-        std::string untrustedKey;
+        pelorix::TrustDecision refusal;
         std::string reason;
         const pelorix::AddressQueryResult result =
-            secure ? pelorix::QueryAddressPageHttps(host, path, untrustedKey, reason, false, scan)
+            secure ? pelorix::QueryAddressPageHttps(host, path, refusal, reason, false, scan)
                    : pelorix::QueryAddressPage(host, path, 80, 20000, 30000, 60000, scan);
         query.found = result.outcome == pelorix::AddressQueryOutcome::Found;
         if (query.found) {
@@ -65,9 +67,9 @@ PageQuery QueryPage(const std::string& page, pelorix::AnswerScanner scan = pelor
         } else if (result.outcome == pelorix::AddressQueryOutcome::Refused) {
             // The status line's text without its leading "-".
             const std::string cause = pelorix::FailureCause(0, reason);
-            const std::string line = !untrustedKey.empty() ? pelorix::UntrustedCertificateLine(untrustedKey)
-                                     : cause.empty()       ? "-" + pelorix::CleanServerReply(reason)
-                                                           : "-" + cause;
+            const std::string line = !refusal.SeenKey().empty() ? pelorix::RefusalLine(refusal)
+                                     : cause.empty()            ? "-" + pelorix::CleanServerReply(reason)
+                                                                : "-" + cause;
             query.text = FromL1(line.substr(1));
         } else {
             query.text =
@@ -239,31 +241,36 @@ pelorix::PageUploadParams TFrmPelo::ConnectionParams() const {
 }
 
 void TFrmPelo::Btn2CheckClick() {
-    const pelorix::PageUploadParams params = ConnectionParams();
-    pelorix::PageUploadResult result;
-    RunNetworkAction(this, [&] { result = pelorix::CheckLogin(params); });
-    switch (result.Outcome) {
-    case pelorix::PageUploadOutcome::LoggedIn:
-        MsgBox::Information(QStringLiteral("Verbindung OK: ") +
-                            FromL1(pelorix::CleanServerReply(result.ServerReply)));
-        return;
-    case pelorix::PageUploadOutcome::Error:
-        MsgBox::Error(QStringLiteral("FTP-Fehler: ") + FromL1(result.ErrorText));
-        return;
-    default:
-        break;
-    }
-    if (!result.UntrustedKey.empty()) {
-        // The only fault is a key nobody vouched for: the user may vouch for it.
-        const std::string line = pelorix::UntrustedKeyLine(result.UntrustedKey).substr(1);
-        if (MsgBox::Confirm(FromL1(line) + QStringLiteral("\r\n\nDiesem Server künftig vertrauen?"))) {
+    // After a Yes the check goes on with the new trust; it is asked once per click.
+    for (bool asked = false;;) {
+        const pelorix::PageUploadParams params = ConnectionParams();
+        pelorix::PageUploadResult result;
+        RunNetworkAction(this, [&] { result = pelorix::CheckLogin(params); });
+        switch (result.Outcome) {
+        case pelorix::PageUploadOutcome::LoggedIn:
+            MsgBox::Information(ConnectionFineText(result.ServerReply));
+            return;
+        case pelorix::PageUploadOutcome::Error:
+            MsgBox::Error(QStringLiteral("FTP-Fehler: ") + FromL1(result.ErrorText));
+            return;
+        default:
+            break;
+        }
+        if (!result.UntrustedKey.empty() && !asked) {
+            // The only fault is a key nobody vouched for: the user may vouch for it.
+            asked = true;
+            if (!AskToTrust(result.Refusal, result.UntrustedKey)) {
+                TellNotTrusted();
+                return;
+            }
             FTPTrust = result.UntrustedKey;
             SettingsChange();
+            continue;
         }
+        MsgBox::Error(QStringLiteral("FTP-Login gescheitert: ") +
+                      FromL1(pelorix::CleanServerReply(result.ServerReply)));
         return;
     }
-    MsgBox::Error(QStringLiteral("FTP-Login gescheitert: ") +
-                  FromL1(pelorix::CleanServerReply(result.ServerReply)));
 }
 
 // --- Address mail -----------------------------------------------------------------------------

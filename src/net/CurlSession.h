@@ -23,6 +23,8 @@ extern thread_local std::uint32_t tLastResponseError;
 extern thread_local std::string tLastResponse;
 extern thread_local std::string tLastReason;
 extern thread_local std::string tLastUntrusted;
+extern thread_local TrustDecision tLastRefusal;
+extern thread_local bool tLastPinUnneeded;
 
 // The trust module's check of what a TLS server presents (net/Trust.h), made in the connection
 // itself: libcurl hands the certificate chain over through the OpenSSL context it sets up (its
@@ -41,7 +43,15 @@ public:
     // What the last refused server showed, as it would be stored ("sha256//…");
     // empty when nothing was refused since Forget.
     const std::string& RefusedKey() const { return refusedKey_; }
-    void Forget() { refusedKey_.clear(); }
+    // The whole decision of the last refusal (what the server showed, and why).
+    const TrustDecision& Refusal() const { return refusal_; }
+    // A stored pin was not needed: the authorities vouched for the server (kept for the whole
+    // session, whose later calls reuse the connection without a new check).
+    bool PinUnneeded() const { return pinUnneeded_; }
+    void Forget() {
+        refusedKey_.clear();
+        refusal_ = {};
+    }
 
 private:
     static CURLcode OnSslContext(CURL* curl, void* context, void* self);
@@ -50,6 +60,8 @@ private:
     std::string host_;
     TrustSetting trust_;
     std::string refusedKey_;
+    TrustDecision refusal_;
+    bool pinUnneeded_ = false;
     ChainCheck chainCheck_ = [this](const std::vector<std::string>& chain) { return CheckChain(chain); };
 };
 

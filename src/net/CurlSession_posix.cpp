@@ -17,6 +17,8 @@ thread_local std::uint32_t tLastResponseError = 0;
 thread_local std::string tLastResponse;
 thread_local std::string tLastReason;
 thread_local std::string tLastUntrusted;
+thread_local TrustDecision tLastRefusal;
+thread_local bool tLastPinUnneeded = false;
 
 void PeerCheck::Expect(std::string host, TrustSetting trust) {
     host_ = std::move(host);
@@ -47,9 +49,12 @@ CURLcode PeerCheck::OnSslContext(CURL*, void* context, void* self) {
 // The refusal carries the certificate library's reason, which libcurl then words itself.
 int PeerCheck::CheckChain(const std::vector<std::string>& chain) {
     const TrustDecision decision = CheckCertificateChain(chain, host_, trust_);
-    if (decision.Accepted())
+    if (decision.Accepted()) {
+        pinUnneeded_ = decision.PinUnneeded;
         return X509_V_OK;
+    }
     refusedKey_ = decision.Certificate.Pin;
+    refusal_ = decision;
     return decision.SystemReason != 0 ? static_cast<int>(decision.SystemReason)
                                       : X509_V_ERR_APPLICATION_VERIFICATION;
 }

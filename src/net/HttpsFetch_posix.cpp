@@ -83,6 +83,7 @@ bool FetchHttps(const std::string& url, std::uint32_t limitMs, std::size_t maxBy
                 std::uint32_t& error, std::string& reason) {
     response.clear();
     tLastUntrusted.clear();
+    tLastRefusal = {};
     CurlHold api;
     if (!api.Take(reason)) {
         error = kErrorInternetInternalError;
@@ -136,8 +137,10 @@ bool FetchHttps(const std::string& url, std::uint32_t limitMs, std::size_t maxBy
     if (!ok) {
         error = HttpsErrorNumber(code);
         reason = errorText[0] ? errorText : "";
-        if (code == CURLE_PEER_FAILED_VERIFICATION)
+        if (code == CURLE_PEER_FAILED_VERIFICATION) {
             tLastUntrusted = exchange.peerCheck.RefusedKey();
+            tLastRefusal = exchange.peerCheck.Refusal();
+        }
     }
     api->easy_cleanup(curl);
     response = std::move(exchange.response);

@@ -20,6 +20,7 @@
 // both kept per thread like WinInet's. A session and its connections belong to one thread.
 
 #include "common/ConnectionMode.h"
+#include "net/Trust.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -94,6 +95,10 @@ struct PeerTrust {
 // would be trusted by ("sha256//…" for a TLS server, "SHA256:…" for an SSH host key); empty
 // when it could not be seen. Kept per thread.
 std::string LastUntrustedKey();
+// The same refusal in whole: why, and what the server showed (net/TrustText.h words it).
+TrustDecision LastRefusal();
+// The last connection was accepted by the authorities although a pin is stored.
+bool LastPinUnneeded();
 
 // Why this thread's last failed call failed, for the user: the server's refusing reply when
 // there was one, otherwise libcurl's reason.

@@ -78,6 +78,14 @@ std::string LastUntrustedKey() {
     return tLastUntrusted;
 }
 
+TrustDecision LastRefusal() {
+    return tLastRefusal;
+}
+
+bool LastPinUnneeded() {
+    return tLastPinUnneeded;
+}
+
 std::string LastFailureReason() {
     // A reply of class 4 or 5 is the server's own refusal; anything else is told best by libcurl.
     const bool refused = !tLastResponse.empty() && (tLastResponse[0] == '4' || tLastResponse[0] == '5');
@@ -451,6 +459,8 @@ CURLcode FtpConnection::Impl::Perform(const std::string& url, Call call, curl_sl
     KeepLastResponse(code, call);
     tLastReason = code == CURLE_OK ? std::string() : std::string(errorText);
     tLastUntrusted = IsTrustFailure(code) ? peerCheck.RefusedKey() : std::string();
+    tLastRefusal = IsTrustFailure(code) ? peerCheck.Refusal() : TrustDecision{};
+    tLastPinUnneeded = peerCheck.PinUnneeded();
     tLastError = code == CURLE_OK ? 0 : ErrorNumber(code, call);
     return code;
 }
@@ -512,6 +522,7 @@ bool FtpConnection::Impl::KeepSftpResult(const SftpSession& session, bool done) 
     tLastError = done ? 0 : failure.Error;
     tLastReason = done ? std::string() : failure.Reason;
     tLastUntrusted = done ? std::string() : failure.UntrustedKey;
+    tLastRefusal = done ? TrustDecision{} : failure.Refusal;
     tLastResponse = internal ? failure.Reason + "\r\n" : std::string();
     tLastResponseError = internal ? kErrorInternetInternalError : 0;
     return done;

@@ -468,6 +468,14 @@ std::string LastUntrustedKey() {
     return {};
 }
 
+TrustDecision LastRefusal() {
+    return {};
+}
+
+bool LastPinUnneeded() {
+    return false;
+}
+
 std::string LastFailureReason() {
     return tLastReason;
 }

@@ -33,11 +33,13 @@ struct SftpLogin {
 };
 
 // Why the last call failed: a WinInet error number, the reason for the user (libssh's text or
-// the SFTP status), and what the server showed when its host key was refused ("SHA256:…").
+// the SFTP status), and what the server showed when its host key was refused ("SHA256:…")
+// together with the whole decision, which names the server.
 struct SftpFailure {
     std::uint32_t Error = 0;
     std::string Reason;
     std::string UntrustedKey;
+    TrustDecision Refusal;
 };
 
 // Status notifications as InternetSession.h numbers them; info holds a text or a 32-bit count.

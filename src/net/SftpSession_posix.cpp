@@ -243,10 +243,12 @@ bool SftpSession::CheckHostKey() {
         api_->string_free_char(base64);
     if (key)
         api_->key_free(key);
-    const TrustDecision decision = pelorix::CheckHostKey(blob, login_.Trust);
+    TrustDecision decision = pelorix::CheckHostKey(blob, login_.Trust);
     if (decision.Accepted())
         return true;
+    decision.Host = login_.Host; // for the question and the warning, which name the server
     failure_.UntrustedKey = decision.HostKey.Fingerprint;
+    failure_.Refusal = decision;
     return Fail(kErrorInternetSecurityFailure, "SSH host key not trusted");
 }
 

@@ -95,8 +95,9 @@ std::string UnknownHostKeyLine(const std::string& seen_fingerprint) {
 TrustDecision CheckCertificateChain(const std::vector<std::string>& chain, const std::string& host,
                                     const TrustSetting& trust) {
     TrustDecision decision;
+    decision.Host = host;
     const bool pinned = trust.Kind != TrustKind::SystemAuthorities;
-    trust::ChainReading reading = trust::ReadChain(chain, host, !pinned);
+    trust::ChainReading reading = trust::ReadChain(chain, host, true);
     const std::string certificateHash = reading.Readable ? trust::Sha256(chain.front()) : std::string();
     const std::string keyHash = reading.Readable ? trust::Sha256(reading.PublicKeyDer) : std::string();
     if (certificateHash.empty() || keyHash.empty())
@@ -105,11 +106,18 @@ TrustDecision CheckCertificateChain(const std::vector<std::string>& chain, const
     decision.Certificate.Fingerprint = HexWithColons(certificateHash);
     // The one place the pin of a public key is made: every protocol compares and shows this.
     decision.Certificate.Pin = "sha256//" + EncodeBase64(keyHash);
-    if (pinned) {
+    decision.ChainVerdict = reading.Verdict;
+    if (reading.Verdict == TrustVerdict::Authorities) {
+        decision.Verdict = TrustVerdict::Authorities;
+        decision.PinUnneeded = pinned;
+    } else if (pinned) {
         // Text that is no pin (a broken one, an SSH fingerprint) matches no key, so the refusal
         // shows the pin that could be stored instead.
         decision.Verdict =
             trust.Value == decision.Certificate.Pin ? TrustVerdict::StoredPin : TrustVerdict::PinMismatch;
+        if (decision.Verdict == TrustVerdict::PinMismatch && trust.Kind == TrustKind::PublicKeyPin &&
+            trust.Valid)
+            decision.StoredKey = trust.Value;
     } else {
         decision.Verdict = reading.Verdict;
         decision.SystemReason = reading.SystemReason;
@@ -131,6 +139,8 @@ TrustDecision CheckHostKey(std::string_view key, const TrustSetting& trust) {
     else
         decision.Verdict = trust.Value == decision.HostKey.Fingerprint ? TrustVerdict::StoredPin
                                                                        : TrustVerdict::ChangedHostKey;
+    if (decision.Verdict == TrustVerdict::ChangedHostKey)
+        decision.StoredKey = trust.Value;
     return decision;
 }
 

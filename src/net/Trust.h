@@ -3,7 +3,8 @@
 // mail clients): the stored trust text of the settings (FTPTrust, [SendMail] Trust), and the
 // one decision on what a server presented. Verification is never switched off: without a stored
 // pin a TLS peer must verify against the system's authorities and match the host name; a stored
-// pin replaces that check by the public key; an SSH server is trusted only by its stored key.
+// pin adds the one key it names to what the authorities vouch for, it never takes their word
+// away; an SSH server is trusted only by its stored key.
 //
 // The transport layers only pull the certificate chain (DER) or the SSH host key out of their
 // library and hand it here, during the handshake. The decision is made here for all of them;
@@ -63,6 +64,13 @@ struct HostKeyDescription {
 
 struct TrustDecision {
     TrustVerdict Verdict = TrustVerdict::Unverifiable;
+    // For PinMismatch: what the authorities said of the chain, so the refusal can say why the
+    // certificate is not trusted without the pin either.
+    TrustVerdict ChainVerdict = TrustVerdict::Unverifiable;
+    std::string Host;      // the name or address the certificate was checked for
+    std::string StoredKey; // the stored key of the same kind the peer no longer shows, if any
+    // Accepted by the authorities while a pin is stored: the stored exception is not needed.
+    bool PinUnneeded = false;
     // The certificate library's own code for a refused chain (OpenSSL's X509_V_ERR_…), so a
     // library that words the refusal itself can be told the real reason; 0 otherwise.
     long SystemReason = 0;
@@ -72,6 +80,8 @@ struct TrustDecision {
     bool Accepted() const {
         return Verdict == TrustVerdict::Authorities || Verdict == TrustVerdict::StoredPin;
     }
+    // Refused although a key of its kind is stored: the server's key changed since it was trusted.
+    bool Changed() const { return !Accepted() && !StoredKey.empty(); }
     // What would have to be stored to trust this peer: the pin or the host key's fingerprint.
     const std::string& SeenKey() const {
         return Certificate.Pin.empty() ? HostKey.Fingerprint : Certificate.Pin;
@@ -79,8 +89,8 @@ struct TrustDecision {
 };
 
 // A TLS server's chain (DER, the server's own certificate first) for host (a name or an
-// address). With trust empty it must verify against the system's authorities and name the
-// host; any other text is a pin the key must match.
+// address). It is accepted when it verifies against the system's authorities and names the
+// host, or when its key is the pinned one.
 TrustDecision CheckCertificateChain(const std::vector<std::string>& chain, const std::string& host,
                                     const TrustSetting& trust);
 // An SSH server's host key (the key blob as on the wire); only a stored fingerprint trusts it.

@@ -146,7 +146,7 @@ std::string TWinInetControl::LastResponseText() const {
     std::string text;
     if (wininet::GetLastResponseInfo(error, text) && !text.empty())
         return text;
-    return "No error description available";
+    return kNoResponseText;
 }
 
 std::string TWinInetControl::ConnectErrorText(std::uint32_t errorCode, const std::string& host,

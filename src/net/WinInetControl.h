@@ -108,8 +108,9 @@ public:
     bool SetState(TWinInetState newState);
     TWinInetState State() const { return state_; }
     std::string StateText() const;
-    // The server's last reply, or "No error description available".
+    // The server's last reply, or kNoResponseText.
     std::string LastResponseText() const;
+    static constexpr const char* kNoResponseText = "No error description available";
 
     static std::string ConnectErrorText(std::uint32_t errorCode, const std::string& host,
                                         const std::string& user);

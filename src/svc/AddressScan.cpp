@@ -163,10 +163,10 @@ bool SplitSourceScheme(std::string& page) {
 }
 
 AddressQueryResult QueryAddressPageHttps(const std::string& host, const std::string& path,
-                                         std::string& untrustedKey, std::string& reason, bool inHelper,
+                                         TrustDecision& refusal, std::string& reason, bool inHelper,
                                          AnswerScanner scan) {
     AddressQueryResult result;
-    untrustedKey.clear();
+    refusal = {};
     reason.clear();
     if (host.size() < 2 || path.empty()) {
         result.outcome = AddressQueryOutcome::BadParameters;
@@ -181,13 +181,16 @@ AddressQueryResult QueryAddressPageHttps(const std::string& host, const std::str
         fetched->Fetched = wininet::FetchHttps(url, kHttpsFetchLimitMs, kHttpsFetchMaxBytes,
                                                fetched->Response, fetched->Error, fetched->Reason);
         fetched->UntrustedKey = fetched->Fetched ? std::string() : wininet::LastUntrustedKey();
+        fetched->Refusal = fetched->Fetched ? TrustDecision{} : wininet::LastRefusal();
     }
     if (!fetched) {
         result.outcome = AddressQueryOutcome::NoNetwork;
         return result;
     }
     reason = fetched->Reason;
-    untrustedKey = fetched->UntrustedKey;
+    refusal = fetched->Refusal;
+    if (refusal.SeenKey().empty())
+        refusal.Certificate.Pin = fetched->UntrustedKey;
     if (fetched->Fetched) {
         result.address = scan(fetched->Response);
         if (fetched->Response.empty())

@@ -3,6 +3,8 @@
 // first dotted address, and the comparison of the host's address list with the previous one.
 // Used by the worker's address stages and by the manager's address display. No state.
 
+#include "net/Trust.h"
+
 #include <array>
 #include <cstddef>
 #include <optional>
@@ -59,10 +61,10 @@ bool SplitSourceScheme(std::string& page);
 using AnswerScanner = std::string (*)(std::string_view answer);
 
 // The address-source page fetched over HTTPS (in a helper process) and scanned like the plain
-// one. untrustedKey gets what a refused server showed; reason libcurl's text of a failure.
+// one. refusal gets what a refused server showed and why; reason libcurl's text of a failure.
 // inHelper false fetches in the calling program (the manager, which loads libcurl anyway).
 AddressQueryResult QueryAddressPageHttps(const std::string& host, const std::string& path,
-                                         std::string& untrustedKey, std::string& reason, bool inHelper = true,
+                                         TrustDecision& refusal, std::string& reason, bool inHelper = true,
                                          AnswerScanner scan = FindAddressInAnswer);
 
 // Fetches host + path (an HTTP/1.0 GET on port 80 unless another is given) and scans the

@@ -118,7 +118,10 @@ void ReportSecurity(const std::string& line, const std::string& seenPin, const M
         return;
     if (events.OnSecurityLine)
         events.OnSecurityLine(line);
-    if (!seenPin.empty() && line == UntrustedCertificateLine(seenPin) && events.OnUntrustedKey)
+    // A refused certificate's line ends with what it showed.
+    const bool refused = line.rfind("-Zertifikat", 0) == 0 && line.size() > seenPin.size() &&
+                         line.compare(line.size() - seenPin.size(), seenPin.size(), seenPin) == 0;
+    if (!seenPin.empty() && refused && events.OnUntrustedKey)
         events.OnUntrustedKey(seenPin);
 }
 

@@ -4,6 +4,7 @@
 #include "net/FailureCause.h"
 #include "net/SimpFTP.h"
 #include "net/Trust.h"
+#include "net/TrustText.h"
 
 #include <exception>
 #include <optional>
@@ -52,8 +53,10 @@ void KeepFailure(PageUploadResult& result) {
     result.ServerReply = wininet::LastFailureReason();
     result.Error = wininet::LastError();
     result.Unavailable = result.Error == wininet::kErrorNotSupported;
-    if (wininet::LastError() == wininet::kErrorInternetSecurityFailure)
+    if (wininet::LastError() == wininet::kErrorInternetSecurityFailure) {
         result.UntrustedKey = wininet::LastUntrustedKey();
+        result.Refusal = wininet::LastRefusal();
+    }
 }
 
 // Under the temporary name, then renamed; a server that refuses the rename gets the page
@@ -107,6 +110,11 @@ std::string UploadFailureCause(const PageUploadResult& result) {
     return refusal ? std::string() : FailureCause(result.Error, result.ServerReply);
 }
 
+std::string UntrustedKeyLine(const PageUploadResult& result) {
+    return result.Refusal.SeenKey() == result.UntrustedKey ? RefusalLine(result.Refusal)
+                                                           : UntrustedKeyLine(result.UntrustedKey);
+}
+
 PageUploadResult UploadPageFile(const PageUploadParams& params) {
     PageUploadResult result;
     RemotePath path = SplitRemotePath(params.RemoteSite);
@@ -134,6 +142,7 @@ PageUploadResult UploadPageFile(const PageUploadParams& params) {
         }
         if (StorePage(ftp, params, path.FileName, result)) {
             result.Outcome = PageUploadOutcome::Uploaded;
+            result.PinUnneeded = wininet::LastPinUnneeded();
             result.StoredAs = path.Directory + path.FileName;
         } else {
             result.Outcome = PageUploadOutcome::UploadFailed;
@@ -157,7 +166,10 @@ PageUploadResult CheckLogin(const PageUploadParams& params) {
         Configure(ftp, params, *mode);
         if (ftp.Connect()) {
             result.Outcome = PageUploadOutcome::LoggedIn;
-            result.ServerReply = ftp.WelcomeText();
+            result.PinUnneeded = wininet::LastPinUnneeded();
+            // A connection without a greeting (SFTP) has no reply to tell.
+            if (ftp.WelcomeText() != TWinInetControl::kNoResponseText)
+                result.ServerReply = ftp.WelcomeText();
             ftp.Disconnect();
         } else {
             result.Outcome = PageUploadOutcome::LoginFailed;

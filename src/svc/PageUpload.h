@@ -4,6 +4,8 @@
 // Shared by the worker's upload stage and the manager's manual upload, which report the
 // outcome in their own ways. Runs on the calling thread and blocks it.
 
+#include "net/Trust.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -59,6 +61,10 @@ struct PageUploadResult {
     std::uint32_t Error = 0;
     // After a refused certificate or host key: what the server showed ("sha256//…", "SHA256:…").
     std::string UntrustedKey;
+    // The whole refusal: why, and what the server showed (net/TrustText.h words it).
+    TrustDecision Refusal;
+    // The authorities vouched for the server although FTPTrust holds a pin.
+    bool PinUnneeded = false;
     // The server refused to rename the temporary file; the page went up under its name.
     bool RenameRefused = false;
     // The connection type (FTPMode) is not offered on this system: nothing was sent.
@@ -80,6 +86,8 @@ std::string UploadFailureCause(const PageUploadResult& result);
 
 // The level-0 line for a refused certificate or host key (by the form of the key).
 std::string UntrustedKeyLine(const std::string& key);
+// The level-0 line for the refusal of a result: with its reason when the decision came along.
+std::string UntrustedKeyLine(const PageUploadResult& result);
 
 // One FTP object for the one upload; a directory that cannot be entered sends the file to the
 // login directory. Never throws.

@@ -1,6 +1,7 @@
 #include "svc/ServiceHelpers.h"
 
 #include "net/InternetSession.h"
+#include "net/TrustText.h"
 #include "svc/MailHelper.h"
 
 #include <array>
@@ -51,12 +52,16 @@ std::optional<PageUploadParams> DecodeParams(const std::string& bytes) {
 std::string EncodeResult(const PageUploadResult& result) {
     return PackFields({std::to_string(static_cast<int>(result.Outcome)), result.StoredAs, result.ErrorText,
                        result.ServerReply, result.UntrustedKey, result.RenameRefused ? "1" : "0",
-                       result.Unavailable ? "1" : "0", std::to_string(result.Error)});
+                       result.Unavailable ? "1" : "0", std::to_string(result.Error),
+                       PackTrustDecision(result.Refusal), result.PinUnneeded ? "1" : "0"});
 }
 
 std::optional<PageUploadResult> DecodeResult(const std::string& bytes) {
     const auto fields = UnpackFields(bytes);
-    if (!fields || fields->size() != 8)
+    if (!fields || fields->size() != 10)
+        return std::nullopt;
+    const auto refusal = UnpackTrustDecision((*fields)[8]);
+    if (!refusal)
         return std::nullopt;
     const int outcome = SmallNumber((*fields)[0]);
     if (outcome < 0 || outcome > static_cast<int>(PageUploadOutcome::LoggedIn))
@@ -71,6 +76,8 @@ std::optional<PageUploadResult> DecodeResult(const std::string& bytes) {
     result.Unavailable = (*fields)[6] == "1";
     const int error = SmallNumber((*fields)[7]);
     result.Error = error < 0 ? wininet::kErrorInternetInternalError : static_cast<std::uint32_t>(error);
+    result.Refusal = *refusal;
+    result.PinUnneeded = (*fields)[9] == "1";
     return result;
 }
 
@@ -84,8 +91,9 @@ std::string FetchWork(const std::string& request) {
                                          result.Response, error, result.Reason);
     result.Error = error;
     result.UntrustedKey = result.Fetched ? std::string() : wininet::LastUntrustedKey();
+    result.Refusal = result.Fetched ? TrustDecision{} : wininet::LastRefusal();
     return PackFields({result.Fetched ? "1" : "0", std::to_string(result.Error), result.Response,
-                       result.Reason, result.UntrustedKey});
+                       result.Reason, result.UntrustedKey, PackTrustDecision(result.Refusal)});
 }
 
 std::string UploadWork(const std::string& request) {
@@ -122,9 +130,13 @@ std::optional<HttpsFetchResult> FetchHttpsInHelper(const std::string& url) {
     if (!answer)
         return std::nullopt;
     const auto fields = UnpackFields(*answer);
-    if (!fields || fields->size() != 5)
+    if (!fields || fields->size() != 6)
+        return std::nullopt;
+    const auto refusal = UnpackTrustDecision((*fields)[5]);
+    if (!refusal)
         return std::nullopt;
     HttpsFetchResult result;
+    result.Refusal = *refusal;
     result.Fetched = (*fields)[0] == "1";
     const int error = SmallNumber((*fields)[1]);
     result.Error = error < 0 ? wininet::kErrorInternetInternalError : static_cast<std::uint32_t>(error);

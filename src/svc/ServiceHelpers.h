@@ -35,6 +35,7 @@ struct HttpsFetchResult {
     std::string Response;     // status line, headers, empty line and body as received
     std::string Reason;       // libcurl's reason of a failure
     std::string UntrustedKey; // a refused certificate: the key it showed ("sha256//…")
+    TrustDecision Refusal;    // the same refusal in whole
 };
 
 // wininet::FetchHttps in a helper process, so TLS never loads into the calling program.

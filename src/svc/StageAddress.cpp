@@ -5,6 +5,7 @@
 #include "net/FailureCause.h"
 #include "net/SimpSock.h"
 #include "net/Trust.h"
+#include "net/TrustText.h"
 #include "svc/AddressChoice.h"
 #include "svc/AddressScan.h"
 #include "svc/AddressScan6.h"
@@ -100,10 +101,10 @@ bool TPeloThread::QueryAddressSource() {
 bool TPeloThread::QueryPage(const SourcePage& page, std::string& address) {
     LogStatus(4, "+Adressquelle wird kontaktiert");
     try {
-        std::string untrustedKey;
+        TrustDecision refusal;
         std::string reason;
         const AddressQueryResult query =
-            page.secure ? QueryAddressPageHttps(page.host, page.path, untrustedKey, reason, true, page.scan)
+            page.secure ? QueryAddressPageHttps(page.host, page.path, refusal, reason, true, page.scan)
                         : QueryAddressPage(page.host, page.path, 80, 20000, 30000, 60000, page.scan);
         switch (query.outcome) {
         case AddressQueryOutcome::Found:
@@ -138,8 +139,8 @@ bool TPeloThread::QueryPage(const SourcePage& page, std::string& address) {
             LogStatus(0, "-HTTP-Fehler: " + (cause.empty() ? CleanServerReply(reason) : cause));
             if (!cause.empty())
                 LogStatus(1, "-HTTP-Antwort: " + CleanServerReply(reason));
-            if (!untrustedKey.empty())
-                LogStatus(0, UntrustedCertificateLine(untrustedKey));
+            if (!refusal.SeenKey().empty())
+                LogStatus(0, RefusalLine(refusal));
             break;
         }
         case AddressQueryOutcome::Unavailable:

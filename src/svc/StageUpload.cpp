@@ -1,6 +1,7 @@
 // Upload stage: the generated page to the web space by FTP, then the mail when it is on.
 
 #include "net/Trust.h"
+#include "net/TrustText.h"
 #include "svc/PageUpload.h"
 #include "svc/Pelorix_Main.h"
 #include "svc/ServiceHelpers.h"
@@ -41,6 +42,8 @@ bool TPeloThread::UploadPage() {
     const PageUploadResult& result = *answer;
     switch (result.Outcome) {
     case PageUploadOutcome::Uploaded:
+        if (result.PinUnneeded)
+            LogStatus(1, PinUnneededLine());
         LogStatus(0, "+FTP-Upload OK mit " + CurrentIP + " als " + result.StoredAs);
         break;
     case PageUploadOutcome::Error:
@@ -52,7 +55,7 @@ bool TPeloThread::UploadPage() {
         if (result.Unavailable)
             LogStatus(0, UnavailableConnectionLine());
         if (!result.UntrustedKey.empty())
-            LogStatus(0, UntrustedKeyLine(result.UntrustedKey));
+            LogStatus(0, UntrustedKeyLine(result));
         if (!result.ServerReply.empty())
             LogStatus(1, "-FTP-Antwort: " + CleanServerReply(result.ServerReply));
         break;

@@ -6,6 +6,7 @@
 #include "base/Base64.h"
 #include "base/Latin1.h"
 #include "net/Trust.h"
+#include "net/TrustText.h"
 
 #include <gtest/gtest.h>
 #include <openssl/x509_vfy.h>
@@ -168,6 +169,73 @@ TEST_F(Certificates, DescriptionShowsWhatOpensslPrints) {
     EXPECT_EQ(seen.Pin, test::PinOf(dir_->File("leaf.pem")));
 }
 
+TEST_F(Certificates, RefusalsNameTheirReasonInGerman) {
+    ASSERT_TRUE(Dated("gone", "20200101000000Z", "20200102120000Z"));
+    ASSERT_TRUE(Dated("early", "20990101000000Z", "20991231000000Z"));
+    ASSERT_TRUE(Run("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
+                    " -subj /CN=own.test -keyout " +
+                    F("own.key") + " -out " + F("own.pem")));
+    SetAuthorityFile(dir_->File("root.pem"));
+    const TrustSetting system = ParseTrust("");
+    const auto line = [&](const Chain& chain, const std::string& host) {
+        return RefusalLine(CheckCertificateChain(chain, host, system));
+    };
+    const std::string head = "-Zertifikat nicht vertrauenswürdig ("_l1;
+    const std::string leafPin = test::PinOf(dir_->File("leaf.pem"));
+    EXPECT_EQ(line({Der("leaf"), Der("inter")}, "www.mail.test"),
+              head + "ausgestellt für mail.test, 127.0.0.1 statt für www.mail.test): "_l1 + leafPin);
+    EXPECT_EQ(line({Der("leaf")}, "mail.test"), head + "unbekannte Zertifizierungsstelle): " + leafPin);
+    EXPECT_EQ(line({Der("gone")}, "gone"),
+              head + "abgelaufen am 02.01.2020): " + test::PinOf(dir_->File("gone.pem")));
+    EXPECT_EQ(line({Der("early")}, "early"),
+              head + "noch nicht gültig): "_l1 + test::PinOf(dir_->File("early.pem")));
+    EXPECT_EQ(line({Der("own")}, "own.test"),
+              head + "selbst signiert): " + test::PinOf(dir_->File("own.pem")));
+}
+
+TEST_F(Certificates, APinAddsTrustAndAnotherKeyIsAChange) {
+    const Chain chain{Der("leaf"), Der("inter")};
+    const std::string leafPin = test::PinOf(dir_->File("leaf.pem"));
+    const std::string other = "sha256//47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=";
+    SetAuthorityFile(dir_->File("root.pem"));
+    const TrustDecision vouched = CheckCertificateChain(chain, "mail.test", ParseTrust(other));
+    EXPECT_EQ(vouched.Verdict, TrustVerdict::Authorities);
+    EXPECT_TRUE(vouched.PinUnneeded);
+    EXPECT_FALSE(CheckCertificateChain(chain, "mail.test", ParseTrust("")).PinUnneeded);
+
+    SetAuthorityFile({});
+    const TrustDecision changed = CheckCertificateChain(chain, "mail.test", ParseTrust(other));
+    EXPECT_EQ(changed.Verdict, TrustVerdict::PinMismatch);
+    EXPECT_TRUE(changed.Changed());
+    EXPECT_EQ(changed.StoredKey, other);
+    EXPECT_EQ(RefusalLine(changed), "-Zertifikat geändert: "_l1 + leafPin);
+    const std::string warning = TrustChangeWarningText(changed);
+    EXPECT_NE(warning.find("Angriff"), std::string::npos) << warning;
+    EXPECT_NE(warning.find("Bisher vertraut:\n" + other), std::string::npos) << warning;
+    EXPECT_NE(warning.find("Jetzt gezeigt:\n" + leafPin), std::string::npos) << warning;
+    EXPECT_NE(warning.find("Grund: unbekannte Zertifizierungsstelle"), std::string::npos) << warning;
+    // An SSH fingerprint where a pin belongs is no stored certificate: a first contact.
+    EXPECT_FALSE(CheckCertificateChain(chain, "mail.test", ParseTrust("SHA256:abc")).Changed());
+
+    // The question shows every value, the hex fingerprint split at a colon only.
+    const std::string question = TrustQuestionText(changed);
+    const std::string hex = changed.Certificate.Fingerprint;
+    EXPECT_NE(question.find("Server: mail.test\nInhaber: O=Prüfstelle,CN=mail.test\n"
+                            "Alternative Namen: DNS:mail.test, IP:127.0.0.1\n"
+                            "Aussteller: CN=Trust Test Intermediate\nGültig von: "_l1),
+              std::string::npos)
+        << question;
+    EXPECT_NE(question.find("SHA-256-Fingerabdruck:\n" + hex.substr(0, 48) + "\n" + hex.substr(48)),
+              std::string::npos)
+        << question;
+
+    const std::optional<TrustDecision> back = UnpackTrustDecision(PackTrustDecision(changed));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(PackTrustDecision(*back), PackTrustDecision(changed));
+    EXPECT_EQ(back->Certificate.AltNames, changed.Certificate.AltNames);
+    EXPECT_FALSE(UnpackTrustDecision("kaputt"));
+}
+
 // ssh-keygen's public key file holds the type and the key blob in base64.
 struct HostKey {
     std::string blob;
@@ -202,7 +270,13 @@ TEST(TrustHostKeys, OnlyTheStoredFingerprintTrustsAKey) {
         EXPECT_EQ(unknown.SeenKey(), key.fingerprint);
         EXPECT_EQ(CheckHostKey(key.blob, ParseTrust(key.fingerprint)).Verdict, TrustVerdict::StoredPin);
     }
-    EXPECT_EQ(CheckHostKey(ed.blob, ParseTrust(ecdsa.fingerprint)).Verdict, TrustVerdict::ChangedHostKey);
+    const TrustDecision changed = CheckHostKey(ed.blob, ParseTrust(ecdsa.fingerprint));
+    EXPECT_EQ(changed.Verdict, TrustVerdict::ChangedHostKey);
+    EXPECT_EQ(RefusalLine(changed), "-SFTP-Schlüssel geändert: "_l1 + ed.fingerprint);
+    EXPECT_EQ(RefusalLine(CheckHostKey(ed.blob, ParseTrust(""))), UnknownHostKeyLine(ed.fingerprint));
+    EXPECT_NE(TrustQuestionText(CheckHostKey(ecdsa.blob, ParseTrust("")))
+                  .find("Schlüsseltyp: ECDSA\nFingerabdruck:\n"_l1 + ecdsa.fingerprint + "\n"),
+              std::string::npos);
     // A certificate pin or a broken fingerprint stores no host key.
     EXPECT_EQ(CheckHostKey(ed.blob, ParseTrust("sha256//AbC+/9xyz=")).Verdict, TrustVerdict::UnknownHostKey);
     EXPECT_EQ(CheckHostKey(ed.blob, ParseTrust(ed.fingerprint + "=")).Verdict, TrustVerdict::UnknownHostKey);

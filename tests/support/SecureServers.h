@@ -43,7 +43,9 @@ bool SecureServersAvailable();
 class VsftpdServer {
 public:
     enum class Tls { Explicit, Implicit };
-    VsftpdServer(Tls tls, int port, const TestUser& user);
+    // With cert and key (PEM files) empty, a self-signed certificate made for it.
+    VsftpdServer(Tls tls, int port, const TestUser& user, const std::string& cert = {},
+                 const std::string& key = {});
     ~VsftpdServer();
 
     bool Ready() const { return ready_; }

@@ -95,8 +95,20 @@ bool TestUser::Exists(const std::string& name) const {
 
 // --- vsftpd ---------------------------------------------------------------------------------
 
-VsftpdServer::VsftpdServer(Tls tls, int port, const TestUser& user) : port_(port) {
-    if (!user.Made() || !SelfSigned(dir_.File("cert.pem"), dir_.File("key.pem")))
+VsftpdServer::VsftpdServer(Tls tls, int port, const TestUser& user, const std::string& cert,
+                           const std::string& key)
+    : port_(port) {
+    if (!cert.empty()) {
+        std::ifstream certIn(cert, std::ios::binary);
+        std::ifstream keyIn(key, std::ios::binary);
+        std::ostringstream certText;
+        std::ostringstream keyText;
+        certText << certIn.rdbuf();
+        keyText << keyIn.rdbuf();
+        dir_.Write("cert.pem", certText.str());
+        dir_.Write("key.pem", keyText.str());
+    }
+    if (!user.Made() || (cert.empty() && !SelfSigned(dir_.File("cert.pem"), dir_.File("key.pem"))))
         return;
     pin_ = PinOf(dir_.File("cert.pem"));
     ::mkdir(dir_.File("empty").c_str(), 0755);

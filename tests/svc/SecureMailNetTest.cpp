@@ -152,7 +152,7 @@ TEST_F(SecureMailTest, SubmissionWithStartTlsOn587ReachesEveryReaderIntact) {
     V lines;
     std::string seen;
     EXPECT_EQ(Send(lines, &seen), 1);
-    EXPECT_EQ(lines, V{UntrustedCertificateLine(pin_)});
+    EXPECT_EQ(lines, V{("-Zertifikat nicht vertrauenswürdig (selbst signiert): "_l1 + pin_)});
     EXPECT_EQ(seen, pin_);
 
     mail_.Trust = pin_;
@@ -213,7 +213,7 @@ TEST_F(SecureMailTest, Pop3WithStlsOn110AndTlsOn995) {
     mail_.Trust.clear();
     std::string seen;
     EXPECT_EQ(RunPop3Check(mail_, link_, &line, &seen), 3);
-    EXPECT_EQ(line, UntrustedCertificateLine(pin_));
+    EXPECT_EQ(line, ("-Zertifikat nicht vertrauenswürdig (selbst signiert): "_l1 + pin_));
     EXPECT_EQ(seen, pin_);
 }
 

@@ -15,6 +15,7 @@
 #include "net/InternetSession.h"
 #include "net/SshLibrary.h"
 #include "net/Trust.h"
+#include "net/TrustText.h"
 #include "platform/Clock.h"
 #include "platform/NetworkDeadline.h"
 #include "svc/PageUpload.h"
@@ -80,7 +81,10 @@ TEST_F(SecureUploadNetTest, ExplicitTlsRefusesAnUnknownCertificateAndPublishesWi
         const Lines lines = kit.Lines();
         ASSERT_GE(lines.size(), 2u);
         EXPECT_EQ(lines[0], "-FTP-Upload gescheitert");
-        EXPECT_EQ(lines[1], UntrustedCertificateLine(server.Pin()));
+        // Another stored pin: the key changed since it was trusted.
+        EXPECT_EQ(lines[1], trust.empty()
+                                ? "-Zertifikat nicht vertrauenswürdig (selbst signiert): "_l1 + server.Pin()
+                                : "-Zertifikat geändert: "_l1 + server.Pin());
     }
     EXPECT_EQ(server.Log().find("PASS"), std::string::npos) << "no password before the trust check";
     EXPECT_FALSE(user.Exists("myserver.htm"));
@@ -94,6 +98,25 @@ TEST_F(SecureUploadNetTest, ExplicitTlsRefusesAnUnknownCertificateAndPublishesWi
     EXPECT_NE(server.Log().find("PASS"), std::string::npos) << "the log shows a password sent";
 }
 
+// A server pinned while its certificate was its own, now with one from an authority and a new
+// key: the authorities' word still counts, and the log says the pin is no longer needed.
+TEST_F(SecureUploadNetTest, PinnedServerWithACertificateFromAnAuthorityKeepsPublishing) {
+    TempDir dir;
+    const test::TestCertificates certs(dir);
+    ASSERT_TRUE(certs.Made);
+    ::setenv("PELORIX_TEST_AUTHORITIES", certs.AuthorityFile.c_str(), 1);
+    test::VsftpdServer server(test::VsftpdServer::Tls::Explicit, 21, user, certs.ServerCert, certs.ServerKey);
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    kit.service.FTPMode = 1;
+    kit.service.FTPTrust = test::PinOf(certs.SelfSignedCert);
+    const bool published = Upload();
+    ::unsetenv("PELORIX_TEST_AUTHORITIES");
+    EXPECT_TRUE(published) << server.Log();
+    EXPECT_EQ(kit.Lines(),
+              (Lines{PinUnneededLine(), "+FTP-Upload OK mit 1.2.3.4 als " + user.Home() + "/myserver.htm"}));
+    EXPECT_EQ(user.Read("myserver.htm"), kPage);
+}
+
 TEST_F(SecureUploadNetTest, ImplicitTlsOn990) {
     test::VsftpdServer server(test::VsftpdServer::Tls::Implicit, 990, user);
     ASSERT_TRUE(server.Ready()) << server.Log();
@@ -101,7 +124,7 @@ TEST_F(SecureUploadNetTest, ImplicitTlsOn990) {
     EXPECT_FALSE(Upload());
     const Lines lines = kit.Lines();
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[1], UntrustedCertificateLine(server.Pin()));
+    EXPECT_EQ(lines[1], "-Zertifikat nicht vertrauenswürdig (selbst signiert): "_l1 + server.Pin());
     EXPECT_EQ(server.Log().find("PASS"), std::string::npos);
 
     kit.service.FTPTrust = server.Pin();
@@ -122,7 +145,8 @@ TEST_F(SecureUploadNetTest, SftpRefusesAnUnknownHostKeyBeforeThePassword) {
         EXPECT_FALSE(Upload());
         const Lines lines = kit.Lines();
         ASSERT_GE(lines.size(), 2u);
-        EXPECT_EQ(lines[1], UnknownHostKeyLine(server.Fingerprint()));
+        EXPECT_EQ(lines[1], trust.empty() ? UnknownHostKeyLine(server.Fingerprint())
+                                          : "-SFTP-Schlüssel geändert: "_l1 + server.Fingerprint());
     }
     EXPECT_EQ(server.Log().find("password"), std::string::npos) << server.Log();
 
@@ -333,11 +357,12 @@ TEST(HttpsAddressSourceNetTest, VerifiedPageGivesTheAddressAnUnverifiedOneNothin
     EXPECT_FALSE(kit.Worker().QueryAddressSource());
     EXPECT_EQ(kit.Worker().CurrentIP, "###");
     const Lines lines = kit.Lines();
-    // The cause in German, libcurl's own words as the detail, then the key for the trust question.
+    // The cause in German, libcurl's own words as the detail, then the refusal with its reason.
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "-HTTP-Fehler: " + CertificateCauseText());
     EXPECT_EQ(lines[1].rfind("-HTTP-Antwort: SSL certificate problem", 0), 0u) << lines[1];
-    EXPECT_EQ(lines[2].rfind(UntrustedCertificateLine("sha256//"), 0), 0u) << lines[2];
+    EXPECT_EQ(lines[2].rfind("-Zertifikat nicht vertrauenswürdig (selbst signiert): sha256//"_l1, 0), 0u)
+        << lines[2];
     ::unsetenv("PELORIX_TEST_AUTHORITIES");
 }
 
