@@ -21,9 +21,9 @@ struct RootOnlyCheck {
 
 // Walks path (as the file system names it) from "/" link by link, as the system would, and checks every entry
 // it passes: each directory, each link and the entry itself must belong to root, and no directory or file may
-// be writable by others or by a group other than root, except a directory with the sticky bit (such as /tmp), where only the owner
-// of an entry may rename or remove it. followLast: a link as the last entry is followed too; otherwise the
-// link itself is the entry checked.
+// be writable by others or by a group other than root, except a directory with the sticky bit (such as /tmp),
+// where only the owner of an entry may rename or remove it. followLast: a link as the last entry is followed
+// too; otherwise the link itself is the entry checked.
 RootOnlyCheck CheckRootOnly(const std::string& path, bool followLast = true);
 
 // The entry a caller acts on for path. For root, links are followed one at a time only while

@@ -27,5 +27,7 @@ TEST(Latin1, ReplacesWhatLatin1CannotHold) {
     EXPECT_EQ(Utf8ToLatin1("x\xC3"), "x?");
     EXPECT_EQ(Utf8ToLatin1("\xFF\xFE"), "??");
     EXPECT_EQ(Utf8ToLatin1("😀"), "?");
-    EXPECT_EQ(Utf8ToLatin1("a\xC0\x80" "b\xE0\x80\x8A"), "a?b?");
+    EXPECT_EQ(Utf8ToLatin1("a\xC0\x80"
+                           "b\xE0\x80\x8A"),
+              "a?b?");
 }
