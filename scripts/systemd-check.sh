@@ -21,7 +21,7 @@ cache=$root/build/nspawn
 base=$cache/bookworm
 # What the root holds besides the minimal base: a booting systemd with D-Bus and polkit, the
 # FTP server for the check, and the libraries both packages need (there is no network inside).
-extra="systemd systemd-sysv dbus libpam-systemd polkitd python3-pyftpdlib procps libcurl4 libqt6widgets6
+extra="systemd systemd-sysv dbus libpam-systemd polkitd python3-pyftpdlib procps libcurl4 libssh-4 libqt6widgets6
 libqt6network6 qt6-qpa-plugins qt6-translations-l10n"
 member=anna
 stranger=bert
