@@ -12,7 +12,7 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 g++ -std=c++20 -O2 -fPIC -I"$root/src" $(pkg-config --cflags Qt6Widgets Qt6Network) -o "$out/bench" \
     "$root/bench/MonitorBench.cpp" \
-    -Wl,--start-group "$build/src/mgr/libpelorix_mgr.a" "$build/src/svc/libpelorix_svc.a" "$build/src/mail/libpelorix_mail.a" \
+    -Wl,--start-group "$build/src/mgr/libpelorix_mgr.a" "$build/src/mgrcore/libpelorix_mgrcore.a" "$build/src/svc/libpelorix_svc.a" "$build/src/mail/libpelorix_mail.a" \
     "$build/src/net/libpelorix_net.a" "$build/src/platform/libpelorix_platform.a" \
     "$build/src/scm/libpelorix_scm.a" "$build/src/common/libpelorix_common.a" "$build/src/base/libpelorix_base.a" \
     -Wl,--end-group \

@@ -29,7 +29,7 @@ trap 'rm -rf "$out"' EXIT
 
 [ -f "$build/build.ninja" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target PelorixSvc PelorixMgr pelorix-ini pelorix_svc pelorix_mail pelorix_net \
-    pelorix_scm pelorix_platform pelorix_common pelorix_base >"$out/build.log" 2>&1 || { cat "$out/build.log" >&2; exit 2; }
+    pelorix_scm pelorix_platform pelorix_common pelorix_base pelorix_mgrcore >"$out/build.log" 2>&1 || { cat "$out/build.log" >&2; exit 2; }
 build=$(cd "$build" && pwd)
 if [ -n "$QUICK" ]; then doc=${BENCH_DOC:-$build/benchmarks-quick.md}; else doc=${BENCH_DOC:-$root/docs/benchmarks.md}; fi
 
