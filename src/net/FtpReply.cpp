@@ -6,12 +6,12 @@
 
 namespace pelorix::wininet {
 
-std::string BypassForCurl(const std::string& bypass) {
+std::string BypassList(const std::string& bypass, char separator) {
     std::string out;
     std::string name;
     auto flush = [&] {
         if (!name.empty())
-            out += (out.empty() ? "" : ",") + name;
+            out += out.empty() ? name : separator + name;
         name.clear();
     };
     for (char c : bypass) {

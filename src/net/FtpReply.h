@@ -8,8 +8,9 @@
 
 namespace pelorix::wininet {
 
-// The proxy bypass list comes as lines (CR LF, blanks or ";" between names); libcurl wants commas.
-std::string BypassForCurl(const std::string& bypass);
+// The proxy bypass list comes as lines (CR LF, blanks, ";" or "," between names); the names
+// joined by separator (libcurl wants ",", WinInet ";").
+std::string BypassList(const std::string& bypass, char separator);
 
 // The verb of a command line as sent ("STOR x" → "STOR").
 std::string CommandVerb(const char* data, std::size_t size);

@@ -362,7 +362,7 @@ bool FtpConnection::Impl::Setup(std::string& error) {
     if (settings->accessType == kOpenTypeProxy) {
         api->easy_setopt(curl, CURLOPT_PROXY, settings->proxy.c_str());
         api->easy_setopt(curl, CURLOPT_HTTPPROXYTUNNEL, 1L);
-        const std::string bypass = BypassForCurl(settings->proxyBypass);
+        const std::string bypass = BypassList(settings->proxyBypass, ',');
         api->easy_setopt(curl, CURLOPT_NOPROXY, bypass.c_str());
     } else if (settings->accessType == kOpenTypeDirect) {
         api->easy_setopt(curl, CURLOPT_PROXY, ""); // not even one from the environment

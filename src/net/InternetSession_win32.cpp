@@ -86,25 +86,6 @@ bool HasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
-// The proxy bypass list comes as lines; WinInet takes names separated by semicolons.
-std::string BypassForWinInet(const std::string& bypass) {
-    std::string out;
-    std::string name;
-    auto flush = [&] {
-        if (!name.empty())
-            out += (out.empty() ? "" : ";") + name;
-        name.clear();
-    };
-    for (char c : bypass) {
-        if (c == '\r' || c == '\n' || c == ' ' || c == '\t' || c == ';' || c == ',')
-            flush();
-        else
-            name += c;
-    }
-    flush();
-    return out;
-}
-
 // The host text of notifications 10, 11, 20 and 21. WinInet passes a string, its NUL counted
 // in the length; the documentation speaks of a socket address for 20 and 21, so an IPv4
 // sockaddr_in (family 2 in its first two bytes, which no host text starts with) is written out.
@@ -541,7 +522,7 @@ struct FtpConnection::Impl {
 InternetSession::InternetSession(std::string agent, std::uint32_t accessType, std::string proxy,
                                  std::string proxyBypass, std::uint32_t flags)
     : settings_(std::make_shared<SessionSettings>()) {
-    const std::string bypass = BypassForWinInet(proxyBypass);
+    const std::string bypass = BypassList(proxyBypass, ';');
     // Every call is synchronous: the asynchronous mode is never asked for.
     settings_->handle.Reset(::InternetOpenA(
         agent.c_str(), accessType, proxy.empty() ? nullptr : proxy.c_str(),
